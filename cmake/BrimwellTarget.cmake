@@ -1,0 +1,36 @@
+# Shared compile settings for every target of the project.
+function(brimwell_target_settings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+  # GCC 12 reports impossible overlaps inside std::string at -O2 and above (GCC bug 105651).
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wno-restrict)
+  endif()
+  if(BRIMWELL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(BRIMWELL_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=${BRIMWELL_SANITIZE} -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=all)
+    target_link_options(${target} PRIVATE -fsanitize=${BRIMWELL_SANITIZE})
+  endif()
+endfunction()
+
+# A test executable registered with CTest. LABELS are CTest labels (unit, e2e, threads).
+function(brimwell_add_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  brimwell_target_settings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_ENV)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENV}")
+  endif()
+endfunction()

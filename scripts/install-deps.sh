@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs everything Brimwell needs to build, test and run on Debian 12.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang-format
+  # libraries
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev uuid-dev libcpp-httplib-dev libx11-dev libxi-dev
+  libspdlog-dev
+  # runtime pieces the app and the end-to-end tests use
+  xvfb xauth x11-utils x11-xserver-utils xdotool trayer dunst dbus dbus-bin xcompmgr
+  fonts-dejavu-core rsyslog attr
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

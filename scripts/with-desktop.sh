@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Runs a command inside a private desktop: Xvfb on a free display, a private session bus with
+# no service activation, the dunst notification daemon (unless --no-notifications) and, with
+# --tray, a panel with a system tray (trayer) along the top edge.
+# Everything started here is stopped when the command ends, whatever its outcome.
+set -euo pipefail
+
+notifications=1
+tray=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-notifications) notifications=0; shift ;;
+    --tray) tray=1; shift ;;
+    *) break ;;
+  esac
+done
+
+work=$(mktemp -d /tmp/brimwell-desktop.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+wait_for() { # seconds, then a command that succeeds when ready
+  local deadline=$((SECONDS + $1)); shift
+  until "$@" >/dev/null 2>&1; do
+    if [ $SECONDS -ge $deadline ]; then echo "with-desktop: timed out waiting for: $*" >&2; return 1; fi
+    sleep 0.05
+  done
+}
+
+# Xvfb picks a free display itself and reports it, so parallel runs never collide.
+exec 4>"$work/display"
+Xvfb -displayfd 4 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 4>&-
+wait_for 10 test -s "$work/display"
+display=$(head -n1 "$work/display")
+export DISPLAY=":$display"
+
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$work</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/bus.address" 2>"$work/dbus.log" &
+pids+=($!)
+wait_for 10 test -s "$work/bus.address"
+export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus.address")
+
+if [ $notifications -eq 1 ]; then
+  mkdir -p "$work/config/dunst"
+  cat >"$work/config/dunst/dunstrc" <<'CONF'
+[global]
+    origin = top-right
+    offset = 16x16
+    width = 320
+    font = DejaVu Sans 10
+    frame_width = 1
+    frame_color = "#c9ced6"
+    corner_radius = 8
+    padding = 10
+    horizontal_padding = 12
+    format = "<b>%s</b>\n%b"
+[urgency_normal]
+    background = "#ffffff"
+    foreground = "#1d1f23"
+    timeout = 0
+CONF
+  XDG_CONFIG_HOME="$work/config" dunst >"$work/dunst.log" 2>&1 &
+  pids+=($!)
+  wait_for 10 dunstctl is-paused
+fi
+
+if [ $tray -eq 1 ]; then
+  # A calm desktop colour behind the panel.
+  xsetroot -solid '#3a4150'
+  trayer --edge top --align right --widthtype request --height 28 --heighttype pixel \
+         --transparent true --alpha 0 --tint 0x25282d --SetDockType true --SetPartialStrut true \
+         --expand true --padding 6 --distance 0 --margin 220 >"$work/trayer.log" 2>&1 &
+  pids+=($!)
+  wait_for 10 xdotool search --classname trayer
+fi
+
+export XDG_RUNTIME_DIR="$work"
+"$@"

@@ -1,0 +1,197 @@
+#include "AXStatusItemPopup.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The popover shows whatever view the panel's controller builds.
+class ContentViewController final : public INViewController {
+public:
+    explicit ContentViewController(std::shared_ptr<ViewController> controller)
+        : controller_(std::move(controller)) {}
+    QWidget* view() override { return controller_->view(); }
+
+private:
+    std::shared_ptr<ViewController> controller_;
+};
+
+} // namespace
+
+AXStatusItemPopup::AXStatusItemPopup(std::shared_ptr<ViewController> viewController, QPixmap image,
+                                     QPixmap alternateImage)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput),
+      viewController_(std::move(viewController)),
+      thickness_(StatusBar::systemStatusBar()->thickness()) {
+    setAttribute(Qt::WA_DontShowOnScreen);
+    frame_ = INRect(0, 0, kMinItemWidth, thickness_);
+    setImage(std::move(image));
+    setAlternateImage(std::move(alternateImage));
+    statusItem_ =
+        StatusBar::systemStatusBar()->statusItemWithLength(StatusBar::kVariableStatusItemLength);
+    statusItem_->setView(this);
+    connect(statusItem_.get(), &StatusItem::geometryChanged, this, [this] {
+        // Follow the icon while the popover points at it.
+        if (popoverController_ && popoverController_->popoverIsVisible()) {
+            placeOverStatusItem();
+            popoverController_->_positionViewFrameChanged();
+        }
+    });
+    active_ = false;
+    animated_ = true;
+}
+
+AXStatusItemPopup::~AXStatusItemPopup() {
+    EventMonitor::removeMonitor(popoverTransiencyMonitor_);
+    if (popoverController_) {
+        popoverController_->setDelegate(nullptr);
+    }
+}
+
+double AXStatusItemPopup::pointWidth(const QPixmap& image) {
+    return image.isNull() ? 0.0 : image.width() / image.devicePixelRatio();
+}
+
+void AXStatusItemPopup::setActive(bool active) {
+    active_ = active;
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+}
+
+void AXStatusItemPopup::setImage(QPixmap image) {
+    image_ = std::move(image);
+    updateViewFrame();
+}
+
+void AXStatusItemPopup::setAlternateImage(QPixmap image) {
+    alternateImage_ = image.isNull() && !image_.isNull() ? image_ : std::move(image);
+    updateViewFrame();
+}
+
+void AXStatusItemPopup::updateViewFrame() {
+    const double width = std::max({pointWidth(image_), pointWidth(alternateImage_), kMinItemWidth});
+    frame_ = INRect(0, 0, width, thickness_);
+    resize(static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(thickness_)));
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+}
+
+QPixmap AXStatusItemPopup::statusItemImage() {
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QPixmap canvas(QSize(static_cast<int>(std::ceil(frame_.width() * dpr)),
+                         static_cast<int>(std::ceil(frame_.height() * dpr))));
+    canvas.setDevicePixelRatio(dpr);
+    canvas.fill(active_ ? QPalette().color(QPalette::Active, QPalette::Highlight)
+                        : QColor(Qt::transparent));
+    const QPixmap& shown = active_ ? alternateImage_ : image_;
+    if (!shown.isNull()) {
+        QPainter p(&canvas);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QSizeF size = shown.deviceIndependentSize();
+        p.drawPixmap(
+            QPointF((frame_.width() - size.width()) / 2, (frame_.height() - size.height()) / 2),
+            shown);
+    }
+    return canvas;
+}
+
+void AXStatusItemPopup::mouseDown(QPoint globalPosition) {
+    lastClick_ = globalPosition;
+    haveClick_ = true;
+    if (popoverController_ && popoverController_->popoverIsVisible()) {
+        hidePopover();
+    } else {
+        showPopover();
+    }
+}
+
+void AXStatusItemPopup::showPopover() {
+    showPopoverAnimated(animated_);
+}
+
+void AXStatusItemPopup::placeOverStatusItem() {
+    QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
+    if (icon.isEmpty() && haveClick_) {
+        icon = QRect(lastClick_.x() - 1, lastClick_.y() - 1, 2, 2);
+    } else if (icon.isEmpty()) {
+        // No click and no word from the tray: the corner where trays usually are.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+        icon = QRect(area.right() - 24, area.top(), 2, 2);
+    }
+    const int w = static_cast<int>(std::ceil(frame_.width()));
+    const int h = icon.height() > 2 ? icon.height() : static_cast<int>(std::ceil(thickness_));
+    setGeometry(icon.center().x() - w / 2, icon.top(), w, h);
+    frame_ = INRect(0, 0, frame_.width(), h);
+}
+
+void AXStatusItemPopup::showPopoverAnimated(bool animated) {
+    setActive(true);
+    if (!popoverController_) {
+        popoverController_ = std::make_unique<INPopoverController>(
+            std::make_shared<ContentViewController>(viewController_));
+        popoverController_->setBorderWidth(0.0);
+        popoverController_->setClosesWhenPopoverResignsKey(false);
+        popoverController_->setClosesWhenApplicationBecomesInactive(false);
+        popoverController_->setDelegate(this);
+    }
+    if (popoverController_->popoverIsVisible() || showPending_) {
+        return;
+    }
+    // Right after start-up the tray host may not have placed the icon yet: wait for it a
+    // little rather than point at the wrong place.
+    const bool placed = statusItem_ && !statusItem_->geometry().isEmpty();
+    if (!placed && !haveClick_) {
+        if (!placementWait_.isValid()) {
+            placementWait_.start();
+        }
+        if (placementWait_.elapsed() < kPlacementWaitMs) {
+            showPending_ = true;
+            QTimer::singleShot(20, this, [this, animated] {
+                showPending_ = false;
+                if (active_) {
+                    showPopoverAnimated(animated);
+                }
+            });
+            return;
+        }
+    }
+    popoverController_->setAnimates(animated);
+    placeOverStatusItem();
+    popoverController_->presentPopoverFromRect(frame_, this, INPopoverArrowDirectionUp, true);
+    // One monitor at a time, even when an earlier close left one behind.
+    EventMonitor::removeMonitor(popoverTransiencyMonitor_);
+    popoverTransiencyMonitor_ = EventMonitor::addGlobalMonitorForEventsMatchingMask(
+        kTransiencyMask, [this](EventMask) { hidePopover(); });
+}
+
+void AXStatusItemPopup::hidePopover() {
+    setActive(false);
+    if (!popoverController_ || !popoverController_->popoverIsVisible()) {
+        return;
+    }
+    popoverController_->closePopover(nullptr);
+    EventMonitor::removeMonitor(popoverTransiencyMonitor_);
+    popoverTransiencyMonitor_ = 0;
+}
+
+void AXStatusItemPopup::popoverDidShow(INPopoverController* /*popover*/) {
+    if (delegate_ != nullptr) {
+        delegate_->popoverDidShow();
+    }
+}
+
+void AXStatusItemPopup::popoverWillClose(INPopoverController* /*popover*/) {
+    if (delegate_ != nullptr) {
+        delegate_->popoverWillClose();
+    }
+}

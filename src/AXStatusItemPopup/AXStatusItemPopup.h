@@ -1,0 +1,90 @@
+#pragma once
+
+#include "AXStatusItemPopupDelegate.h"
+#include "EventMonitor.h"
+#include "INGeometry.h"
+#include "INPopoverController.h"
+#include "StatusBar.h"
+#include "ViewController.h"
+
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QWidget>
+
+#include <memory>
+
+// The application's tray icon: highlighted while its popover is open, a click toggles the
+// popover, a press in another application closes it. The widget itself is never shown: it
+// draws the tray's picture and stands where the tray icon is, so the popover can point at it.
+class AXStatusItemPopup : public QWidget,
+                          public StatusItemView,
+                          public INPopoverControllerDelegate,
+                          public AXStatusItemPopupControl {
+    Q_OBJECT
+public:
+    static constexpr double kMinItemWidth = 30.0;
+    static constexpr std::uint64_t kTransiencyMask = LeftMouseDownMask | RightMouseDownMask;
+    // How long a show waits for a tray host that has not placed the icon yet.
+    static constexpr int kPlacementWaitMs = 1500;
+
+    // A missing alternate image means the normal one, shown on the highlight.
+    explicit AXStatusItemPopup(std::shared_ptr<ViewController> viewController, QPixmap image = {},
+                               QPixmap alternateImage = {});
+    ~AXStatusItemPopup() override;
+
+    void showPopover();
+    void showPopoverAnimated(bool animated);
+    void hidePopover() override;
+
+    bool isActive() const { return active_; }
+    bool active() const override { return active_; }
+    void setActive(bool active);
+
+    const QPixmap& image() const { return image_; }
+    void setImage(QPixmap image);
+    const QPixmap& alternateImage() const { return alternateImage_; }
+    void setAlternateImage(QPixmap image);
+    void updateViewFrame();
+
+    bool animated() const { return animated_; }
+    void setAnimated(bool animated) { animated_ = animated; }
+
+    // Not owned: the delegate (the panel) is owned by this popup through its view controller.
+    AXStatusItemPopupDelegate* statusItemPopupDelegate() const { return delegate_; }
+    void setStatusItemPopupDelegate(AXStatusItemPopupDelegate* delegate) { delegate_ = delegate; }
+
+    // In points, origin bottom-left: (0, 0, width, bar thickness).
+    INRect frame() const { return frame_; }
+    StatusItem* statusItem() const { return statusItem_.get(); }
+    INPopoverController* popoverController() const { return popoverController_.get(); }
+    EventMonitor::Token popoverTransiencyMonitor() const { return popoverTransiencyMonitor_; }
+
+    // StatusItemView: the tray's picture, and a click on it.
+    QPixmap statusItemImage() override;
+    void mouseDown(QPoint globalPosition) override;
+
+    // INPopoverControllerDelegate
+    void popoverDidShow(INPopoverController* popover) override;
+    void popoverWillClose(INPopoverController* popover) override;
+
+private:
+    // Stands this widget over the tray icon (or at the last click when the tray does not tell).
+    void placeOverStatusItem();
+    static double pointWidth(const QPixmap& image);
+
+    std::shared_ptr<ViewController> viewController_;
+    bool active_ = false;
+    std::unique_ptr<StatusItem> statusItem_;
+    bool animated_ = true;
+    QPixmap image_;
+    QPixmap alternateImage_;
+    AXStatusItemPopupDelegate* delegate_ = nullptr;
+    std::unique_ptr<INPopoverController> popoverController_;
+    EventMonitor::Token popoverTransiencyMonitor_ = 0;
+    INRect frame_;
+    double thickness_;
+    QPoint lastClick_;
+    bool haveClick_ = false;
+    bool showPending_ = false;
+    QElapsedTimer placementWait_;
+};

@@ -1,0 +1,43 @@
+#pragma once
+// A serial operation queue: one worker thread runs the operations one at a time, in the
+// order they were added. The thread is started by the first operation.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class Operation {
+public:
+    virtual ~Operation() = default;
+    // Runs on the queue's worker thread.
+    virtual void main() = 0;
+};
+
+class OperationQueue {
+public:
+    OperationQueue() = default;
+    // Drops the operations that have not started and waits for the running one.
+    ~OperationQueue();
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    void addOperation(std::shared_ptr<Operation> operation);
+    // Blocks until the queue is empty and nothing is running.
+    void waitUntilAllOperationsAreFinished();
+    // Waiting plus running operations.
+    std::size_t operationCount() const;
+
+private:
+    void run();
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<std::shared_ptr<Operation>> waiting_;
+    bool running_ = false;
+    bool stopping_ = false;
+    std::thread worker_;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "AXStatusItemPopup.h"
+#include "Application.h"
+#include "MCAboutWindowController.h"
+#include "MCAppServices.h"
+
+#include <QObject>
+
+#include <memory>
+
+class AnalyticsHelper;
+class MCContentViewController;
+class MCMemoryController;
+class MCPanelWindow;
+
+// Starts the tray application: loggers, analytics, the memory panel and its tray icon.
+class MCAppDelegate : public QObject, public ApplicationDelegate, public MCAppServices {
+    Q_OBJECT
+public:
+    static inline const char* const kAnalyticsDomainName = "brimwell.app";
+    static inline const char* const kAnalyticsAccountCode = "UA-48213517-1";
+
+    MCAppDelegate();
+    ~MCAppDelegate() override;
+
+    // Registers the system log and terminal loggers with one shared formatter.
+    static void setupLog();
+    void setupGA();
+
+    void applicationDidFinishLaunching() override;
+    void applicationWillTerminate() override;
+
+    void showAboutWindow() override;
+    AnalyticsHelper* analyticsHelper() const override { return analyticsHelper_.get(); }
+
+    // The sampler the panel will use; the live kernel counters unless set before launch.
+    void setMemoryController(std::shared_ptr<MCMemoryController> memory) {
+        memoryController_ = std::move(memory);
+    }
+
+    AXStatusItemPopup* statusItemPopup() const { return statusItemPopup_.get(); }
+    // Only on desktops without a tray: the panel in a plain window instead of a popover.
+    MCPanelWindow* panelWindow() const { return panelWindow_.get(); }
+    // Shows the panel again, in the popover or the window.
+    void showPanel();
+    MCContentViewController* contentViewController() const { return panel_.get(); }
+    MCAboutWindowController* aboutWindowController() const { return aboutWindowController_.get(); }
+
+private:
+    std::shared_ptr<MCMemoryController> memoryController_;
+    std::shared_ptr<AnalyticsHelper> analyticsHelper_;
+    std::shared_ptr<MCContentViewController> panel_; // shared with the popup, which keeps it
+    std::unique_ptr<AXStatusItemPopup> statusItemPopup_;
+    std::unique_ptr<MCAboutWindowController> aboutWindowController_;
+    std::unique_ptr<MCPanelWindow> panelWindow_;
+};

@@ -1,0 +1,232 @@
+#include "MCContentViewController.h"
+
+#include "AnalyticsHelper.h"
+#include "Application.h"
+#include "CPTTheme.h"
+#include "DDLog.h"
+#include "InterfaceRegistry.h"
+#include "MCAppServices.h"
+#include "MCCleanReport.h"
+#include "MCUtil.h"
+#include "PlotView.h"
+#include "SimplePieChart.h"
+#include "UserNotificationCenter.h"
+#include "ui_MCContentViewController.h"
+
+#include <QAbstractButton>
+#include <QFutureWatcher>
+#include <QLabel>
+#include <QPromise>
+#include <QPushButton>
+#include <QTimer>
+
+#include <thread>
+
+namespace {
+
+const bool kInterfaceRegistered = [] {
+    InterfaceRegistry::add(QStringLiteral("MCContentViewController"), [](QWidget* root) {
+        Ui::MCContentViewController ui;
+        ui.setupUi(root);
+    });
+    return true;
+}();
+
+} // namespace
+
+std::unique_ptr<MCContentViewController>
+MCContentViewController::initWithNibName(const QString& nibName,
+                                         std::shared_ptr<MCMemoryController> memoryController) {
+    if (!kInterfaceRegistered || !InterfaceRegistry::find(nibName)) {
+        return nullptr;
+    }
+    if (!memoryController) {
+        memoryController = std::make_shared<MCMemoryController>();
+    }
+    return std::unique_ptr<MCContentViewController>(
+        new MCContentViewController(nibName, std::move(memoryController)));
+}
+
+MCContentViewController::MCContentViewController(
+    const QString& nibName, std::shared_ptr<MCMemoryController> memoryController)
+    : ViewController(nibName), memoryController_(std::move(memoryController)),
+      pieChart_(std::make_unique<SimplePieChart>()), timer_(new QTimer(this)) {
+    timer_->setInterval(kRefreshIntervalMs);
+    connect(timer_, &QTimer::timeout, this, [this] { refreshMemoryUsage(timer_); });
+    setNotificationCenter(UserNotificationCenter::defaultUserNotificationCenter());
+}
+
+MCContentViewController::~MCContentViewController() = default;
+
+void MCContentViewController::setNotificationCenter(UserNotificationCenter* center) {
+    if (notificationCenter_ != nullptr) {
+        disconnect(notificationCenter_, nullptr, this, nullptr);
+    }
+    notificationCenter_ = center;
+    if (center != nullptr) {
+        connect(center, &UserNotificationCenter::deliveryFailed, this, [](const QString& reason) {
+            DDLogWarn("Clean result not shown, no notification service: %@", reason.toStdString());
+        });
+    }
+}
+
+void MCContentViewController::setRefreshInterval(int milliseconds) {
+    timer_->setInterval(milliseconds);
+}
+
+void MCContentViewController::viewDidLoad() {
+    freeMemoryTextField_ = outlet<QLabel>("freeMemoryTextField");
+    plotView_ = outlet<PlotView>("plotView");
+    cleanButton_ = outlet<QPushButton>("cleanButton");
+    if (cleanButton_) {
+        connect(cleanButton_, &QPushButton::clicked, this,
+                [this] { cleanMemoryButtonClicked(cleanButton_); });
+    }
+    if (auto* about = outlet<QAbstractButton>("aboutButton")) {
+        connect(about, &QAbstractButton::clicked, this, [this, about] { showAbout(about); });
+    }
+    if (auto* quit = outlet<QAbstractButton>("quitButton")) {
+        connect(quit, &QAbstractButton::clicked, this, [this, quit] { quitButtonClicked(quit); });
+    }
+}
+
+std::vector<std::int64_t>
+MCContentViewController::chartData(const std::optional<MCMemory>& sample) {
+    if (!sample) {
+        return {0, 0, 0, 0};
+    }
+    return {sample->wiredMemory, sample->activeMemory, sample->inactiveMemory, sample->freeMemory};
+}
+
+void MCContentViewController::showFreeMemory(const std::optional<MCMemory>& sample) {
+    if (sample && freeMemoryTextField_) {
+        freeMemoryTextField_->setText(
+            QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
+    }
+}
+
+void MCContentViewController::refreshMemoryUsage(QObject* /*sender*/) {
+    DDLogVerbose("==> %s", "-[MCContentViewController refreshMemoryUsage:]");
+    const auto sample = memoryController_->currentMemoryUsage();
+    showFreeMemory(sample);
+    pieChart_->setPlotData(chartData(sample));
+    pieChart_->reloadData();
+}
+
+void MCContentViewController::popoverDidShow() {
+    DDLogVerbose("==> %s", "-[MCContentViewController popoverDidShow]");
+    fireEvent("PopoverShown");
+    view(); // outlets come with the view
+    if (!panelShownOnce_) {
+        const auto sample = memoryController_->currentMemoryUsage();
+        showFreeMemory(sample);
+        pieChart_->setPlotData(chartData(sample));
+        if (plotView_) {
+            pieChart_->renderInView(plotView_, CPTTheme::themeNamed(kCPTPlainWhiteTheme), true);
+        }
+    }
+    if (!cleanInProgress_) {
+        startRefreshTimer();
+    }
+    panelShownOnce_ = true;
+    emit popoverShown();
+}
+
+void MCContentViewController::popoverWillClose() {
+    DDLogVerbose("==> %s", "-[MCContentViewController popoverWillClose]");
+    timer_->stop();
+}
+
+void MCContentViewController::startRefreshTimer() {
+    // One timer, restarted: a show never leaves a second one running.
+    timer_->start();
+}
+
+void MCContentViewController::cleanMemoryButtonClicked(QObject* /*sender*/) {
+    if (cleanInProgress_) {
+        return;
+    }
+    fireEvent("CleanButtonClicked");
+    timer_->stop();
+    if (cleanButton_) {
+        cleanButton_->setEnabled(false);
+        cleanButton_->setText(kCleaningTitle);
+    }
+    cleanInProgress_ = true;
+    const auto sample = memoryController_->currentMemoryUsage();
+    freeMemoryWhenCleanHappens_ = sample ? sample->freeMemory : 0;
+    cmTask();
+}
+
+void MCContentViewController::cmTask() {
+    // The thread shares only the sampler and a promise with the main thread. The watcher
+    // belongs to this controller: if the panel is gone when the clean ends, nobody is called.
+    QPromise<void> promise;
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        taskDone();
+    });
+    watcher->setFuture(promise.future());
+    std::thread([memory = memoryController_, promise = std::move(promise)]() mutable {
+        promise.start();
+        memory->cleanMemory();
+        promise.finish();
+    }).detach();
+}
+
+void MCContentViewController::taskDone() {
+    cleanInProgress_ = false;
+    if (cleanButton_) {
+        cleanButton_->setEnabled(true);
+        cleanButton_->setText(kCleanTitle);
+    }
+    showMemoryCleanDoneNotification();
+    refreshMemoryUsage(nullptr);
+    // Refreshing a closed popover would only burn samples.
+    if (statusItemPopup_ != nullptr && statusItemPopup_->active()) {
+        startRefreshTimer();
+    }
+    emit cleanFinished();
+}
+
+void MCContentViewController::showMemoryCleanDoneNotification() {
+    const auto sample = memoryController_->currentMemoryUsage();
+    const std::int64_t after = sample ? sample->freeMemory : 0;
+    const std::int64_t freed = after - freeMemoryWhenCleanHappens_;
+    if (notificationCenter_ == nullptr) {
+        return;
+    }
+    UserNotification notification;
+    notification.title = kNotificationTitle;
+    notification.informativeText = QString::fromStdString(cleanResultText(freed));
+    notification.soundName = UserNotificationDefaultSoundName;
+    notificationCenter_->deliverNotification(notification);
+}
+
+void MCContentViewController::quitButtonClicked(QObject* /*sender*/) {
+    fireEvent("QuitButtonClicked");
+    Application::sharedApplication()->terminate(nullptr);
+}
+
+void MCContentViewController::showAbout(QObject* /*sender*/) {
+    fireEvent("AboutShown");
+    if (auto* delegate = mcAppDelegate()) {
+        delegate->showAboutWindow();
+    }
+    if (statusItemPopup_ != nullptr) {
+        statusItemPopup_->hidePopover();
+    }
+}
+
+void MCContentViewController::fireEvent(const char* name) {
+    if (auto* delegate = mcAppDelegate()) {
+        if (auto* analytics = delegate->analyticsHelper()) {
+            analytics->fireEvent(name, 0);
+        }
+    }
+}
+
+MCAppServices* MCContentViewController::mcAppDelegate() const {
+    return dynamic_cast<MCAppServices*>(Application::sharedApplication()->delegate());
+}

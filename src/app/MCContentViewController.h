@@ -1,0 +1,104 @@
+#pragma once
+
+#include "AXStatusItemPopupDelegate.h"
+#include "MCMemoryController.h"
+#include "PlotView.h"
+#include "ViewController.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class MCAppServices;
+class QTimer;
+class SimplePieChart;
+class UserNotificationCenter;
+
+// The popover's content: pie chart, free memory, clean button, About and Quit.
+class MCContentViewController : public ViewController, public AXStatusItemPopupDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kRefreshIntervalMs = 2000;
+    static inline const QString kCleanTitle = QStringLiteral("Clean Memory");
+    static inline const QString kCleaningTitle = QStringLiteral("Cleaning...");
+    static inline const QString kNotificationTitle = QStringLiteral("Memory Clean Done");
+
+    // None when no interface resource of that name exists. `memoryController` defaults to
+    // the live kernel counters.
+    static std::unique_ptr<MCContentViewController>
+    initWithNibName(const QString& nibName,
+                    std::shared_ptr<MCMemoryController> memoryController = nullptr);
+    ~MCContentViewController() override;
+
+    // Back reference: the popup owns this controller, so it outlives it.
+    void setStatusItemPopup(AXStatusItemPopupControl* popup) { statusItemPopup_ = popup; }
+    AXStatusItemPopupControl* statusItemPopup() const { return statusItemPopup_; }
+
+    const std::shared_ptr<MCMemoryController>& memoryController() const {
+        return memoryController_;
+    }
+    SimplePieChart* pieChart() const { return pieChart_.get(); }
+    QLabel* freeMemoryTextField() const { return freeMemoryTextField_; }
+    PlotView* plotView() const { return plotView_; }
+    QPushButton* cleanButton() const { return cleanButton_; }
+    // The refresh timer; it keeps existing when stopped.
+    QTimer* timer() const { return timer_; }
+    std::int64_t freeMemoryWhenCleanHappens() const { return freeMemoryWhenCleanHappens_; }
+    bool cleanInProgress() const { return cleanInProgress_; }
+
+    // Where result notifications go; the desktop's notification service by default.
+    void setNotificationCenter(UserNotificationCenter* center);
+    // Shortens the refresh period; for tests that cannot wait two seconds a tick.
+    void setRefreshInterval(int milliseconds);
+
+    // The four chart values of a sample in pie order: wired, active, inactive, free.
+    static std::vector<std::int64_t> chartData(const std::optional<MCMemory>& sample);
+
+    void popoverDidShow() override;
+    void popoverWillClose() override;
+
+public slots:
+    void refreshMemoryUsage(QObject* sender = nullptr);
+    void cleanMemoryButtonClicked(QObject* sender = nullptr);
+    void quitButtonClicked(QObject* sender = nullptr);
+    void showAbout(QObject* sender = nullptr);
+
+signals:
+    // After a clean has ended and the panel is back at rest.
+    void cleanFinished();
+    // After every show, once the panel has filled itself.
+    void popoverShown();
+
+protected:
+    void viewDidLoad() override;
+
+private:
+    MCContentViewController(const QString& nibName,
+                            std::shared_ptr<MCMemoryController> memoryController);
+
+    void cmTask();
+    void taskDone();
+    void showMemoryCleanDoneNotification();
+    void startRefreshTimer();
+    void showFreeMemory(const std::optional<MCMemory>& sample);
+    MCAppServices* mcAppDelegate() const;
+    void fireEvent(const char* name);
+
+    AXStatusItemPopupControl* statusItemPopup_ = nullptr;
+    std::shared_ptr<MCMemoryController> memoryController_;
+    std::unique_ptr<SimplePieChart> pieChart_;
+    QPointer<QLabel> freeMemoryTextField_;
+    QPointer<PlotView> plotView_;
+    QPointer<QPushButton> cleanButton_;
+    QTimer* timer_ = nullptr;
+    UserNotificationCenter* notificationCenter_ = nullptr;
+    std::int64_t freeMemoryWhenCleanHappens_ = 0;
+    // Main thread only.
+    bool panelShownOnce_ = false;
+    bool cleanInProgress_ = false;
+};

@@ -1,0 +1,40 @@
+#include "MCPanelWindow.h"
+
+#include "Application.h"
+#include "MCContentViewController.h"
+
+#include <QCloseEvent>
+#include <QVBoxLayout>
+
+MCPanelWindow::MCPanelWindow(MCContentViewController* panel) : panel_(panel) {
+    setWindowTitle(QStringLiteral("Brimwell"));
+    setAttribute(Qt::WA_QuitOnClose, true);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(0xf6, 0xf7, 0xf9));
+    setPalette(p);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(panel_->view());
+    panel_->setStatusItemPopup(this);
+}
+
+void MCPanelWindow::showPanel() {
+    show();
+    raise();
+    panel_->popoverDidShow();
+}
+
+void MCPanelWindow::hidePopover() {
+    if (isVisible()) {
+        panel_->popoverWillClose();
+        hide();
+    }
+}
+
+void MCPanelWindow::closeEvent(QCloseEvent* event) {
+    panel_->popoverWillClose();
+    event->accept();
+    // Without a tray there is nothing left to reopen the panel from.
+    Application::sharedApplication()->terminate(nullptr);
+}

@@ -1,0 +1,32 @@
+#include "PlotView.h"
+
+#include <QResizeEvent>
+
+PlotView::PlotView(QWidget* parent) : QWidget(parent) {}
+
+PlotView::PlotView(const QRectF& frame, QWidget* parent) : QWidget(parent) {
+    setGeometry(frame.toRect());
+}
+
+void PlotView::setFrameSize(QSizeF size) {
+    resize(size.toSize());
+    // Hidden widgets get their resize event only when shown, so tell the delegate now.
+    tellDelegate(QSizeF(this->size()));
+}
+
+void PlotView::paintEvent(QPaintEvent*) {}
+
+void PlotView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    tellDelegate(QSizeF(event->size()));
+}
+
+void PlotView::tellDelegate(QSizeF size) {
+    if (size == lastToldSize_) {
+        return;
+    }
+    lastToldSize_ = size;
+    if (delegate_ && delegate_->respondsToSetFrameSize()) {
+        delegate_->setFrameSize(size);
+    }
+}

@@ -1,0 +1,382 @@
+#include "DDLog.h"
+
+#include "thread_info.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr std::ptrdiff_t kMaxPendingMessages = 1000;
+
+// Its address marks the global logging queue.
+const char globalQueueKey = 0;
+
+struct State {
+    std::vector<DDLoggerNode> loggers;           // touched only on the global logging queue
+    std::vector<dispatch::queue_t> loggerQueues; // the nodes' queues, in registry order
+    dispatch::queue_t loggingQueue;
+    dispatch::group_t loggingGroup;
+    std::unique_ptr<dispatch::semaphore_t> queueSemaphore;
+    int numProcessors = 1;
+
+    std::mutex classesMutex;
+    std::vector<DDLogClass> classes;
+};
+
+void flushAtExit();
+
+// Created on first use and never destroyed: loggers may still run while the process ends.
+State& state() {
+    static State* const s = [] {
+        auto* st = new State;
+        st->loggers.reserve(4);
+        st->loggingQueue = dispatch::queue_create("cocoa.lumberjack");
+        st->loggingGroup = dispatch::group_create();
+        dispatch::queue_set_specific(st->loggingQueue, &globalQueueKey,
+                                     const_cast<char*>(&globalQueueKey));
+        st->queueSemaphore = dispatch::semaphore_create(kMaxPendingMessages);
+        st->numProcessors = std::max(1, thread_info::processorCount());
+        // Stands in for the will-terminate notification when the process simply returns.
+        std::atexit(flushAtExit);
+        return st;
+    }();
+    return *s;
+}
+
+void flushAtExit() {
+    // exit() called from a block of some queue could wait for that very queue; skip then.
+    if (!dispatch::running_on_queue()) {
+        DDLog::flushLog();
+    }
+}
+
+std::unique_ptr<char[]> copyString(const char* text) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    const std::size_t length = std::strlen(text);
+    auto copy = std::make_unique<char[]>(length + 1);
+    std::memcpy(copy.get(), text, length + 1);
+    return copy;
+}
+
+void lt_addLogger(const DDLoggerPtr& logger) {
+    dispatch::queue_t queue;
+    if (logger->implements(DDLoggerOperation::loggerQueue)) {
+        queue = logger->loggerQueue();
+    }
+    if (!queue) {
+        if (logger->implements(DDLoggerOperation::loggerName)) {
+            const std::string name = logger->loggerName();
+            queue = dispatch::queue_create(name.c_str());
+        } else {
+            queue = dispatch::queue_create(nullptr);
+        }
+    }
+    state().loggers.emplace_back(logger, queue);
+    state().loggerQueues.push_back(queue);
+    if (logger->implements(DDLoggerOperation::didAddLogger)) {
+        dispatch::async(queue, [logger] { logger->didAddLogger(); });
+    }
+}
+
+void lt_removeLogger(const DDLoggerPtr& logger) {
+    auto& loggers = state().loggers;
+    auto it = std::find_if(loggers.begin(), loggers.end(),
+                           [&](const DDLoggerNode& node) { return node.logger == logger; });
+    if (it == loggers.end()) {
+        return;
+    }
+    if (logger->implements(DDLoggerOperation::willRemoveLogger)) {
+        dispatch::async(it->loggerQueue, [logger] { logger->willRemoveLogger(); });
+    }
+    state().loggerQueues.erase(state().loggerQueues.begin() + (it - loggers.begin()));
+    loggers.erase(it);
+}
+
+void lt_removeAllLoggers() {
+    auto& loggers = state().loggers;
+    for (const auto& node : loggers) {
+        if (node.logger->implements(DDLoggerOperation::willRemoveLogger)) {
+            dispatch::async(node.loggerQueue,
+                            [logger = node.logger] { logger->willRemoveLogger(); });
+        }
+    }
+    loggers.clear();
+    state().loggerQueues.clear();
+}
+
+void lt_log(const DDLogMessagePtr& message) {
+    State& st = state();
+    if (st.numProcessors < 2) {
+        for (const auto& node : st.loggers) {
+            DDLogger* logger = node.logger.get();
+            dispatch::sync(node.loggerQueue, [logger, &message] { logger->logMessage(message); });
+        }
+    } else {
+        // All loggers of one message at once; returns when every one has finished.
+        dispatch::sync_each(st.loggerQueues,
+                            [&](std::size_t i) { st.loggers[i].logger->logMessage(message); });
+    }
+    st.queueSemaphore->release();
+}
+
+void lt_flush() {
+    State& st = state();
+    for (const auto& node : st.loggers) {
+        if (node.logger->implements(DDLoggerOperation::flush)) {
+            DDLogger* logger = node.logger.get();
+            dispatch::group_async_for_waiter(st.loggingGroup, node.loggerQueue,
+                                             [logger] { logger->flush(); });
+        }
+    }
+    dispatch::group_wait(st.loggingGroup);
+}
+
+} // namespace
+
+// ---- DDFileName / DDBaseFileName ----
+
+DDFileName::DDFileName(std::string_view bytes, bool copy) {
+    if (copy) {
+        owned_ = std::make_shared<const std::string>(bytes);
+        view_ = *owned_;
+    } else {
+        view_ = bytes;
+    }
+}
+
+DDFileName::DDFileName(const DDFileName& other) : owned_(other.owned_), view_(other.view_) {}
+
+DDFileName& DDFileName::operator=(const DDFileName& other) {
+    owned_ = other.owned_;
+    view_ = other.view_;
+    return *this;
+}
+
+std::optional<DDFileName> DDBaseFileName(const char* path, bool copy) {
+    if (path == nullptr) {
+        return std::nullopt;
+    }
+    const char* lastSlash = nullptr;
+    const char* lastDot = nullptr;
+    const char* p = path;
+    for (; *p != '\0'; ++p) {
+        if (*p == '/') {
+            lastSlash = p;
+            lastDot = nullptr; // only a dot after the last slash counts
+        } else if (*p == '.') {
+            lastDot = p;
+        }
+    }
+    const char* start = lastSlash != nullptr ? lastSlash + 1 : path;
+    const char* end = lastDot != nullptr ? lastDot : p;
+    return DDFileName(std::string_view(start, static_cast<std::size_t>(end - start)), copy);
+}
+
+// ---- DDLogMessage ----
+
+DDLogOrigin DDLogOrigin::current() {
+    DDLogOrigin origin;
+    origin.timestamp = std::chrono::system_clock::now();
+    origin.machThreadID = thread_info::currentThreadID();
+    origin.queueLabel = dispatch::current_queue_label();
+    origin.threadName = thread_info::currentThreadName();
+    return origin;
+}
+
+DDLogMessage::DDLogMessage(DDText logMsg, std::int32_t level, std::int32_t flag,
+                           std::int32_t context, const char* file, const char* function,
+                           std::int32_t line, DDLogTag tag, std::int32_t options)
+    : DDLogMessage(std::move(logMsg), level, flag, context, file, function, line, std::move(tag),
+                   options, DDLogOrigin::current()) {}
+
+DDLogMessage::DDLogMessage(DDText logMsg, std::int32_t level, std::int32_t flag,
+                           std::int32_t context, const char* file, const char* function,
+                           std::int32_t line, DDLogTag tag, std::int32_t options,
+                           const DDLogOrigin& origin)
+    : logLevel_(level), logFlag_(flag), logContext_(context), logMsg_(std::move(logMsg)),
+      timestamp_(origin.timestamp), file_(file), function_(function), lineNumber_(line),
+      machThreadID_(origin.machThreadID), queueLabel_(copyString(origin.queueLabel)),
+      threadName_(origin.threadName), tag_(std::move(tag)), options_(options) {
+    if ((options & LogMessageOptionCopyFile) != 0 && file != nullptr) {
+        ownedFile_ = copyString(file);
+        file_ = ownedFile_.get();
+    }
+    if ((options & LogMessageOptionCopyFunction) != 0 && function != nullptr) {
+        ownedFunction_ = copyString(function);
+        function_ = ownedFunction_.get();
+    }
+}
+
+std::string DDLogMessage::threadID() const {
+    char buffer[16];
+    const int n = std::snprintf(buffer, sizeof buffer, "%x", machThreadID_);
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::optional<DDFileName> DDLogMessage::fileName() const {
+    return DDBaseFileName(file_, false);
+}
+
+std::optional<std::string> DDLogMessage::methodName() const {
+    if (function_ == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(function_);
+}
+
+// ---- DDLog ----
+
+dispatch::queue_t DDLog::loggingQueue() {
+    return state().loggingQueue;
+}
+
+const void* DDLog::globalLoggingQueueKey() {
+    return &globalQueueKey;
+}
+
+int DDLog::processorCount() {
+    int count = 1;
+    dispatch::sync(state().loggingQueue, [&] { count = state().numProcessors; });
+    return count;
+}
+
+void DDLog::overrideProcessorCount(int count) {
+    dispatch::async(state().loggingQueue, [count] { state().numProcessors = std::max(1, count); });
+}
+
+void DDLog::addLogger(const DDLoggerPtr& logger) {
+    if (!logger) {
+        return;
+    }
+    dispatch::async(state().loggingQueue, [logger] { lt_addLogger(logger); });
+}
+
+void DDLog::removeLogger(const DDLoggerPtr& logger) {
+    if (!logger) {
+        return;
+    }
+    dispatch::async(state().loggingQueue, [logger] { lt_removeLogger(logger); });
+}
+
+void DDLog::removeAllLoggers() {
+    dispatch::async(state().loggingQueue, [] { lt_removeAllLoggers(); });
+}
+
+void DDLog::log(bool asynchronous, std::int32_t level, std::int32_t flag, std::int32_t context,
+                const char* file, const char* function, std::int32_t line, const DDLogTag& tag,
+                const char* format, ddlog::FormatArgList args) {
+    if (format == nullptr) {
+        return;
+    }
+    std::string text;
+    ddlog::formatInto(text, format, args);
+    logText(asynchronous, level, flag, context, file, function, line, tag, std::move(text));
+}
+
+void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, std::int32_t context,
+                    const char* file, const char* function, std::int32_t line, const DDLogTag& tag,
+                    std::string text) {
+    auto message =
+        std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(std::move(text)),
+                                             level, flag, context, file, function, line, tag, 0);
+    queueLogMessage(std::move(message), asynchronous);
+}
+
+void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {
+    if (!message) {
+        return;
+    }
+    State& st = state();
+    // Back-pressure in the caller's thread: at most this many messages wait for delivery.
+    st.queueSemaphore->acquire();
+    if (asynchronously) {
+        dispatch::async(st.loggingQueue, [m = std::move(message)] { lt_log(m); });
+    } else {
+        dispatch::sync(st.loggingQueue, [&message] { lt_log(message); });
+    }
+}
+
+void DDLog::flushLog() {
+    dispatch::sync(state().loggingQueue, [] { lt_flush(); });
+}
+
+void DDLog::applicationWillTerminate(const void* /*notification*/) {
+    flushLog();
+}
+
+// ---- per-class levels ----
+
+void DDLog::registerClass(const DDLogClass& cls) {
+    State& st = state();
+    std::lock_guard lock(st.classesMutex);
+    auto it = std::find_if(st.classes.begin(), st.classes.end(),
+                           [&](const DDLogClass& c) { return c.name == cls.name; });
+    if (it != st.classes.end()) {
+        *it = cls;
+    } else {
+        st.classes.push_back(cls);
+    }
+}
+
+bool DDLog::isRegisteredClass(const DDLogClass& cls) {
+    return cls.ddLogLevel != nullptr && cls.ddSetLogLevel != nullptr;
+}
+
+std::vector<DDLogClass> DDLog::registeredClasses() {
+    State& st = state();
+    std::lock_guard lock(st.classesMutex);
+    std::vector<DDLogClass> result;
+    for (const auto& cls : st.classes) {
+        if (isRegisteredClass(cls)) {
+            result.push_back(cls);
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> DDLog::registeredClassNames() {
+    std::vector<std::string> names;
+    for (const auto& cls : registeredClasses()) {
+        names.push_back(cls.name);
+    }
+    return names;
+}
+
+std::int32_t DDLog::logLevelForClass(const DDLogClass& cls) {
+    return isRegisteredClass(cls) ? cls.ddLogLevel() : -1;
+}
+
+namespace {
+std::optional<DDLogClass> classNamed(const std::string& name) {
+    State& st = state();
+    std::lock_guard lock(st.classesMutex);
+    for (const auto& cls : st.classes) {
+        if (cls.name == name) {
+            return cls;
+        }
+    }
+    return std::nullopt;
+}
+} // namespace
+
+std::int32_t DDLog::logLevelForClassWithName(const std::string& name) {
+    const auto cls = classNamed(name);
+    return cls ? logLevelForClass(*cls) : -1;
+}
+
+void DDLog::setLogLevel(std::int32_t level, const DDLogClass& cls) {
+    if (isRegisteredClass(cls)) {
+        cls.ddSetLogLevel(level);
+    }
+}
+
+void DDLog::setLogLevel(std::int32_t level, const std::string& className) {
+    if (const auto cls = classNamed(className)) {
+        setLogLevel(level, *cls);
+    }
+}

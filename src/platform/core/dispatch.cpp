@@ -1,0 +1,682 @@
+#include "dispatch.h"
+
+#include "thread_info.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace dispatch {
+
+namespace {
+
+struct QueueState;
+
+// The queues the calling thread runs on, innermost last.
+// Plain storage without a destructor: exit() destroys thread-locals before it runs atexit
+// handlers, and those (a final log flush) still ask which queue they run on.
+constexpr int kMaxQueueDepth = 64;
+struct QueueStack {
+    QueueState* entries[kMaxQueueDepth];
+    int depth;
+    bool empty() const { return depth == 0; }
+    QueueState* back() const { return entries[depth - 1]; }
+};
+thread_local QueueStack tlsQueueStack{};
+
+struct Item {
+    block_t block;
+    Group* group = nullptr; // set for group members so a waiter can find them
+};
+
+struct QueueState {
+    std::optional<std::string> label;
+    std::mutex mutex;
+    std::condition_variable workerWake;
+    std::deque<Item> items;
+    std::atomic<std::size_t> queued{0}; // items.size(), readable without the lock
+    bool held = false; // a block of this queue runs right now (worker or inline caller)
+    bool stop = false;
+    std::vector<std::pair<const void*, void*>> specific;
+    std::thread::id workerId;
+
+    const char* labelOrNull() const { return label ? label->c_str() : nullptr; }
+};
+
+// Marks the calling thread as running on a queue for the lifetime of the object.
+class OnQueue {
+public:
+    explicit OnQueue(QueueState* state) {
+        if (tlsQueueStack.depth == kMaxQueueDepth) {
+            std::fprintf(stderr, "dispatch: synchronous calls nested more than %d queues deep\n",
+                         kMaxQueueDepth);
+            std::abort();
+        }
+        tlsQueueStack.entries[tlsQueueStack.depth++] = state;
+    }
+    ~OnQueue() { --tlsQueueStack.depth; }
+    OnQueue(const OnQueue&) = delete;
+    OnQueue& operator=(const OnQueue&) = delete;
+};
+
+bool callerRunsOn(const QueueState* state) {
+    const auto* begin = tlsQueueStack.entries;
+    return std::find(begin, begin + tlsQueueStack.depth, state) != begin + tlsQueueStack.depth;
+}
+
+void releaseQueue(QueueState& state) {
+    std::lock_guard lock(state.mutex);
+    state.held = false;
+    if (!state.items.empty() || state.stop) {
+        state.workerWake.notify_one();
+    }
+}
+
+void workerLoop(const std::shared_ptr<QueueState>& state) {
+    std::deque<Item> batch;
+    std::unique_lock lock(state->mutex);
+    for (;;) {
+        if (state->items.empty() && !state->stop) {
+            // Work tends to come in streams; a short poll spares a sleep and a wake-up call.
+            lock.unlock();
+            for (int spin = 0; spin < 2000 && state->queued.load(std::memory_order_relaxed) == 0;
+                 ++spin) {
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+            }
+            lock.lock();
+        }
+        state->workerWake.wait(
+            lock, [&] { return !state->held && (!state->items.empty() || state->stop); });
+        if (state->items.empty()) {
+            return; // stopped and drained
+        }
+        // Take everything queued so far in one go: fewer lock round trips with busy producers.
+        // The queue stays held until the batch is done, so later submissions wait their turn.
+        batch.swap(state->items);
+        state->queued.store(0, std::memory_order_relaxed);
+        state->held = true;
+        lock.unlock();
+        {
+            OnQueue on(state.get());
+            for (Item& item : batch) {
+                item.block(); // an exception escaping an asynchronous block ends the process
+                item.block = nullptr;
+            }
+        }
+        batch.clear();
+        lock.lock();
+        state->held = false;
+    }
+}
+
+} // namespace
+
+class Queue {
+public:
+    explicit Queue(const char* label) : state_(std::make_shared<QueueState>()) {
+        if (label != nullptr) {
+            state_->label = label;
+        }
+        worker_ = std::thread([s = state_] {
+            // Named after its queue so tools that list threads show what each one serves.
+            if (s->label) {
+                thread_info::setCurrentThreadName(*s->label);
+            }
+            workerLoop(s);
+        });
+        state_->workerId = worker_.get_id();
+    }
+    ~Queue() {
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->stop = true;
+            state_->workerWake.notify_one();
+        }
+        // The worker drains what is left. When the last reference goes away on the worker
+        // itself, it cannot join itself; it owns its state and ends on its own.
+        if (std::this_thread::get_id() == worker_.get_id()) {
+            worker_.detach();
+        } else {
+            worker_.join();
+        }
+    }
+    Queue(const Queue&) = delete;
+    Queue& operator=(const Queue&) = delete;
+
+    QueueState& state() { return *state_; }
+
+    void push(Item item, bool wake) {
+        std::lock_guard lock(state_->mutex);
+        state_->items.push_back(std::move(item));
+        state_->queued.store(state_->items.size(), std::memory_order_relaxed);
+        if (wake && !state_->held) {
+            state_->workerWake.notify_one();
+        }
+    }
+
+    // Runs the front item on the caller's thread when it belongs to the group and the queue is
+    // idle. Returns whether it did.
+    bool runFrontMemberInline(Group* group) {
+        Item item;
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->held || state_->items.empty() || state_->items.front().group != group) {
+                if (!state_->held && !state_->items.empty()) {
+                    state_->workerWake.notify_one();
+                }
+                return false;
+            }
+            item = std::move(state_->items.front());
+            state_->items.pop_front();
+            state_->held = true;
+        }
+        struct Release {
+            QueueState& s;
+            ~Release() { releaseQueue(s); }
+        } release{*state_};
+        OnQueue on(state_.get());
+        item.block();
+        return true;
+    }
+
+    // Holds the queue for the caller when it is idle; returns false otherwise.
+    bool tryHold() {
+        std::lock_guard lock(state_->mutex);
+        if (state_->held || !state_->items.empty()) {
+            return false;
+        }
+        state_->held = true;
+        return true;
+    }
+    void release() { releaseQueue(*state_); }
+
+    // Runs the block on the caller's thread when the queue is idle; returns false otherwise.
+    bool tryRunInline(const block_t& block) {
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->held || !state_->items.empty()) {
+                return false;
+            }
+            state_->held = true;
+        }
+        struct Release {
+            QueueState& s;
+            ~Release() { releaseQueue(s); }
+        } release{*state_};
+        OnQueue on(state_.get());
+        block();
+        return true;
+    }
+
+private:
+    std::shared_ptr<QueueState> state_;
+    std::thread worker_;
+};
+
+class Group {
+public:
+    void enter() {
+        std::lock_guard lock(mutex_);
+        ++pending_;
+    }
+    void leave() {
+        std::lock_guard lock(mutex_);
+        if (--pending_ == 0) {
+            done_.notify_all();
+        }
+    }
+    void noteMemberQueue(const queue_t& queue) {
+        std::lock_guard lock(mutex_);
+        if (std::find(memberQueues_.begin(), memberQueues_.end(), queue) == memberQueues_.end()) {
+            memberQueues_.push_back(queue);
+        }
+    }
+    void wait() {
+        std::vector<queue_t> queues;
+        {
+            std::lock_guard lock(mutex_);
+            queues.swap(memberQueues_);
+        }
+        for (const auto& queue : queues) {
+            while (queue->runFrontMemberInline(this)) {
+            }
+        }
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return pending_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    long pending_ = 0;
+    std::vector<queue_t> memberQueues_;
+};
+
+queue_t queue_create(const char* label) {
+    return std::make_shared<Queue>(label);
+}
+
+const char* queue_get_label(const queue_t& queue) {
+    return queue ? queue->state().labelOrNull() : nullptr;
+}
+
+const char* current_queue_label() {
+    return tlsQueueStack.empty() ? nullptr : tlsQueueStack.back()->labelOrNull();
+}
+
+bool running_on_queue() {
+    return !tlsQueueStack.empty();
+}
+
+void async(const queue_t& queue, block_t block) {
+    if (!queue || !block) {
+        return;
+    }
+    queue->push(Item{std::move(block), nullptr}, true);
+}
+
+void sync(const queue_t& queue, const block_t& block) {
+    if (!queue || !block) {
+        return;
+    }
+    QueueState& state = queue->state();
+    if (callerRunsOn(&state)) {
+        const char* label = state.labelOrNull();
+        std::fprintf(stderr, "dispatch: synchronous call on queue '%s' from that same queue\n",
+                     label ? label : "(unlabelled)");
+        std::abort();
+    }
+    if (queue->tryRunInline(block)) {
+        return;
+    }
+    // Busy: queue behind the earlier work and wait for our turn.
+    std::binary_semaphore done{0};
+    std::exception_ptr error;
+    queue->push(Item{[&] {
+                         try {
+                             block();
+                         } catch (...) {
+                             error = std::current_exception();
+                         }
+                         done.release();
+                     },
+                     nullptr},
+                true);
+    done.acquire();
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+void queue_set_specific(const queue_t& queue, const void* key, void* context) {
+    if (!queue || key == nullptr) {
+        return;
+    }
+    QueueState& state = queue->state();
+    std::lock_guard lock(state.mutex);
+    auto it = std::find_if(state.specific.begin(), state.specific.end(),
+                           [&](const auto& entry) { return entry.first == key; });
+    if (it != state.specific.end()) {
+        if (context == nullptr) {
+            state.specific.erase(it);
+        } else {
+            it->second = context;
+        }
+    } else if (context != nullptr) {
+        state.specific.emplace_back(key, context);
+    }
+}
+
+namespace {
+void* lookupSpecific(QueueState& state, const void* key) {
+    std::lock_guard lock(state.mutex);
+    for (const auto& [k, v] : state.specific) {
+        if (k == key) {
+            return v;
+        }
+    }
+    return nullptr;
+}
+} // namespace
+
+void* queue_get_specific(const queue_t& queue, const void* key) {
+    return queue ? lookupSpecific(queue->state(), key) : nullptr;
+}
+
+void* get_specific(const void* key) {
+    return tlsQueueStack.empty() ? nullptr : lookupSpecific(*tlsQueueStack.back(), key);
+}
+
+void sync_each(std::span<const queue_t> queues, const std::function<void(std::size_t)>& block) {
+    struct Latch {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::size_t pending = 0;
+    } latch;
+    // Idle queues are held now and run on this thread below; busy ones get the block queued,
+    // so they run in parallel with the inline ones.
+    std::size_t fewInline[8];
+    std::vector<std::size_t> manyInline;
+    std::size_t inlineCount = 0;
+    for (std::size_t i = 0; i < queues.size(); ++i) {
+        const queue_t& queue = queues[i];
+        if (callerRunsOn(&queue->state())) {
+            const char* label = queue->state().labelOrNull();
+            std::fprintf(stderr, "dispatch: synchronous call on queue '%s' from that same queue\n",
+                         label ? label : "(unlabelled)");
+            std::abort();
+        }
+        if (queue->tryHold()) {
+            if (inlineCount < std::size(fewInline)) {
+                fewInline[inlineCount] = i;
+            } else {
+                manyInline.push_back(i);
+            }
+            ++inlineCount;
+            continue;
+        }
+        {
+            std::lock_guard lock(latch.mutex);
+            ++latch.pending;
+        }
+        queue->push(Item{[&latch, &block, i] {
+                             block(i);
+                             std::lock_guard lock(latch.mutex);
+                             if (--latch.pending == 0) {
+                                 latch.done.notify_all();
+                             }
+                         },
+                         nullptr},
+                    true);
+    }
+    std::exception_ptr error;
+    for (std::size_t k = 0; k < inlineCount; ++k) {
+        const std::size_t i =
+            k < std::size(fewInline) ? fewInline[k] : manyInline[k - std::size(fewInline)];
+        Queue& queue = *queues[i];
+        struct Release {
+            Queue& q;
+            ~Release() { q.release(); }
+        } release{queue};
+        OnQueue on(&queue.state());
+        try {
+            block(i);
+        } catch (...) {
+            error = std::current_exception(); // the other held queues still run and get released
+        }
+    }
+    std::unique_lock lock(latch.mutex);
+    latch.done.wait(lock, [&] { return latch.pending == 0; });
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+group_t group_create() {
+    return std::make_shared<Group>();
+}
+void group_enter(const group_t& group) {
+    group->enter();
+}
+void group_leave(const group_t& group) {
+    group->leave();
+}
+
+namespace {
+void submitMember(const group_t& group, const queue_t& queue, block_t block, bool wake) {
+    if (!group || !queue || !block) {
+        return;
+    }
+    group->enter();
+    if (!wake) {
+        group->noteMemberQueue(queue);
+    }
+    queue->push(Item{[g = group, b = std::move(block)] {
+                         b();
+                         g->leave();
+                     },
+                     group.get()},
+                wake);
+}
+} // namespace
+
+void group_async(const group_t& group, const queue_t& queue, block_t block) {
+    submitMember(group, queue, std::move(block), true);
+}
+
+void group_async_for_waiter(const group_t& group, const queue_t& queue, block_t block) {
+    submitMember(group, queue, std::move(block), false);
+}
+
+void group_wait(const group_t& group) {
+    if (group) {
+        group->wait();
+    }
+}
+
+bool Semaphore::try_acquire() {
+    int current = count_.load(std::memory_order_relaxed);
+    while (current > 0) {
+        if (count_.compare_exchange_weak(current, current - 1, std::memory_order_acquire,
+                                         std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Semaphore::acquire() {
+    if (try_acquire()) {
+        return;
+    }
+    // Poll a little (tens of microseconds) before committing to sleep.
+    for (int spin = 0; spin < 2000; ++spin) {
+        if (count_.load(std::memory_order_relaxed) > 0 && try_acquire()) {
+            return;
+        }
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    if (count_.fetch_sub(1, std::memory_order_acquire) > 0) {
+        return; // a permit arrived after all
+    }
+    // Committed: exactly one release will hand us a token.
+    for (;;) {
+        int token = tokens_.load(std::memory_order_acquire);
+        while (token > 0) {
+            if (tokens_.compare_exchange_weak(token, token - 1, std::memory_order_acquire,
+                                              std::memory_order_relaxed)) {
+                return;
+            }
+        }
+        // The kernel sleeps only while there is still no token.
+        ::syscall(SYS_futex, reinterpret_cast<int*>(&tokens_), FUTEX_WAIT_PRIVATE, 0, nullptr,
+                  nullptr, 0);
+    }
+}
+
+void Semaphore::release() {
+    if (count_.fetch_add(1, std::memory_order_release) < 0) {
+        tokens_.fetch_add(1, std::memory_order_release);
+        ::syscall(SYS_futex, reinterpret_cast<int*>(&tokens_), FUTEX_WAKE_PRIVATE, 1, nullptr,
+                  nullptr, 0);
+    }
+}
+
+std::unique_ptr<semaphore_t> semaphore_create(std::ptrdiff_t value) {
+    return std::make_unique<semaphore_t>(static_cast<int>(value));
+}
+
+// ---- timer sources ----
+
+class TimerSource {
+public:
+    explicit TimerSource(queue_t queue) : queue_(std::move(queue)) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~TimerSource() {
+        {
+            std::lock_guard lock(mutex_);
+            exit_ = true;
+            wake_.notify_all();
+        }
+        if (std::this_thread::get_id() == thread_.get_id()) {
+            thread_.detach();
+        } else {
+            thread_.join();
+        }
+    }
+    TimerSource(const TimerSource&) = delete;
+    TimerSource& operator=(const TimerSource&) = delete;
+
+    void set(clock::time_point start, clock::duration interval) {
+        std::lock_guard lock(mutex_);
+        next_ = start;
+        interval_ = (interval == TIME_FOREVER || interval <= clock::duration::zero())
+                        ? std::nullopt
+                        : std::optional(interval);
+        armed_ = true;
+        wake_.notify_all();
+    }
+    void setHandler(block_t handler) {
+        std::lock_guard lock(mutex_);
+        handler_ = std::make_shared<block_t>(std::move(handler));
+    }
+    void setCancelHandler(block_t handler) {
+        std::lock_guard lock(mutex_);
+        cancelHandler_ = std::move(handler);
+    }
+    void resume() {
+        std::lock_guard lock(mutex_);
+        if (suspendCount_ > 0) {
+            --suspendCount_;
+        }
+        wake_.notify_all();
+    }
+    void suspend() {
+        std::lock_guard lock(mutex_);
+        ++suspendCount_;
+    }
+    void cancel() {
+        block_t cancelHandler;
+        {
+            std::lock_guard lock(mutex_);
+            if (cancelled_->load()) {
+                return;
+            }
+            cancelled_->store(true);
+            cancelHandler = std::move(cancelHandler_);
+            wake_.notify_all();
+        }
+        if (cancelHandler) {
+            async(queue_, std::move(cancelHandler));
+        }
+    }
+    bool cancelled() const { return cancelled_->load(); }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (exit_ || cancelled_->load()) {
+                return;
+            }
+            if (!armed_ || suspendCount_ > 0) {
+                wake_.wait(lock);
+                continue;
+            }
+            if (clock::now() < next_) {
+                wake_.wait_until(lock, next_);
+                continue;
+            }
+            if (interval_) {
+                // Skip missed fires instead of bursting them.
+                do {
+                    next_ += *interval_;
+                } while (next_ <= clock::now());
+            } else {
+                armed_ = false;
+            }
+            auto handler = handler_;
+            if (handler && *handler) {
+                async(queue_, [handler, flag = cancelled_] {
+                    if (!flag->load()) {
+                        (*handler)();
+                    }
+                });
+            }
+        }
+    }
+
+    queue_t queue_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::shared_ptr<block_t> handler_;
+    block_t cancelHandler_;
+    clock::time_point next_{};
+    std::optional<clock::duration> interval_;
+    bool armed_ = false;
+    // Shared with blocks already queued so a fire queued before cancel() is skipped.
+    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    bool exit_ = false;
+    int suspendCount_ = 1; // created suspended
+    std::thread thread_;
+};
+
+timer_t timer_create(const queue_t& queue) {
+    return queue ? std::make_shared<TimerSource>(queue) : nullptr;
+}
+void timer_set(const timer_t& timer, clock::time_point start, clock::duration interval,
+               clock::duration /*leeway*/) {
+    if (timer) {
+        timer->set(start, interval);
+    }
+}
+void timer_set_event_handler(const timer_t& timer, block_t handler) {
+    if (timer) {
+        timer->setHandler(std::move(handler));
+    }
+}
+void timer_set_cancel_handler(const timer_t& timer, block_t handler) {
+    if (timer) {
+        timer->setCancelHandler(std::move(handler));
+    }
+}
+void timer_resume(const timer_t& timer) {
+    if (timer) {
+        timer->resume();
+    }
+}
+void timer_suspend(const timer_t& timer) {
+    if (timer) {
+        timer->suspend();
+    }
+}
+void timer_cancel(const timer_t& timer) {
+    if (timer) {
+        timer->cancel();
+    }
+}
+bool timer_testcancel(const timer_t& timer) {
+    return timer ? timer->cancelled() : true;
+}
+
+} // namespace dispatch

@@ -1,0 +1,109 @@
+#pragma once
+// A small dispatch library: serial queues, queue-specific data, groups, semaphores and timer
+// sources. Debian has no libdispatch, and the logging facility needs only this much of it.
+//
+// Every serial queue owns one worker thread. A synchronous submission to an idle queue runs on
+// the caller's thread while the queue is held, as libdispatch does, so nested synchronous calls
+// cost no thread switch. Queue-specific data and the current label follow the innermost queue the
+// calling thread runs on.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <semaphore>
+#include <span>
+
+namespace dispatch {
+
+class Queue;
+class Group;
+class TimerSource;
+using queue_t = std::shared_ptr<Queue>;
+using group_t = std::shared_ptr<Group>;
+using timer_t = std::shared_ptr<TimerSource>;
+using block_t = std::function<void()>;
+
+// A new serial queue; label may be null (unlabelled).
+queue_t queue_create(const char* label);
+// The queue's label, or null when it has none.
+const char* queue_get_label(const queue_t& queue);
+// The label of the queue the caller runs on, or null on a thread that runs no queue.
+const char* current_queue_label();
+// Whether the calling thread runs a block of any queue right now.
+bool running_on_queue();
+
+void async(const queue_t& queue, block_t block);
+// Runs the block on the queue and returns when it has finished. Calling it on the queue the
+// caller already runs on (directly or through nested synchronous calls) would wait forever, so it
+// aborts with a message instead.
+void sync(const queue_t& queue, const block_t& block);
+
+// Runs block(i) on queues[i] for every i and returns when all have finished. Idle queues run on
+// the caller's thread (held, like sync); busy ones get the block queued and run in parallel.
+// Like sync, it aborts when the caller already runs on one of the queues.
+void sync_each(std::span<const queue_t> queues, const std::function<void(std::size_t)>& block);
+
+// Data stored on a queue under a key; get_specific reads it for the caller's current queue.
+void queue_set_specific(const queue_t& queue, const void* key, void* context);
+void* queue_get_specific(const queue_t& queue, const void* key);
+void* get_specific(const void* key);
+
+group_t group_create();
+void group_enter(const group_t& group);
+void group_leave(const group_t& group);
+void group_async(const group_t& group, const queue_t& queue, block_t block);
+// Like group_async, but leaves the queue's worker asleep: the block is meant for a caller that
+// waits on the group right away and runs idle members itself. Use only when group_wait follows.
+void group_async_for_waiter(const group_t& group, const queue_t& queue, block_t block);
+// Waits until every member has finished. Members still waiting at the front of an idle queue are
+// run on the caller's thread (holding their queue), which saves a thread switch per member.
+void group_wait(const group_t& group);
+
+// A counting semaphore. A waiter spins briefly before it sleeps: under steady back-pressure the
+// count comes back within microseconds, and a sleep costs a system call on both sides. A negative
+// count is the number of committed sleepers; each release that finds one hands it a wake token,
+// so a wake can never be lost and no release wakes more sleepers than there are.
+class Semaphore {
+public:
+    explicit Semaphore(int value) : count_(value) {}
+    Semaphore(const Semaphore&) = delete;
+    Semaphore& operator=(const Semaphore&) = delete;
+
+    void acquire();
+    bool try_acquire();
+    void release();
+    // Permits available now (0 while someone waits).
+    std::ptrdiff_t value() const {
+        const int c = count_.load(std::memory_order_relaxed);
+        return c < 0 ? 0 : c;
+    }
+
+private:
+    std::atomic<int> count_;
+    // Wake tokens for committed sleepers; the kernel's futex word (atomic<int> is laid out as int).
+    std::atomic<int> tokens_{0};
+    static_assert(sizeof(std::atomic<int>) == sizeof(int));
+};
+using semaphore_t = Semaphore;
+std::unique_ptr<semaphore_t> semaphore_create(std::ptrdiff_t value);
+
+// Timer sources. A new timer is suspended; resume() starts it. The handler runs on the queue.
+using clock = std::chrono::steady_clock;
+inline constexpr clock::duration TIME_FOREVER = clock::duration::max();
+
+timer_t timer_create(const queue_t& queue);
+// start: first fire; interval: TIME_FOREVER (or zero) for a timer that fires once; leeway is
+// accepted for compatibility and may delay a fire by at most that much.
+void timer_set(const timer_t& timer, clock::time_point start, clock::duration interval,
+               clock::duration leeway);
+void timer_set_event_handler(const timer_t& timer, block_t handler);
+void timer_set_cancel_handler(const timer_t& timer, block_t handler);
+void timer_resume(const timer_t& timer);
+void timer_suspend(const timer_t& timer);
+// No fire starts after cancel returns; the cancel handler runs once on the queue.
+void timer_cancel(const timer_t& timer);
+bool timer_testcancel(const timer_t& timer);
+
+} // namespace dispatch

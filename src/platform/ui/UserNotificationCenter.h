@@ -1,0 +1,34 @@
+#pragma once
+// Desktop notifications through the freedesktop notification service on the session bus.
+
+#include <QObject>
+#include <QString>
+
+struct UserNotification {
+    QString title;
+    QString informativeText;
+    QString soundName; // empty: silent
+};
+
+// The sound every desktop theme has for a plain message.
+inline const QString UserNotificationDefaultSoundName = QStringLiteral("message-new-instant");
+
+class UserNotificationCenter : public QObject {
+    Q_OBJECT
+public:
+    static UserNotificationCenter* defaultUserNotificationCenter();
+
+    explicit UserNotificationCenter(QString appName = QStringLiteral("Brimwell"),
+                                    QObject* parent = nullptr);
+
+    // Hands the notification to the service without waiting for it. When there is no service
+    // nothing is shown; the failure is reported once through `deliveryFailed`.
+    virtual void deliverNotification(const UserNotification& notification);
+
+signals:
+    void delivered(uint id);
+    void deliveryFailed(const QString& reason);
+
+private:
+    QString appName_;
+};

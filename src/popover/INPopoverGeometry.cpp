@@ -1,0 +1,151 @@
+#include "INPopoverGeometry.h"
+
+#include <cmath>
+
+INBezierPath INPopoverOutlinePath(const INRect& rect, double cornerRadius, INSize arrowSize,
+                                  INPopoverArrowDirection direction) {
+    const double r = cornerRadius;
+    const double aw = arrowSize.width;
+    const double ah = arrowSize.height;
+    const INRect inner = INInsetRect(rect, ah + r, ah + r);
+    const double minX = inner.minX();
+    const double minY = inner.minY();
+    const double maxX = inner.maxX();
+    const double maxY = inner.maxY();
+    const double midX = inner.midX();
+    const double midY = inner.midY();
+
+    INBezierPath path;
+    path.setLineJoinStyle(INBezierPath::LineJoin::Round);
+    path.appendArc({minX, minY}, r, 180.0, 270.0);
+    if (direction == INPopoverArrowDirectionDown) {
+        path.appendPoints({{std::floor(midX - aw * 0.5), minY - r},
+                           {std::floor(midX), minY - r - ah},
+                           {std::floor(midX + aw * 0.5), minY - r}});
+    }
+    path.appendArc({maxX, minY}, r, 270.0, 360.0);
+    if (direction == INPopoverArrowDirectionRight) {
+        path.appendPoints({{maxX + r, std::floor(midY - aw * 0.5)},
+                           {maxX + r + ah, std::floor(midY)},
+                           {maxX + r, std::floor(midY + aw * 0.5)}});
+    }
+    path.appendArc({maxX, maxY}, r, 0.0, 90.0);
+    if (direction == INPopoverArrowDirectionUp) {
+        path.appendPoints({{std::floor(midX + aw * 0.5), maxY + r},
+                           {std::floor(midX), maxY + r + ah},
+                           {std::floor(midX - aw * 0.5), maxY + r}});
+    }
+    path.appendArc({minX, maxY}, r, 90.0, 180.0);
+    if (direction == INPopoverArrowDirectionLeft) {
+        path.appendPoints({{minX - r, std::floor(midY + aw * 0.5)},
+                           {minX - r - ah, std::floor(midY)},
+                           {minX - r, std::floor(midY - aw * 0.5)}});
+    }
+    path.closePath();
+    return path;
+}
+
+bool INPopoverBorderWidthIsOdd(double borderWidth) {
+    // Truncating a negative or non-finite width to an unsigned integer is undefined; such
+    // widths stroke nothing, so they count as 0.
+    if (!std::isfinite(borderWidth) || borderWidth < 1.0) {
+        return false;
+    }
+    return std::fmod(std::trunc(borderWidth), 2.0) == 1.0;
+}
+
+INRect INPopoverOutlineRect(const INRect& bounds, double borderWidth) {
+    return INPopoverBorderWidthIsOdd(borderWidth) ? INInsetRect(bounds, 0.5, 0.5) : bounds;
+}
+
+std::vector<INRect> INPopoverTopHighlightRects(const INRect& bounds, double borderWidth,
+                                               double cornerRadius, INSize arrowSize,
+                                               INPopoverArrowDirection direction) {
+    const double ah = arrowSize.height;
+    const double aw = arrowSize.width;
+    const INRect h = INInsetRect(bounds, ah, ah);
+    const double x0 = std::floor(h.x() + cornerRadius * 0.5);
+    const double y0 = (h.y() + h.height()) - borderWidth - 1.0;
+    const double w0 = h.width() - cornerRadius;
+    if (direction == INPopoverArrowDirectionUp) {
+        const double s = std::floor(w0 * 0.5 - aw * 0.5);
+        return {INRect(x0, y0, s, 1.0), INRect(std::floor(w0 * 0.5 + x0 + aw * 0.5), y0, s, 1.0)};
+    }
+    return {INRect(x0, y0, w0, 1.0)};
+}
+
+INRect INPopoverContentRectForFrameRect(const INRect& frame, double arrowHeight) {
+    return INInsetRect(INRect(0.0, 0.0, frame.width(), frame.height()), arrowHeight, arrowHeight);
+}
+
+INRect INPopoverFrameRectForContentRect(const INRect& content, double arrowHeight) {
+    return INInsetRect(content, -arrowHeight, -arrowHeight);
+}
+
+INRect INPopoverFrameForContentSize(INSize contentSize, INPopoverArrowDirection direction,
+                                    const INRect& anchor, double arrowHeight) {
+    const INRect frame =
+        INPopoverFrameRectForContentRect(INRect({0.0, 0.0}, contentSize), arrowHeight);
+    const double fw = frame.width();
+    const double fh = frame.height();
+    const double midX = anchor.midX();
+    const double midY = anchor.midY();
+    switch (direction) {
+    case INPopoverArrowDirectionRight:
+        return {anchor.x() - fw, midY - std::floor(fh * 0.5), fw, fh};
+    case INPopoverArrowDirectionDown:
+        return {midX - std::floor(fw * 0.5), anchor.y() + anchor.height(), fw, fh};
+    case INPopoverArrowDirectionLeft:
+        return {anchor.x() + anchor.width(), midY - std::floor(fh * 0.5), fw, fh};
+    case INPopoverArrowDirectionUp:
+        return {midX - std::floor(fw * 0.5), anchor.y() - fh, fw, fh};
+    default:
+        return {};
+    }
+}
+
+INPopoverArrowDirection INPopoverChooseArrowDirection(INPopoverArrowDirection preferred,
+                                                      const INRect& screenFrame,
+                                                      const INRect& anchor, INSize contentSize,
+                                                      double arrowHeight) {
+    auto fits = [&](INPopoverArrowDirection d) {
+        return INContainsRect(screenFrame,
+                              INPopoverFrameForContentSize(contentSize, d, anchor, arrowHeight));
+    };
+    if (fits(preferred)) {
+        return preferred;
+    }
+    INPopoverArrowDirection opposite = INPopoverArrowDirectionRight;
+    switch (preferred) {
+    case INPopoverArrowDirectionRight:
+        opposite = INPopoverArrowDirectionLeft;
+        break;
+    case INPopoverArrowDirectionDown:
+        opposite = INPopoverArrowDirectionUp;
+        break;
+    case INPopoverArrowDirectionLeft:
+        opposite = INPopoverArrowDirectionRight;
+        break;
+    case INPopoverArrowDirectionUp:
+        opposite = INPopoverArrowDirectionDown;
+        break;
+    default:
+        break;
+    }
+    if (fits(opposite)) {
+        return opposite;
+    }
+    INPopoverArrowDirection third = opposite;
+    if (preferred <= INPopoverArrowDirectionUp) {
+        // Measured from the screen's own edges so a screen beside or above the primary one
+        // compares the real room; on the primary screen this is the anchor's y against the
+        // screen height less the anchor's top.
+        const double roomBelow = anchor.minY() - screenFrame.minY();
+        const double roomAbove = screenFrame.maxY() - anchor.maxY();
+        third = roomBelow > roomAbove ? INPopoverArrowDirectionUp : INPopoverArrowDirectionDown;
+    }
+    if (fits(third)) {
+        return third;
+    }
+    return preferred;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "INBezierPath.h"
+#include "INGeometry.h"
+#include "INPopoverTypes.h"
+
+#include <vector>
+
+// The popover's shape and placement as plain arithmetic, shared by the frame view, the
+// window and the controller so that each number can be checked without a window system.
+
+// The rounded body inset by the arrow height on every side, with the arrow centred on the
+// edge named by `direction`; its tip touches the edge of `rect`. Runs counter-clockwise.
+INBezierPath INPopoverOutlinePath(const INRect& rect, double cornerRadius, INSize arrowSize,
+                                  INPopoverArrowDirection direction);
+
+// The rectangle the outline is built for: the bounds, moved half a point in when the border
+// width truncates to an odd number so the stroke falls on whole pixels.
+INRect INPopoverOutlineRect(const INRect& bounds, double borderWidth);
+
+// True when the truncated border width is odd. Negative widths draw no stroke and count as 0.
+bool INPopoverBorderWidthIsOdd(double borderWidth);
+
+// The one-point highlight line under the top edge: one rectangle, or two around the arrow's
+// base when the arrow is on the top edge.
+std::vector<INRect> INPopoverTopHighlightRects(const INRect& bounds, double borderWidth,
+                                               double cornerRadius, INSize arrowSize,
+                                               INPopoverArrowDirection direction);
+
+// The content view's frame inside a window frame of that size; the frame's origin is ignored.
+INRect INPopoverContentRectForFrameRect(const INRect& frame, double arrowHeight);
+// The content rectangle grown by the arrow height on every side, origin included.
+INRect INPopoverFrameRectForContentRect(const INRect& content, double arrowHeight);
+
+// The window frame for a content size, placed so the arrow's tip meets the middle of the
+// anchor's facing edge. Directions outside 0 to 3 give the zero rectangle.
+INRect INPopoverFrameForContentSize(INSize contentSize, INPopoverArrowDirection direction,
+                                    const INRect& anchor, double arrowHeight);
+
+// The preferred direction if its frame fits on the screen, else the opposite one, else the
+// side with more room above or below; failing all three, the preferred direction.
+INPopoverArrowDirection INPopoverChooseArrowDirection(INPopoverArrowDirection preferred,
+                                                      const INRect& screenFrame,
+                                                      const INRect& anchor, INSize contentSize,
+                                                      double arrowHeight);

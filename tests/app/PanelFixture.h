@@ -1,0 +1,132 @@
+#pragma once
+// Shared pieces for the panel tests: kernel counters in a file, a clean that waits for the test,
+// and doubles for the collaborators that own or serve the panel.
+
+#include "AXStatusItemPopupDelegate.h"
+#include "Application.h"
+#include "MCAppServices.h"
+#include "MCContentViewController.h"
+#include "UserNotificationCenter.h"
+
+#include "../GoogleAnalytics/FakeFetcher.h"
+#include "../support/TempDir.h"
+
+#include "AnalyticsHelper.h"
+#include "GoogleTracking.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+inline std::string meminfoText(long freeKb, long activeKb = 2000, long inactiveKb = 3000) {
+    return "MemTotal: 16777216 kB\nMemFree: " + std::to_string(freeKb) +
+           " kB\nMemAvailable: 8388608 kB\nActive: " + std::to_string(activeKb) +
+           " kB\nInactive: " + std::to_string(inactiveKb) +
+           " kB\nUnevictable: 4 kB\nSUnreclaim: 8 kB\nKernelStack: 12 kB\nPageTables: 16 kB\n";
+}
+
+// Holds every clean pass until the test opens the gate; runs a hook once per pass first.
+class GatedAllocator : public BlockAllocator {
+public:
+    void* allocate(std::size_t size) override {
+        {
+            std::unique_lock lock(mutex_);
+            ++passes_;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return open_; });
+        }
+        return real_.allocate(size);
+    }
+    void release(void* block, std::size_t size) override { real_.release(block, size); }
+
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    int passes() {
+        std::lock_guard lock(mutex_);
+        return passes_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    int passes_ = 0;
+    MappedBlockAllocator real_;
+};
+
+class RecordingNotificationCenter : public UserNotificationCenter {
+public:
+    void deliverNotification(const UserNotification& notification) override {
+        delivered.push_back(notification);
+    }
+    std::vector<UserNotification> delivered;
+};
+
+// Records calls from the panel in one list so their order can be checked.
+struct CallLog {
+    std::vector<std::string> calls;
+};
+
+class PopupDouble : public AXStatusItemPopupControl {
+public:
+    PopupDouble(CallLog& log, MCContentViewController& panel) : log_(log), panel_(panel) {}
+    void hidePopover() override {
+        log_.calls.push_back("hidePopover");
+        if (isActive) {
+            panel_.popoverWillClose();
+            isActive = false;
+        }
+    }
+    bool active() const override { return isActive; }
+    bool isActive = true;
+
+private:
+    CallLog& log_;
+    MCContentViewController& panel_;
+};
+
+// A real analytics helper whose hits go to a recording fetcher, at once and in order.
+class AppDelegateDouble : public ApplicationDelegate, public MCAppServices {
+public:
+    explicit AppDelegateDouble(CallLog& log) : log_(log) {
+        fetcher = std::make_shared<FakeFetcher>();
+        fetcher->push(FakeFetcher::body("GIF89a"));
+        auto transport = std::make_shared<TrackingTransport>();
+        transport->fetcher = fetcher;
+        transport->publicIPAddress = [] { return std::optional<std::string>("127.0.0.1"); };
+        transport->startDelay = std::chrono::milliseconds(0);
+        AnalyticsHelper::Dependencies deps;
+        deps.config.collectionHost = "collector.invalid";
+        deps.queue = std::make_shared<OperationQueue>();
+        deps.transport = transport;
+        analytics_ = std::make_unique<AnalyticsHelper>(std::move(deps));
+        analytics_->setDomainName("brimwell.app");
+        analytics_->setAnalyticsAccountCode("UA-12345678-1");
+    }
+    void showAboutWindow() override { log_.calls.push_back("showAboutWindow"); }
+    AnalyticsHelper* analyticsHelper() const override { return analytics_.get(); }
+
+    // The event names of the hits sent so far, in order.
+    std::vector<std::string> events() const {
+        std::vector<std::string> names;
+        for (const std::string& url : fetcher->urls()) {
+            for (const char* name :
+                 {"PopoverShown", "CleanButtonClicked", "QuitButtonClicked", "AboutShown"}) {
+                if (url.find(name) != std::string::npos) {
+                    names.emplace_back(name);
+                }
+            }
+        }
+        return names;
+    }
+
+    std::shared_ptr<FakeFetcher> fetcher;
+
+private:
+    CallLog& log_;
+    std::unique_ptr<AnalyticsHelper> analytics_;
+};

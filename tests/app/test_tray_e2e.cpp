@@ -1,0 +1,269 @@
+// The tray application end to end, inside scripts/with-desktop.sh --tray: a real X server, a
+// real tray host (trayer), a real notification daemon (dunst), a real analytics server on
+// 127.0.0.1 and clicks from xdotool.
+
+#include "INPopoverWindow.h"
+#include "MCAppDelegate.h"
+#include "MCContentViewController.h"
+#include "PanelFixture.h"
+
+#include "../GoogleAnalytics/LocalHttpServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstdlib>
+
+namespace {
+
+bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    // Keep our own event loop turning, as the running application's would.
+    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) {
+        return false;
+    }
+    if (out != nullptr) {
+        *out = p.readAllStandardOutput();
+    }
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool clickAt(QPoint global, int button = 1) {
+    const bool ok =
+        run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(global.x()),
+                                        QString::number(global.y())}) &&
+        run(QStringLiteral("xdotool"), {QStringLiteral("click"), QString::number(button)});
+    QTest::qWait(30); // let the press reach us
+    return ok;
+}
+
+QPoint centreOf(const QWidget* widget) {
+    return widget->mapToGlobal(widget->rect().center());
+}
+
+void screenshot(const char* name) {
+    const QString dir = QStringLiteral(BRIMWELL_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/" + name + ".png");
+}
+
+} // namespace
+
+class TrayEndToEnd : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<LocalHttpServer> server_;
+    std::unique_ptr<TempDir> config_;
+    std::shared_ptr<GatedAllocator> allocator_;
+    std::unique_ptr<MCAppDelegate> delegate_;
+    QProcess other_;
+
+    AXStatusItemPopup* popup() const { return delegate_->statusItemPopup(); }
+    MCContentViewController* panel() const { return delegate_->contentViewController(); }
+    bool popoverOpen() const {
+        return popup()->popoverController() && popup()->popoverController()->popoverIsVisible();
+    }
+    QPoint iconCentre() const { return popup()->statusItem()->geometry().center(); }
+    QToolButton* control(const char* name) const {
+        return panel()->view()->findChild<QToolButton*>(QString::fromLatin1(name));
+    }
+    bool reopen() {
+        if (popoverOpen()) {
+            return true;
+        }
+        QSignalSpy shown(panel(), &MCContentViewController::popoverShown);
+        if (!clickAt(iconCentre())) {
+            qWarning("xdotool failed");
+            return false;
+        }
+        if (!shown.wait(5000)) {
+            qWarning("no show after clicking at %d,%d; open %d", iconCentre().x(), iconCentre().y(),
+                     popoverOpen());
+            return false;
+        }
+        return popoverOpen();
+    }
+    bool sawEvent(const std::string& name) const {
+        for (const auto& r : server_->received()) {
+            if (r.path == "/__utm.gif" && r.target.find(name) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private slots:
+    void initTestCase() {
+        server_ = std::make_unique<LocalHttpServer>();
+        server_->reply("/__utm.gif", 200, "GIF89a", "image/gif");
+        server_->reply("/ip", 200, "<html><body>Current IP Address: 127.0.0.1</body></html>");
+        config_ = std::make_unique<TempDir>();
+        ::setenv("BRIMWELL_ANALYTICS_HOST", server_->hostAndPort().c_str(), 1);
+        ::setenv("BRIMWELL_PUBLIC_IP_URL", ("http://" + server_->hostAndPort() + "/ip").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config_->path().c_str(), 1);
+        ::unsetenv("DO_NOT_TRACK");
+        QApplication::setQuitOnLastWindowClosed(false);
+
+        allocator_ = std::make_shared<GatedAllocator>();
+        delegate_ = std::make_unique<MCAppDelegate>();
+        delegate_->setMemoryController(
+            std::make_shared<MCMemoryController>(mach_host_self(), allocator_, 8 << 20));
+        Application::sharedApplication()->setDelegate(delegate_.get());
+        delegate_->applicationDidFinishLaunching();
+        QVERIFY(panel());
+        QVERIFY(popup());
+    }
+
+    void cleanupTestCase() {
+        allocator_->open();
+        if (panel() && panel()->cleanInProgress()) {
+            QSignalSpy done(panel(), &MCContentViewController::cleanFinished);
+            done.wait(5000);
+        }
+        other_.kill();
+        other_.waitForFinished(5000);
+        Application::sharedApplication()->setDelegate(nullptr);
+        delegate_.reset();
+    }
+
+    void launchOpensThePopoverUnderTheIcon() {
+        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen() && panel()->timer()->isActive(), 5000);
+        int icons = 0;
+        for (QWidget* w : QApplication::allWidgets()) {
+            icons += w->inherits("QSystemTrayIconSys");
+        }
+        QCOMPARE(icons, 1);
+        const QRect icon = popup()->statusItem()->geometry();
+        QVERIFY(!icon.isEmpty());
+        QVERIFY(popup()->isActive());
+
+        INPopoverController* popover = popup()->popoverController();
+        QCOMPARE(popover->arrowDirection(), INPopoverArrowDirectionUp);
+        const QRect window = popover->popoverWindow()->geometry();
+        // The arrow's tip touches the middle of the icon's bottom edge.
+        QVERIFY2(std::abs(window.center().x() - icon.center().x()) <= 1,
+                 qPrintable(QStringLiteral("popover %1 icon %2")
+                                .arg(window.center().x())
+                                .arg(icon.center().x())));
+        QVERIFY2(std::abs(window.top() - (icon.bottom() + 1)) <= 1,
+                 qPrintable(QStringLiteral("popover top %1, icon bottom %2")
+                                .arg(window.top())
+                                .arg(icon.bottom())));
+
+        static const QRegularExpression friendly(QStringLiteral("^(\\d+\\.\\d\\d [KMG]B|\\d+ B)$"));
+        QVERIFY(friendly.match(panel()->freeMemoryTextField()->text()).hasMatch());
+        screenshot("tray-launch");
+
+        QTRY_VERIFY_WITH_TIMEOUT(sawEvent("PopoverShown"), 10000);
+    }
+
+    void iconClicksToggleThePopover() {
+        QVERIFY(reopen());
+        INPopoverController* first = popup()->popoverController();
+        QVERIFY(clickAt(iconCentre()));
+        QTRY_VERIFY(!popoverOpen());
+        QVERIFY(!popup()->isActive());
+        QVERIFY(!panel()->timer()->isActive());
+        QCOMPARE(popup()->popoverTransiencyMonitor(), EventMonitor::Token{0});
+        screenshot("tray-closed");
+
+        QVERIFY(reopen());
+        QCOMPARE(popup()->popoverController(), first);
+        QVERIFY(popup()->isActive());
+        QVERIFY(panel()->timer()->isActive());
+    }
+
+    void pressesElsewhereCloseButNotInside() {
+        other_.start(QStringLiteral("xmessage"),
+                     {QStringLiteral("-geometry"), QStringLiteral("260x120+60+560"),
+                      QStringLiteral("another application")});
+        QVERIFY(other_.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(run(QStringLiteral("xdotool"),
+                                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                      QStringLiteral("--name"), QStringLiteral("xmessage")}),
+                                 5000);
+        for (int button : {1, 3}) {
+            QVERIFY(reopen());
+            QVERIFY(clickAt(QPoint(190, 620), button));
+            QTRY_VERIFY(!popoverOpen());
+        }
+        QVERIFY(reopen());
+        QVERIFY(clickAt(centreOf(panel()->freeMemoryTextField())));
+        QVERIFY(clickAt(centreOf(panel()->plotView()), 3));
+        QTest::qWait(300); // a close would have started by now
+        QVERIFY(popoverOpen());
+    }
+
+    void cleanShowsProgressThenNotifies() {
+        QVERIFY(reopen());
+        QSignalSpy done(panel(), &MCContentViewController::cleanFinished);
+        QVERIFY(clickAt(centreOf(panel()->cleanButton())));
+        QTRY_COMPARE(panel()->cleanButton()->text(), QStringLiteral("Cleaning..."));
+        QVERIFY(!panel()->cleanButton()->isEnabled());
+        QTRY_VERIFY(allocator_->passes() >= 1);
+        screenshot("tray-cleaning");
+        allocator_->open();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(panel()->cleanButton()->text(), QStringLiteral("Clean Memory"));
+        QVERIFY(panel()->cleanButton()->isEnabled());
+        QVERIFY(panel()->timer()->isActive());
+
+        QByteArray count;
+        QTRY_VERIFY_WITH_TIMEOUT(run(QStringLiteral("dunstctl"),
+                                     {QStringLiteral("count"), QStringLiteral("displayed")},
+                                     &count) &&
+                                     count.trimmed() == "1",
+                                 5000);
+        QTest::qWait(200); // the bubble is mapped; let it paint
+        screenshot("tray-clean-done");
+        run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        QByteArray history;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run(QStringLiteral("dunstctl"), {QStringLiteral("history")}, &history) &&
+                history.contains("Memory Clean Done"),
+            5000);
+        QTRY_VERIFY_WITH_TIMEOUT(sawEvent("CleanButtonClicked"), 10000);
+    }
+
+    void aboutOpensOneWindowAndClosesThePopover() {
+        QVERIFY(reopen());
+        QVERIFY(clickAt(centreOf(control("aboutButton"))));
+        QTRY_VERIFY(delegate_->aboutWindowController() &&
+                    delegate_->aboutWindowController()->window()->isVisible());
+        QTRY_VERIFY(!popoverOpen());
+        MCAboutWindowController* about = delegate_->aboutWindowController();
+        QCOMPARE(about->versionTextField()->text(), QStringLiteral("Version: " BRIMWELL_VERSION));
+        QTest::qWait(100);
+        screenshot("tray-about");
+
+        QVERIFY(reopen());
+        QVERIFY(clickAt(centreOf(control("aboutButton"))));
+        QTRY_VERIFY(!popoverOpen());
+        QCOMPARE(delegate_->aboutWindowController(), about);
+        int aboutWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            aboutWindows += w->objectName() == QStringLiteral("MCAboutWindowController");
+        }
+        QCOMPARE(aboutWindows, 1);
+        about->window()->close();
+    }
+
+    void quitAsksTheApplicationToEnd() {
+        QVERIFY(reopen());
+        QSignalSpy terminate(Application::sharedApplication(), &Application::terminateRequested);
+        QVERIFY(clickAt(centreOf(control("quitButton"))));
+        QTRY_COMPARE(terminate.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(sawEvent("QuitButtonClicked"), 10000);
+    }
+};
+
+QTEST_MAIN(TrayEndToEnd)
+#include "test_tray_e2e.moc"

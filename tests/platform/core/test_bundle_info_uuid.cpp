@@ -1,0 +1,29 @@
+#include "bundle_info.h"
+#include "uuid_string.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+namespace {
+
+TEST(BundleInfo, ShortVersionAndNameComeFromTheProject) {
+    EXPECT_EQ(platform::objectForInfoDictionaryKey(platform::kCFBundleShortVersionString),
+              BRIMWELL_TEST_PROJECT_VERSION);
+    EXPECT_EQ(platform::objectForInfoDictionaryKey(platform::kCFBundleName), "Brimwell");
+    EXPECT_EQ(platform::objectForInfoDictionaryKey("NoSuchKey"), std::nullopt);
+}
+
+TEST(UuidString, RandomVersionFourInUpperCase) {
+    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string id = platform::createUUIDString();
+        ASSERT_TRUE(std::regex_match(id, form)) << id;
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 1000u);
+}
+
+} // namespace

@@ -1,0 +1,315 @@
+#include "mach_host.h"
+
+#include "../../support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Layouts as printed by different kernels; only the fields the sampler reads differ in value.
+constexpr const char* kMeminfoLinux6 = R"(MemTotal:       24683784 kB
+MemFree:        24386036 kB
+MemAvailable:   24364008 kB
+Buffers:            5224 kB
+Cached:           147160 kB
+SwapCached:            0 kB
+Active:            54592 kB
+Inactive:          93488 kB
+Active(anon):         36 kB
+Inactive(anon):     5948 kB
+Active(file):      54556 kB
+Inactive(file):    87540 kB
+Unevictable:       15656 kB
+Mlocked:           12868 kB
+SwapTotal:             0 kB
+SwapFree:              0 kB
+Zswap:                 0 kB
+Zswapped:              0 kB
+Dirty:               236 kB
+Writeback:             0 kB
+AnonPages:         11528 kB
+Mapped:            11784 kB
+Shmem:             10220 kB
+KReclaimable:      57860 kB
+Slab:              80860 kB
+SReclaimable:      57860 kB
+SUnreclaim:        23000 kB
+KernelStack:        1876 kB
+PageTables:         1348 kB
+SecPageTables:         0 kB
+NFS_Unstable:          0 kB
+Bounce:                0 kB
+WritebackTmp:          0 kB
+CommitLimit:    12341892 kB
+Committed_AS:      68408 kB
+VmallocTotal:   34359738367 kB
+VmallocUsed:       14636 kB
+VmallocChunk:          0 kB
+Percpu:              720 kB
+AnonHugePages:         0 kB
+HugePages_Total:       0
+HugePages_Free:        0
+Hugepagesize:       2048 kB
+DirectMap4k:       28672 kB
+DirectMap2M:     2068480 kB
+)";
+
+// 3.10: no MemAvailable, no KReclaimable, HardwareCorrupted present.
+constexpr const char* kMeminfoLinux3 = R"(MemTotal:        3881764 kB
+MemFree:          230652 kB
+Buffers:            1048 kB
+Cached:          2012360 kB
+SwapCached:         4800 kB
+Active:          1652256 kB
+Inactive:        1309452 kB
+Active(anon):     600120 kB
+Inactive(anon):   451928 kB
+Active(file):    1052136 kB
+Inactive(file):   857524 kB
+Unevictable:           0 kB
+Mlocked:               0 kB
+SwapTotal:       2097148 kB
+SwapFree:        2047740 kB
+Dirty:                52 kB
+Writeback:             0 kB
+AnonPages:        945824 kB
+Mapped:           101756 kB
+Shmem:            103748 kB
+Slab:             390916 kB
+SReclaimable:     329012 kB
+SUnreclaim:        61904 kB
+KernelStack:        7568 kB
+PageTables:        21604 kB
+NFS_Unstable:          0 kB
+Bounce:                0 kB
+WritebackTmp:          0 kB
+CommitLimit:     4038028 kB
+Committed_AS:    3466316 kB
+VmallocTotal:   34359738367 kB
+VmallocUsed:      179664 kB
+VmallocChunk:   34359310332 kB
+HardwareCorrupted:     0 kB
+AnonHugePages:    395264 kB
+HugePages_Total:       0
+Hugepagesize:       2048 kB
+DirectMap4k:      110464 kB
+DirectMap2M:     4083712 kB
+)";
+
+// 5.10 on an arm64 machine with 64 KiB pages.
+constexpr const char* kMeminfoLinux5 = R"(MemTotal:       16227264 kB
+MemFree:         9012736 kB
+MemAvailable:   12581312 kB
+Buffers:           71680 kB
+Cached:          3670016 kB
+SwapCached:            0 kB
+Active:          2097152 kB
+Inactive:        3145728 kB
+Active(anon):    1048576 kB
+Inactive(anon):    65536 kB
+Active(file):    1048576 kB
+Inactive(file):  3080192 kB
+Unevictable:       65536 kB
+Mlocked:           65536 kB
+SwapTotal:             0 kB
+SwapFree:              0 kB
+Dirty:              1024 kB
+Writeback:             0 kB
+AnonPages:       1572864 kB
+Mapped:           524288 kB
+Shmem:            131072 kB
+KReclaimable:     262144 kB
+Slab:             458752 kB
+SReclaimable:     262144 kB
+SUnreclaim:       196608 kB
+KernelStack:       24576 kB
+ShadowCallStack:    6144 kB
+PageTables:        32768 kB
+NFS_Unstable:          0 kB
+CommitLimit:     8113632 kB
+Committed_AS:    6291456 kB
+)";
+
+constexpr const char* kVmstat = "nr_free_pages 6096509\npgpgin 341512\npswpin 7\npswpout 11\n"
+                                "pgfault 1516756\npgactivate 55918\n";
+
+struct Layout {
+    const char* name;
+    const char* meminfo;
+    vm_size_t pageSize;
+    natural_t freeCount, activeCount, inactiveCount, wireCount;
+};
+
+class MachHostLayouts : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(MachHostLayouts, ReadsTheFourCountersInPages) {
+    const Layout& l = GetParam();
+    TempDir dir;
+    host_t host = make_host_port(dir.write("meminfo", l.meminfo), {}, l.pageSize);
+
+    vm_statistics_data_t stats{};
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+    ASSERT_EQ(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_SUCCESS);
+    EXPECT_EQ(count, HOST_VM_INFO_COUNT);
+    EXPECT_EQ(stats.free_count, l.freeCount);
+    EXPECT_EQ(stats.active_count, l.activeCount);
+    EXPECT_EQ(stats.inactive_count, l.inactiveCount);
+    EXPECT_EQ(stats.wire_count, l.wireCount);
+
+    vm_size_t page = 0;
+    ASSERT_EQ(host_page_size(host, &page), KERN_SUCCESS);
+    EXPECT_EQ(page, l.pageSize);
+}
+
+// wire = Unevictable + SUnreclaim + KernelStack + PageTables, all kB * 1024 / page size.
+INSTANTIATE_TEST_SUITE_P(
+    Kernels, MachHostLayouts,
+    ::testing::Values(Layout{"linux6", kMeminfoLinux6, 4096, 24386036 / 4, 54592 / 4, 93488 / 4,
+                             (15656 + 23000 + 1876 + 1348) / 4},
+                      Layout{"linux3", kMeminfoLinux3, 4096, 230652 / 4, 1652256 / 4, 1309452 / 4,
+                             (0 + 61904 + 7568 + 21604) / 4},
+                      Layout{"linux5_64k", kMeminfoLinux5, 65536, 9012736 / 64, 2097152 / 64,
+                             3145728 / 64, (65536 + 196608 + 24576 + 32768) / 64}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct Broken {
+    const char* name;
+    std::string meminfo;
+};
+
+// Replaces the whole line of `key` (deletes it when `line` is empty).
+std::string withLine(std::string text, const std::string& key, const std::string& line) {
+    const auto at = text.find("\n" + key + ":") + 1;
+    const auto end = text.find('\n', at) + 1;
+    text.replace(at, end - at, line.empty() ? "" : line + "\n");
+    return text;
+}
+
+class MachHostBroken : public ::testing::TestWithParam<Broken> {};
+
+TEST_P(MachHostBroken, RefusesTheStatistics) {
+    TempDir dir;
+    host_t host = make_host_port(dir.write("meminfo", GetParam().meminfo), {}, 4096);
+    vm_statistics_data_t stats{};
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+    EXPECT_NE(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, MachHostBroken,
+    ::testing::Values(
+        Broken{"empty", ""},
+        Broken{"missing_pagetables", withLine(kMeminfoLinux6, "PageTables", "")},
+        Broken{"missing_memfree", withLine(kMeminfoLinux6, "MemFree", "")},
+        Broken{"garbage_number", withLine(kMeminfoLinux6, "Active", "Active: 54x92 kB")},
+        Broken{"no_number", withLine(kMeminfoLinux6, "Active", "Active:  kB")},
+        Broken{"negative", withLine(kMeminfoLinux6, "Active", "Active: -54592 kB")},
+        Broken{"wrong_unit", withLine(kMeminfoLinux6, "Active", "Active: 54592 MB")},
+        Broken{"overflowing",
+               withLine(kMeminfoLinux6, "Active", "Active: 99999999999999999999999 kB")},
+        Broken{"repeated_field", std::string(kMeminfoLinux6) + "Active:  1 kB\n"},
+        // Cut in the middle of the line that a needed field stands on.
+        Broken{"truncated", std::string(kMeminfoLinux6)
+                                .substr(0, std::string(kMeminfoLinux6).find("PageTables:") + 17)}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(MachHost, MissingOrUnreadableFileIsRefused) {
+    TempDir dir;
+    for (const std::string& path : {(dir.path() / "absent").string(), dir.path().string()}) {
+        host_t host = make_host_port(path);
+        vm_statistics_data_t stats{};
+        mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+        EXPECT_NE(
+            host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+            KERN_SUCCESS)
+            << path;
+        std::uint64_t available = 0, total = 0;
+        EXPECT_NE(host_available_memory(host, &available, &total), KERN_SUCCESS) << path;
+    }
+}
+
+TEST(MachHost, CountsThatDoNotFitIn32BitsSaturate) {
+    TempDir dir;
+    // 2^32 pages of 16 KiB and more, in kB.
+    std::string text = withLine(kMeminfoLinux6, "MemFree", "MemFree: 70368744177664 kB");
+    text = withLine(text, "Unevictable", "Unevictable: 18014398509481983 kB");
+    host_t host = make_host_port(dir.write("meminfo", text), {}, 16384);
+    vm_statistics_data_t stats{};
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+    ASSERT_EQ(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_SUCCESS);
+    EXPECT_EQ(stats.free_count, 4294967295u);
+    EXPECT_EQ(stats.wire_count, 4294967295u);
+    EXPECT_EQ(stats.active_count, 54592u * 1024 / 16384);
+}
+
+TEST(MachHost, VmstatFillsItsCounterpartsAndIsOptional) {
+    TempDir dir;
+    const auto meminfo = dir.write("meminfo", kMeminfoLinux6);
+    vm_statistics_data_t stats{};
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+
+    host_t with = make_host_port(meminfo, dir.write("vmstat", kVmstat), 4096);
+    ASSERT_EQ(host_statistics(with, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_SUCCESS);
+    EXPECT_EQ(stats.reactivations, 55918u);
+    EXPECT_EQ(stats.pageins, 7u);
+    EXPECT_EQ(stats.pageouts, 11u);
+    EXPECT_EQ(stats.faults, 1516756u);
+    EXPECT_EQ(stats.zero_fill_count, 0u);
+    EXPECT_EQ(stats.speculative_count, 0u);
+
+    host_t without = make_host_port(meminfo, (dir.path() / "absent").string(), 4096);
+    stats = {};
+    ASSERT_EQ(host_statistics(without, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_SUCCESS);
+    EXPECT_EQ(stats.free_count, 24386036u / 4);
+    EXPECT_EQ(stats.faults, 0u);
+}
+
+TEST(MachHost, RejectsBadArguments) {
+    host_t host = mach_host_self();
+    vm_statistics_data_t stats{};
+    mach_msg_type_number_t shortCount = HOST_VM_INFO_COUNT - 1;
+    EXPECT_EQ(
+        host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &shortCount),
+        KERN_INVALID_ARGUMENT);
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+    EXPECT_EQ(host_statistics(host, 3, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_INVALID_ARGUMENT);
+    EXPECT_EQ(host_statistics(nullptr, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_INVALID_ARGUMENT);
+}
+
+TEST(MachHost, LiveKernelAnswers) {
+    host_t host = mach_host_self();
+    vm_size_t page = 0;
+    ASSERT_EQ(host_page_size(host, &page), KERN_SUCCESS);
+    EXPECT_GE(page, 4096u);
+    vm_statistics_data_t stats{};
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+    ASSERT_EQ(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
+              KERN_SUCCESS);
+    EXPECT_GT(stats.free_count, 0u);
+    std::uint64_t available = 0, total = 0;
+    ASSERT_EQ(host_available_memory(host, &available, &total), KERN_SUCCESS);
+    EXPECT_GT(total, available);
+}
+
+TEST(MachHost, AvailableMemoryComesFromMemAvailableAndMemTotal) {
+    TempDir dir;
+    std::uint64_t available = 0, total = 0;
+    host_t host = make_host_port(dir.write("meminfo", kMeminfoLinux6));
+    ASSERT_EQ(host_available_memory(host, &available, &total), KERN_SUCCESS);
+    EXPECT_EQ(available, 24364008ull * 1024);
+    EXPECT_EQ(total, 24683784ull * 1024);
+    // Kernels before 3.14 have no MemAvailable: no headroom figure, no guess.
+    host_t old = make_host_port(dir.write("old", kMeminfoLinux3));
+    EXPECT_NE(host_available_memory(old, &available, &total), KERN_SUCCESS);
+}
+
+} // namespace
