@@ -1,10 +1,62 @@
 #include "HttpFetcher.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <memory>
 #include <mutex>
 
 namespace {
+
+// libcurl and the TLS libraries behind it weigh several megabytes of resident memory. Most
+// installations never send a hit (no collection host, or the user opted out), so the library
+// is loaded on the first fetch instead of with the program.
+struct Curl {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_url) url = nullptr;
+    decltype(&::curl_url_cleanup) url_cleanup = nullptr;
+    decltype(&::curl_url_set) url_set = nullptr;
+    decltype(&::curl_url_get) url_get = nullptr;
+    decltype(&::curl_free) free = nullptr;
+};
+
+template <typename F>
+bool bind(void* library, const char* name, F& slot) {
+    slot = reinterpret_cast<F>(::dlsym(library, name));
+    return slot != nullptr;
+}
+
+// The loaded and initialised library, or null when the system has none.
+const Curl* curl() {
+    static const Curl* loaded = []() -> const Curl* {
+        void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return nullptr;
+        }
+        static Curl c;
+        const bool ok =
+            bind(library, "curl_global_init", c.global_init) &&
+            bind(library, "curl_easy_init", c.easy_init) &&
+            bind(library, "curl_easy_cleanup", c.easy_cleanup) &&
+            bind(library, "curl_easy_setopt", c.easy_setopt) &&
+            bind(library, "curl_easy_perform", c.easy_perform) &&
+            bind(library, "curl_easy_getinfo", c.easy_getinfo) &&
+            bind(library, "curl_easy_strerror", c.easy_strerror) &&
+            bind(library, "curl_url", c.url) && bind(library, "curl_url_cleanup", c.url_cleanup) &&
+            bind(library, "curl_url_set", c.url_set) && bind(library, "curl_url_get", c.url_get) &&
+            bind(library, "curl_free", c.free);
+        if (!ok || c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            return nullptr;
+        }
+        return &c;
+    }();
+    return loaded;
+}
 
 struct Sink {
     std::string* body;
@@ -25,22 +77,20 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* use
     return bytes;
 }
 
-void initialiseCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 } // namespace
 
 CurlFetcher::CurlFetcher() : CurlFetcher(Options{}) {}
 
-CurlFetcher::CurlFetcher(Options options) : options_(options) {
-    initialiseCurlOnce();
-}
+CurlFetcher::CurlFetcher(Options options) : options_(options) {}
 
 FetchResult CurlFetcher::fetch(const std::string& url) {
     FetchResult result;
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    const Curl* api = ::curl();
+    if (api == nullptr) {
+        result.error = "libcurl is not available";
+        return result;
+    }
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(api->easy_init(), api->easy_cleanup);
     if (!curl) {
         result.error = "cannot create a transfer";
         return result;
@@ -48,27 +98,27 @@ FetchResult CurlFetcher::fetch(const std::string& url) {
     Sink sink{&result.body, options_.maxBodyBytes};
     char errorText[CURL_ERROR_SIZE] = {};
     CURL* h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // we run on worker threads
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, options_.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.timeout.count()));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "Brimwell");
+    api->easy_setopt(h, CURLOPT_URL, url.c_str());
+    api->easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    api->easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // we run on worker threads
+    api->easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(h, CURLOPT_MAXREDIRS, options_.maxRedirects);
+    api->easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.timeout.count()));
+    api->easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
+    api->easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    api->easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    api->easy_setopt(h, CURLOPT_USERAGENT, "Brimwell");
 
-    const CURLcode code = curl_easy_perform(h);
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
+    const CURLcode code = api->easy_perform(h);
+    api->easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
     result.truncated = sink.truncated;
     if (code == CURLE_OK) {
         result.ok = true;
         return result;
     }
-    result.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    result.error = errorText[0] != '\0' ? errorText : api->easy_strerror(code);
     if (sink.truncated) {
         result.error = "body larger than " + std::to_string(options_.maxBodyBytes) + " bytes";
     } else {
@@ -78,20 +128,23 @@ FetchResult CurlFetcher::fetch(const std::string& url) {
 }
 
 bool isHttpURL(const std::string& url) {
-    initialiseCurlOnce();
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    const Curl* api = curl();
+    if (api == nullptr) {
+        return false;
+    }
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(api->url(), api->url_cleanup);
+    if (!parsed || api->url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
         return false;
     }
     char* scheme = nullptr;
     char* host = nullptr;
-    bool ok = curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-              curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
+    bool ok = api->url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+              api->url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK;
     if (ok) {
         const std::string s(scheme);
         ok = (s == "http" || s == "https") && host[0] != '\0';
     }
-    curl_free(scheme);
-    curl_free(host);
+    api->free(scheme);
+    api->free(host);
     return ok;
 }

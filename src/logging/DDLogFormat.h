@@ -67,10 +67,7 @@ struct FormatArg {
     template <class T>
     FormatArg(const std::optional<T>& value) : FormatArg() {
         if (value) {
-            *this = FormatArg(*value);
-            if (!owned.empty() && kind == Kind::Text) {
-                text = owned;
-            }
+            *this = FormatArg(*value); // the assignment re-points text at our own copy
         } else {
             kind = Kind::CString; // prints "(null)"
         }

@@ -1,0 +1,109 @@
+// The real brimwell program inside scripts/with-desktop.sh --tray --no-notifications: a clean
+// whose result cannot be shown logs a warning; Quit ends the process with status 0, and the
+// warning has reached the terminal logger by then.
+
+#include "MCContentViewController.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+bool xdotool(const QStringList& args, QByteArray* out = nullptr) {
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(5000) || p.exitCode() != 0) {
+        return false;
+    }
+    if (out != nullptr) {
+        *out = p.readAllStandardOutput();
+    }
+    return true;
+}
+
+// The popover of process `pid`: its only visible window larger than a tray icon.
+QRect popoverGeometry(qint64 pid) {
+    QByteArray ids;
+    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--pid"), QString::number(pid)},
+                 &ids)) {
+        return {};
+    }
+    for (const QByteArray& id : ids.split('\n')) {
+        QByteArray shell;
+        if (id.isEmpty() || !xdotool({QStringLiteral("getwindowgeometry"),
+                                      QStringLiteral("--shell"), QString::fromLatin1(id)},
+                                     &shell)) {
+            continue;
+        }
+        QMap<QString, int> g;
+        for (const QByteArray& line : shell.split('\n')) {
+            const auto parts = line.split('=');
+            if (parts.size() == 2) {
+                g[QString::fromLatin1(parts[0])] = parts[1].toInt();
+            }
+        }
+        if (g.value("WIDTH") > 100 && g.value("HEIGHT") > 100) {
+            return {g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")};
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+class QuitEndToEnd : public QObject {
+    Q_OBJECT
+
+private slots:
+    void quitEndsTheProcessWithItsLogWritten() {
+        // Where the controls sit inside the panel: the same interface, laid out here.
+        auto panel = MCContentViewController::initWithNibName("MCContentViewController");
+        QWidget* view = panel->view();
+        view->resize(300, 340);
+        view->show(); // lays the view out
+        const QPoint clean = panel->cleanButton()->geometry().center();
+        const QPoint quit = view->findChild<QToolButton*>("quitButton")->geometry().center();
+        view->hide();
+
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("BRIMWELL_CLEAN_MAX_BYTES"), QStringLiteral("1M"));
+        env.insert(QStringLiteral("BRIMWELL_ANALYTICS_HOST"), QString());
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(BRIMWELL_BINARY), {});
+        QVERIFY(app.waitForStarted(5000));
+        QRect popover;
+        QTRY_VERIFY_WITH_TIMEOUT(!(popover = popoverGeometry(app.processId())).isEmpty(), 10000);
+        QTest::qWait(400); // the opening animation ends
+        popover = popoverGeometry(app.processId());
+        // The content sits inside the popover, inset by the arrow's height on every side.
+        const int inset = (popover.width() - 300) / 2;
+        const QPoint content = popover.topLeft() + QPoint(inset, inset);
+
+        auto click = [](QPoint at) {
+            return xdotool({QStringLiteral("mousemove"), QString::number(at.x()),
+                            QString::number(at.y())}) &&
+                   xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        };
+        QVERIFY(click(content + clean));
+        // Without a notification service the clean's end shows in the log only.
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += app.readAllStandardError()).contains("no notification service"), 10000);
+        QVERIFY(click(content + quit));
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        err += app.readAllStandardError();
+        static const QRegularExpression line(
+            QStringLiteral("\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}, \\[WARN\\], Clean "
+                           "result not shown"));
+        QVERIFY2(line.match(QString::fromUtf8(err)).hasMatch(), err.constData());
+    }
+};
+
+QTEST_MAIN(QuitEndToEnd)
+#include "test_quit_e2e.moc"
