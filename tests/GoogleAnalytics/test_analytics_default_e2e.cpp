@@ -3,7 +3,7 @@
 
 #include "AnalyticsHelper.h"
 #include "LocalHttpServer.h"
-#include "TempDir.h"
+#include "../support/TempDir.h"
 
 #include <preferences.h>
 

@@ -3,7 +3,7 @@
 #include "AnalyticsHelper.h"
 #include "LocalHttpServer.h"
 #include "PublicIP.h"
-#include "TempDir.h"
+#include "../support/TempDir.h"
 
 #include <bundle_info.h>
 #include <preferences.h>

@@ -196,17 +196,6 @@ public:
         return true;
     }
 
-    // Holds the queue for the caller when it is idle; returns false otherwise.
-    bool tryHold() {
-        std::lock_guard lock(state_->mutex);
-        if (state_->held || !state_->items.empty()) {
-            return false;
-        }
-        state_->held = true;
-        return true;
-    }
-    void release() { releaseQueue(*state_); }
-
     // Runs the block on the caller's thread when the queue is idle; returns false otherwise.
     bool tryRunInline(const block_t& block) {
         {
@@ -370,11 +359,10 @@ void sync_each(std::span<const queue_t> queues, const std::function<void(std::si
         std::condition_variable done;
         std::size_t pending = 0;
     } latch;
-    // Idle queues are held now and run on this thread below; busy ones get the block queued,
-    // so they run in parallel with the inline ones.
-    std::size_t fewInline[8];
-    std::vector<std::size_t> manyInline;
-    std::size_t inlineCount = 0;
+    std::exception_ptr error;
+    // One queue at a time: an idle one runs its block here; a busy one gets it queued and runs
+    // it on its worker, in parallel with the rest. Holding one queue at a time means a block
+    // that waits for another of these queues cannot find it held by this very call.
     for (std::size_t i = 0; i < queues.size(); ++i) {
         const queue_t& queue = queues[i];
         if (callerRunsOn(&queue->state())) {
@@ -383,13 +371,12 @@ void sync_each(std::span<const queue_t> queues, const std::function<void(std::si
                          label ? label : "(unlabelled)");
             std::abort();
         }
-        if (queue->tryHold()) {
-            if (inlineCount < std::size(fewInline)) {
-                fewInline[inlineCount] = i;
-            } else {
-                manyInline.push_back(i);
+        try {
+            if (queue->tryRunInline([&block, i] { block(i); })) {
+                continue;
             }
-            ++inlineCount;
+        } catch (...) {
+            error = std::current_exception(); // the other queues still get their block
             continue;
         }
         {
@@ -405,22 +392,6 @@ void sync_each(std::span<const queue_t> queues, const std::function<void(std::si
                          },
                          nullptr},
                     true);
-    }
-    std::exception_ptr error;
-    for (std::size_t k = 0; k < inlineCount; ++k) {
-        const std::size_t i =
-            k < std::size(fewInline) ? fewInline[k] : manyInline[k - std::size(fewInline)];
-        Queue& queue = *queues[i];
-        struct Release {
-            Queue& q;
-            ~Release() { q.release(); }
-        } release{queue};
-        OnQueue on(&queue.state());
-        try {
-            block(i);
-        } catch (...) {
-            error = std::current_exception(); // the other held queues still run and get released
-        }
     }
     std::unique_lock lock(latch.mutex);
     latch.done.wait(lock, [&] { return latch.pending == 0; });

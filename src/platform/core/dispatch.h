@@ -41,7 +41,8 @@ void async(const queue_t& queue, block_t block);
 void sync(const queue_t& queue, const block_t& block);
 
 // Runs block(i) on queues[i] for every i and returns when all have finished. Idle queues run on
-// the caller's thread (held, like sync); busy ones get the block queued and run in parallel.
+// the caller's thread (held, like sync), one after another; busy ones get the block queued and
+// run on their workers in parallel.
 // Like sync, it aborts when the caller already runs on one of the queues.
 void sync_each(std::span<const queue_t> queues, const std::function<void(std::size_t)>& block);
 

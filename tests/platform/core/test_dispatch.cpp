@@ -367,3 +367,21 @@ TEST(DispatchSyncEachDeathTest, FailsLoudlyWhenTheCallerRunsOnOneOfTheQueues) {
         },
         "queue 'each.b'");
 }
+
+TEST(DispatchSyncEach, ABlockMayWaitForALaterQueueOfTheSameCall) {
+    auto a = dispatch::queue_create("each.first");
+    auto b = dispatch::queue_create("each.second");
+    std::vector<dispatch::queue_t> both(1, a);
+    both.push_back(b);
+    std::vector<std::string> order;
+    auto done = std::async(std::launch::async, [&] {
+        dispatch::sync_each(both, [&](std::size_t i) {
+            if (i == 0) {
+                dispatch::sync(b, [&] { order.push_back("b from a"); });
+            }
+            order.push_back(dispatch::current_queue_label());
+        });
+    });
+    ASSERT_EQ(done.wait_for(10s), std::future_status::ready); // held queues would deadlock here
+    EXPECT_EQ(order, (std::vector<std::string>{"b from a", "each.first", "each.second"}));
+}

@@ -1,5 +1,7 @@
 #include "preferences.h"
 
+#include "../../support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,25 +10,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "brimwell-prefs-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::string readFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
