@@ -1,9 +1,9 @@
 // The helper from event to hit, against a real collection server and echo page on 127.0.0.1.
 
+#include "../support/TempDir.h"
 #include "AnalyticsHelper.h"
 #include "LocalHttpServer.h"
 #include "PublicIP.h"
-#include "../support/TempDir.h"
 
 #include <bundle_info.h>
 #include <preferences.h>
