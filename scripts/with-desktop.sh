@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Runs a command inside a private desktop: Xvfb on a free display, a private session bus with
 # no service activation, the dunst notification daemon (unless --no-notifications) and, with
-# --tray, a panel with a system tray (trayer) along the top edge.
+# --tray, a panel with a system tray (trayer) along the top edge, 220 pixels in from the right
+# as where a clock would sit (--tray-at-edge: in the very corner).
 # Everything started here is stopped when the command ends, whatever its outcome.
 set -euo pipefail
 
 notifications=1
 tray=0
+tray_margin=220
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-notifications) notifications=0; shift ;;
     --tray) tray=1; shift ;;
+    --tray-at-edge) tray=1; tray_margin=0; shift ;;
     *) break ;;
   esac
 done
@@ -89,7 +92,7 @@ if [ $tray -eq 1 ]; then
   xsetroot -solid '#3a4150'
   trayer --edge top --align right --widthtype request --height 28 --heighttype pixel \
          --transparent true --alpha 0 --tint 0x25282d --SetDockType true --SetPartialStrut true \
-         --expand true --padding 6 --distance 0 --margin 220 >"$work/trayer.log" 2>&1 &
+         --expand true --padding 6 --distance 0 --margin "$tray_margin" >"$work/trayer.log" 2>&1 &
   pids+=($!)
   wait_for 10 xdotool search --classname trayer
 fi

@@ -125,6 +125,18 @@ INRect INPopoverController::popoverFrameWithSize(INSize size,
     return INPopoverFrameForContentSize(frame.size, andArrowDirection, screenRect_, 0.0);
 }
 
+INRect INPopoverController::_placedFrameWithSize(INSize size) {
+    // Where the chosen direction still leaves the popover partly off the screen (a tray icon
+    // near a screen edge), slide it back along its arrow's edge and move the arrow the other
+    // way, so it still points at the anchor.
+    const INRect screen = INScreenGeometry::screenFrameForWindow(positionWindow());
+    const INPopoverPlacement placed =
+        INPopoverKeepOnScreen(popoverFrameWithSize(size, arrowDirection()), arrowDirection(),
+                              screen, cornerRadius(), arrowSize());
+    popoverWindow_->frameView()->setArrowOffset(placed.arrowOffset);
+    return placed.frame;
+}
+
 INPopoverArrowDirection INPopoverController::_arrowDirectionWithPreferredArrowDirection(
     INPopoverArrowDirection preferred) const {
     const INRect screen = INScreenGeometry::screenFrameForWindow(positionWindow());
@@ -147,7 +159,7 @@ void INPopoverController::presentPopoverFromRect(const INRect& rect, QWidget* vi
     viewRect_ = rect;
     screenRect_ = INScreenGeometry::convertRectToScreen(view, rect);
     _setArrowDirection(_arrowDirectionWithPreferredArrowDirection(preferredArrowDirection));
-    popoverWindow_->setFrame(popoverFrameWithSize(contentSize_, arrowDirection()), true);
+    popoverWindow_->setFrame(_placedFrameWithSize(contentSize_), true);
     if (INAnimation* animation = popoverWindow_->alphaValueAnimation()) {
         animation->setDelegate(this);
     }
@@ -227,7 +239,7 @@ void INPopoverController::_positionViewFrameChanged() {
     }
     const INSize size = popoverWindow_->frame().size;
     screenRect_ = INScreenGeometry::convertRectToScreen(view, viewRect_);
-    const INRect frame = popoverFrameWithSize(contentSize_, arrowDirection());
+    const INRect frame = _placedFrameWithSize(contentSize_);
     popoverWindow_->setFrame(INRect(frame.origin, size), true, false);
 }
 
@@ -285,6 +297,7 @@ void INPopoverController::_closePopoverAndResetVariables() {
         parentWindow->activateWindow();
     }
     _setArrowDirection(INPopoverArrowDirectionRight);
+    popoverWindow_->frameView()->setArrowOffset(0.0);
     removeObservers();
     positionView_ = nullptr;
     screenRect_ = INRect();
@@ -335,7 +348,7 @@ void INPopoverController::setContentViewController(std::shared_ptr<INViewControl
 
 void INPopoverController::setContentSize(INSize size) {
     contentSize_ = size;
-    popoverWindow_->setFrame(popoverFrameWithSize(size, arrowDirection()), true, animates_);
+    popoverWindow_->setFrame(_placedFrameWithSize(size), true, animates_);
 }
 
 void INPopoverController::_callDelegateMethod(

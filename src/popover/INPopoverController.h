@@ -125,6 +125,7 @@ public:
     INPopoverArrowDirection
     _arrowDirectionWithPreferredArrowDirection(INPopoverArrowDirection preferred) const;
     void _positionViewFrameChanged();
+    INRect _placedFrameWithSize(INSize size);
     void _closePopoverAndResetVariables();
 
 protected:

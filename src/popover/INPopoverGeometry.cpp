@@ -1,9 +1,11 @@
 #include "INPopoverGeometry.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 INBezierPath INPopoverOutlinePath(const INRect& rect, double cornerRadius, INSize arrowSize,
-                                  INPopoverArrowDirection direction) {
+                                  INPopoverArrowDirection direction, double arrowOffset) {
     const double r = cornerRadius;
     const double aw = arrowSize.width;
     const double ah = arrowSize.height;
@@ -12,8 +14,9 @@ INBezierPath INPopoverOutlinePath(const INRect& rect, double cornerRadius, INSiz
     const double minY = inner.minY();
     const double maxX = inner.maxX();
     const double maxY = inner.maxY();
-    const double midX = inner.midX();
-    const double midY = inner.midY();
+    // The arrow sits at the middle of its edge unless the popover had to slide along it.
+    const double midX = inner.midX() + arrowOffset;
+    const double midY = inner.midY() + arrowOffset;
 
     INBezierPath path;
     path.setLineJoinStyle(INBezierPath::LineJoin::Round);
@@ -60,7 +63,8 @@ INRect INPopoverOutlineRect(const INRect& bounds, double borderWidth) {
 
 std::vector<INRect> INPopoverTopHighlightRects(const INRect& bounds, double borderWidth,
                                                double cornerRadius, INSize arrowSize,
-                                               INPopoverArrowDirection direction) {
+                                               INPopoverArrowDirection direction,
+                                               double arrowOffset) {
     const double ah = arrowSize.height;
     const double aw = arrowSize.width;
     const INRect h = INInsetRect(bounds, ah, ah);
@@ -68,8 +72,10 @@ std::vector<INRect> INPopoverTopHighlightRects(const INRect& bounds, double bord
     const double y0 = (h.y() + h.height()) - borderWidth - 1.0;
     const double w0 = h.width() - cornerRadius;
     if (direction == INPopoverArrowDirectionUp) {
-        const double s = std::floor(w0 * 0.5 - aw * 0.5);
-        return {INRect(x0, y0, s, 1.0), INRect(std::floor(w0 * 0.5 + x0 + aw * 0.5), y0, s, 1.0)};
+        const double s = std::floor(w0 * 0.5 + arrowOffset - aw * 0.5);
+        const double t = std::floor(w0 * 0.5 - arrowOffset - aw * 0.5);
+        return {INRect(x0, y0, s, 1.0),
+                INRect(std::floor(w0 * 0.5 + arrowOffset + x0 + aw * 0.5), y0, t, 1.0)};
     }
     return {INRect(x0, y0, w0, 1.0)};
 }
@@ -148,4 +154,41 @@ INPopoverArrowDirection INPopoverChooseArrowDirection(INPopoverArrowDirection pr
         return third;
     }
     return preferred;
+}
+
+INPopoverPlacement INPopoverKeepOnScreen(const INRect& frame, INPopoverArrowDirection direction,
+                                         const INRect& screen, double cornerRadius,
+                                         INSize arrowSize) {
+    INPopoverPlacement placed{frame, 0.0};
+    const bool horizontal =
+        direction == INPopoverArrowDirectionUp || direction == INPopoverArrowDirectionDown;
+    const bool vertical =
+        direction == INPopoverArrowDirectionLeft || direction == INPopoverArrowDirectionRight;
+    if ((!horizontal && !vertical) || screen.isEmpty()) {
+        return placed;
+    }
+    // How far the arrow may leave the middle and still stand on the straight part of its edge.
+    const double length = horizontal ? frame.width() : frame.height();
+    const double room =
+        std::max(0.0, length * 0.5 - arrowSize.height - cornerRadius - arrowSize.width * 0.5);
+    // The frame's outer band, as deep as the arrow is long, is see-through: the body is what
+    // must stay on the screen.
+    const double start = horizontal ? frame.minX() : frame.minY();
+    const double low = (horizontal ? screen.minX() : screen.minY()) - arrowSize.height;
+    const double high = (horizontal ? screen.maxX() : screen.maxY()) + arrowSize.height;
+    double shift = 0.0;
+    if (start + length > high) {
+        shift = high - (start + length);
+    }
+    if (start + shift < low) {
+        shift = low - start;
+    }
+    shift = std::clamp(shift, -room, room);
+    if (horizontal) {
+        placed.frame.origin.x += shift;
+    } else {
+        placed.frame.origin.y += shift;
+    }
+    placed.arrowOffset = -shift;
+    return placed;
 }

@@ -12,7 +12,7 @@
 // The rounded body inset by the arrow height on every side, with the arrow centred on the
 // edge named by `direction`; its tip touches the edge of `rect`. Runs counter-clockwise.
 INBezierPath INPopoverOutlinePath(const INRect& rect, double cornerRadius, INSize arrowSize,
-                                  INPopoverArrowDirection direction);
+                                  INPopoverArrowDirection direction, double arrowOffset = 0.0);
 
 // The rectangle the outline is built for: the bounds, moved half a point in when the border
 // width truncates to an odd number so the stroke falls on whole pixels.
@@ -25,7 +25,8 @@ bool INPopoverBorderWidthIsOdd(double borderWidth);
 // base when the arrow is on the top edge.
 std::vector<INRect> INPopoverTopHighlightRects(const INRect& bounds, double borderWidth,
                                                double cornerRadius, INSize arrowSize,
-                                               INPopoverArrowDirection direction);
+                                               INPopoverArrowDirection direction,
+                                               double arrowOffset = 0.0);
 
 // The content view's frame inside a window frame of that size; the frame's origin is ignored.
 INRect INPopoverContentRectForFrameRect(const INRect& frame, double arrowHeight);
@@ -43,3 +44,14 @@ INPopoverArrowDirection INPopoverChooseArrowDirection(INPopoverArrowDirection pr
                                                       const INRect& screenFrame,
                                                       const INRect& anchor, INSize contentSize,
                                                       double arrowHeight);
+
+// A popover frame slid along the edge that carries its arrow so that its body stays on the screen,
+// and how far the arrow must then move from the middle of that edge to keep pointing at the
+// anchor. A frame that fits, or a direction without an edge, comes back unchanged.
+struct INPopoverPlacement {
+    INRect frame;
+    double arrowOffset = 0.0;
+};
+INPopoverPlacement INPopoverKeepOnScreen(const INRect& frame, INPopoverArrowDirection direction,
+                                         const INRect& screen, double cornerRadius,
+                                         INSize arrowSize);

@@ -109,12 +109,19 @@ void INPopoverWindowFrame::setArrowDirection(INPopoverArrowDirection direction) 
     }
 }
 
+void INPopoverWindowFrame::setArrowOffset(double offset) {
+    if (offset != arrowOffset_) {
+        arrowOffset_ = offset;
+        setNeedsDisplay(true);
+    }
+}
+
 INRect INPopoverWindowFrame::bounds() const {
     return {0.0, 0.0, static_cast<double>(width()), static_cast<double>(height())};
 }
 
 INBezierPath INPopoverWindowFrame::_popoverBezierPathWithRect(const INRect& rect) const {
-    return INPopoverOutlinePath(rect, cornerRadius_, arrowSize_, arrowDirection_);
+    return INPopoverOutlinePath(rect, cornerRadius_, arrowSize_, arrowDirection_, arrowOffset_);
 }
 
 void INPopoverWindowFrame::drawRect(QPainter& painter) const {
@@ -135,8 +142,8 @@ void INPopoverWindowFrame::drawRect(QPainter& painter) const {
         // Copy mode: the line replaces what lies under it, alpha included.
         const QPainter::CompositionMode mode = painter.compositionMode();
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const INRect& r : INPopoverTopHighlightRects(b, borderWidth_, cornerRadius_,
-                                                          arrowSize_, arrowDirection_)) {
+        for (const INRect& r : INPopoverTopHighlightRects(
+                 b, borderWidth_, cornerRadius_, arrowSize_, arrowDirection_, arrowOffset_)) {
             painter.fillRect(QRectF(r.x(), r.y(), r.width(), r.height()), *topHighlightColor_);
         }
         painter.setCompositionMode(mode);

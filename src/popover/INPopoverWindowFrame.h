@@ -38,6 +38,9 @@ public:
     void setArrowSize(INSize size);
     INPopoverArrowDirection arrowDirection() const { return arrowDirection_; }
     void setArrowDirection(INPopoverArrowDirection direction);
+    // How far the arrow stands from the middle of its edge (points, along the edge).
+    double arrowOffset() const { return arrowOffset_; }
+    void setArrowOffset(double offset);
 
     // True from a change that needs painting until the next paint.
     bool needsDisplay() const { return needsDisplay_; }
@@ -70,6 +73,7 @@ private:
     double cornerRadius_ = 4.0;
     INSize arrowSize_{23.0, 12.0};
     INPopoverArrowDirection arrowDirection_ = INPopoverArrowDirectionLeft;
+    double arrowOffset_ = 0.0;
     bool needsDisplay_ = false;
     QPointer<QWidget> autoresizingSubview_;
     QMargins autoresizingMargins_;

@@ -3,6 +3,7 @@
 // 127.0.0.1 and clicks from xdotool.
 
 #include "INPopoverWindow.h"
+#include "INPopoverWindowFrame.h"
 #include "MCAppDelegate.h"
 #include "MCContentViewController.h"
 #include "PanelFixture.h"
@@ -49,10 +50,12 @@ QPoint centreOf(const QWidget* widget) {
     return widget->mapToGlobal(widget->rect().center());
 }
 
+// Saves the whole screen as <prefix><name>.png; the prefix tells the desktops apart.
 void screenshot(const char* name) {
     const QString dir = QStringLiteral(BRIMWELL_SCREENSHOT_DIR);
     QDir().mkpath(dir);
-    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/" + name + ".png");
+    const QString prefix = qEnvironmentVariable("SCREENSHOT_PREFIX", QStringLiteral("tray-"));
+    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/" + prefix + name + ".png");
 }
 
 } // namespace
@@ -148,19 +151,23 @@ private slots:
         INPopoverController* popover = popup()->popoverController();
         QCOMPARE(popover->arrowDirection(), INPopoverArrowDirectionUp);
         const QRect window = popover->popoverWindow()->geometry();
-        // The arrow's tip touches the middle of the icon's bottom edge.
-        QVERIFY2(std::abs(window.center().x() - icon.center().x()) <= 1,
-                 qPrintable(QStringLiteral("popover %1 icon %2")
-                                .arg(window.center().x())
-                                .arg(icon.center().x())));
+        // The arrow's tip touches the middle of the icon's bottom edge, and the whole popover
+        // is on the screen even when the icon sits at its edge.
+        const double tip = window.x() + window.width() / 2.0 +
+                           popover->popoverWindow()->frameView()->arrowOffset();
+        QVERIFY2(std::abs(tip - (icon.x() + icon.width() / 2.0)) <= 1.0,
+                 qPrintable(QStringLiteral("tip %1, icon %2").arg(tip).arg(icon.center().x())));
         QVERIFY2(std::abs(window.top() - (icon.bottom() + 1)) <= 1,
                  qPrintable(QStringLiteral("popover top %1, icon bottom %2")
                                 .arg(window.top())
                                 .arg(icon.bottom())));
+        const int band = static_cast<int>(popover->arrowSize().height); // see-through margin
+        QVERIFY(QGuiApplication::primaryScreen()->geometry().contains(
+            window.marginsRemoved(QMargins(band, band, band, band))));
 
         static const QRegularExpression friendly(QStringLiteral("^(\\d+\\.\\d\\d [KMG]B|\\d+ B)$"));
         QVERIFY(friendly.match(panel()->freeMemoryTextField()->text()).hasMatch());
-        screenshot("tray-launch");
+        screenshot("launch");
 
         QTRY_VERIFY_WITH_TIMEOUT(sawEvent("PopoverShown"), 10000);
     }
@@ -173,7 +180,7 @@ private slots:
         QVERIFY(!popup()->isActive());
         QVERIFY(!panel()->timer()->isActive());
         QCOMPARE(popup()->popoverTransiencyMonitor(), EventMonitor::Token{0});
-        screenshot("tray-closed");
+        screenshot("closed");
 
         QVERIFY(reopen());
         QCOMPARE(popup()->popoverController(), first);
@@ -209,7 +216,7 @@ private slots:
         QTRY_COMPARE(panel()->cleanButton()->text(), QStringLiteral("Cleaning..."));
         QVERIFY(!panel()->cleanButton()->isEnabled());
         QTRY_VERIFY(allocator_->passes() >= 1);
-        screenshot("tray-cleaning");
+        screenshot("cleaning");
         allocator_->open();
         QVERIFY(done.wait(10000));
         QCOMPARE(panel()->cleanButton()->text(), QStringLiteral("Clean Memory"));
@@ -223,7 +230,7 @@ private slots:
                                      count.trimmed() == "1",
                                  5000);
         QTest::qWait(200); // the bubble is mapped; let it paint
-        screenshot("tray-clean-done");
+        screenshot("clean-done");
         run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
         QByteArray history;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -242,7 +249,7 @@ private slots:
         MCAboutWindowController* about = delegate_->aboutWindowController();
         QCOMPARE(about->versionTextField()->text(), QStringLiteral("Version: " BRIMWELL_VERSION));
         QTest::qWait(100);
-        screenshot("tray-about");
+        screenshot("about");
 
         QVERIFY(reopen());
         QVERIFY(clickAt(centreOf(control("aboutButton"))));

@@ -269,3 +269,66 @@ TEST(BezierPath, PointsOnArcsBetweenQuarterAngles) {
 }
 
 } // namespace
+
+namespace {
+
+// A tray icon near a screen edge: the popover slides back onto the screen and its arrow moves
+// the other way, so the tip still lands on the anchor's middle.
+struct KeepCase {
+    const char* name;
+    INRect frame;
+    INPopoverArrowDirection direction;
+    INRect expectedFrame;
+    double expectedOffset;
+};
+
+class KeepOnScreen : public ::testing::TestWithParam<KeepCase> {};
+
+TEST_P(KeepOnScreen, SlidesAlongTheArrowEdge) {
+    const KeepCase& c = GetParam();
+    const INRect screen{0, 0, 1440, 900};
+    const INPopoverPlacement placed =
+        INPopoverKeepOnScreen(c.frame, c.direction, screen, kRadius, kArrow);
+    EXPECT_EQ(placed.frame, c.expectedFrame);
+    EXPECT_EQ(placed.arrowOffset, c.expectedOffset);
+    // Where the arrow's tip ends up, against where the unmoved frame had it.
+    const bool horizontal =
+        c.direction == INPopoverArrowDirectionUp || c.direction == INPopoverArrowDirectionDown;
+    const double tipBefore = horizontal ? c.frame.midX() : c.frame.midY();
+    const double tipAfter =
+        (horizontal ? placed.frame.midX() : placed.frame.midY()) + placed.arrowOffset;
+    EXPECT_EQ(tipAfter, tipBefore);
+}
+
+// Frames are 324 x 364 (content 300 x 340 and 12-point arrows); the arrow may move at most
+// 162 - 12 - 4 - 11.5 = 134.5 points from the middle.
+INSTANTIATE_TEST_SUITE_P(
+    Edges, KeepOnScreen,
+    ::testing::Values(
+        KeepCase{"fits", {500, 500, 324, 364}, INPopoverArrowDirectionUp, {500, 500, 324, 364}, 0},
+        // The see-through band around the body (12 points) may leave the screen.
+        KeepCase{"right_edge", {1200, 500, 324, 364}, INPopoverArrowDirectionUp,
+                 {1128, 500, 324, 364}, 72},
+        KeepCase{"left_edge", {-40, 500, 324, 364}, INPopoverArrowDirectionDown,
+                 {-12, 500, 324, 364}, -28},
+        KeepCase{"beyond_the_arrow_room", {1300, 500, 324, 364}, INPopoverArrowDirectionUp,
+                 {1165.5, 500, 324, 364}, 134.5},
+        KeepCase{"bottom_edge_side_arrow", {600, -100, 324, 364}, INPopoverArrowDirectionLeft,
+                 {600, -12, 324, 364}, -88},
+        KeepCase{"no_direction", {1300, 500, 324, 364}, 7, {1300, 500, 324, 364}, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(KeepOnScreen, MovedArrowIsDrawnWhereThePlacementPutsIt) {
+    const std::vector<INPoint> v =
+        INPopoverOutlinePath(kBounds, kRadius, kArrow, INPopoverArrowDirectionUp, 40.0).vertices();
+    EXPECT_TRUE(containsRun(v, {{201, 188}, {190, 200}, {178, 188}}));
+    // The top highlight leaves its gap under the moved arrow, not the middle.
+    const auto rects =
+        INPopoverTopHighlightRects(kBounds, 1.0, kRadius, kArrow, INPopoverArrowDirectionUp, 40.0);
+    ASSERT_EQ(rects.size(), 2u);
+    EXPECT_LT(rects[0].maxX(), 190.0 - kArrow.width * 0.5 + 1);
+    EXPECT_GT(rects[1].minX(), 190.0 + kArrow.width * 0.5 - 1);
+    EXPECT_LE(rects[1].maxX(), kBounds.maxX());
+}
+
+} // namespace
