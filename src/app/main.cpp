@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr int kScreenshotTimeoutMs = 20000;
+
 void printFigures(MCMemoryController& memory) {
     MCCommandLine sample;
     sample.mode = MCCommandLine::Mode::Sample;
@@ -60,9 +62,17 @@ int runApplication(int argc, char** argv, const MCCommandLine& command) {
     instance.setShowHandler([&delegate] { delegate.showPanel(); });
     QTimer::singleShot(0, &app, [&delegate, screenshot] {
         delegate.applicationDidFinishLaunching();
-        if (!screenshot.isEmpty() && delegate.contentViewController() != nullptr) {
+        if (screenshot.isEmpty()) {
+            return;
+        }
+        if (delegate.contentViewController() != nullptr) {
             screenshotWhenShown(delegate.contentViewController(), screenshot);
         }
+        // A picture that cannot be taken must not leave a script waiting forever.
+        QTimer::singleShot(kScreenshotTimeoutMs, qApp, [] {
+            std::cerr << "brimwell: the panel did not open; no screenshot taken\n";
+            QApplication::exit(1);
+        });
     });
     return QApplication::exec();
 }

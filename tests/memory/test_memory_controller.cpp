@@ -246,14 +246,11 @@ TEST_P(ByteLimit, Parses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ByteLimit,
-    ::testing::Values(LimitCase{"0", 0}, LimitCase{"1048576", 1048576}, LimitCase{"12B", 12},
-                      LimitCase{"4K", 4096}, LimitCase{"4KiB", 4096}, LimitCase{"512M", 512 * kMiB},
-                      LimitCase{"512MB", 512 * kMiB}, LimitCase{"2G", 2048 * kMiB},
-                      LimitCase{"2GiB", 2048 * kMiB}, LimitCase{"", std::nullopt},
-                      LimitCase{"M", std::nullopt}, LimitCase{"-5", std::nullopt},
-                      LimitCase{"1.5G", std::nullopt}, LimitCase{"12 M", std::nullopt},
-                      LimitCase{"4T", std::nullopt}, LimitCase{"9999999999G", std::nullopt},
-                      LimitCase{"99999999999999999999", std::nullopt}));
+    ::testing::Values(LimitCase{"0", 0}, LimitCase{"1048576", 1048576}, LimitCase{"4KiB", 4096},
+                      LimitCase{"512M", 512 * kMiB}, LimitCase{"2GB", 2048 * kMiB},
+                      LimitCase{"", std::nullopt}, LimitCase{"M", std::nullopt},
+                      LimitCase{"-5", std::nullopt}, LimitCase{"1.5G", std::nullopt},
+                      LimitCase{"4T", std::nullopt}, LimitCase{"9999999999G", std::nullopt}));
 
 TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothing) {
     ::setenv(MCMemoryController::kMaxBytesEnv, "1M", 1);
