@@ -3,6 +3,7 @@
 #include "thread_info.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -10,6 +11,8 @@
 namespace {
 
 constexpr std::ptrdiff_t kMaxPendingMessages = 1000;
+// Delivered asynchronous messages are handed back to logging threads this many at a time.
+constexpr std::size_t kRecycleBatch = 64;
 
 // Its address marks the global logging queue.
 const char globalQueueKey = 0;
@@ -24,6 +27,15 @@ struct State {
 
     std::mutex classesMutex;
     std::vector<DDLogClass> classes;
+
+    // Releasing a message frees memory that the logging thread allocated. Done on the global
+    // logging queue, the one thread all messages pass through would pay for a free into another
+    // thread's allocator arena per block. So delivered messages are collected here and released
+    // by later log calls instead, most likely in the thread that allocated them.
+    std::vector<DDLogMessagePtr> delivered; // touched only on the global logging queue
+    std::mutex recycleMutex;
+    std::vector<DDLogMessagePtr> recycled; // guarded by recycleMutex
+    std::atomic<bool> recycleReady{false}; // recycled is non-empty
 };
 
 void flushAtExit();
@@ -124,8 +136,51 @@ void lt_log(const DDLogMessagePtr& message) {
     st.queueSemaphore->release();
 }
 
+// Keeps a delivered message for a logging thread to release.
+void lt_retire(DDLogMessagePtr message) {
+    State& st = state();
+    st.delivered.push_back(std::move(message));
+    if (st.delivered.size() < kRecycleBatch) {
+        return;
+    }
+    {
+        std::unique_lock lock(st.recycleMutex, std::try_to_lock);
+        if (lock.owns_lock() && st.recycled.empty()) {
+            st.recycled.swap(st.delivered);
+            st.recycleReady.store(true, std::memory_order_relaxed);
+        }
+    }
+    // Either handed over (delivered is the empty vector now) or the last batch is still
+    // uncollected, in which case these are released here.
+    st.delivered.clear();
+    st.delivered.reserve(kRecycleBatch);
+}
+
+// Takes the messages the logging queue has handed back. The caller releases them after the lock.
+std::vector<DDLogMessagePtr> takeRecycled(State& st, bool wait) {
+    std::vector<DDLogMessagePtr> batch;
+    if (!st.recycleReady.load(std::memory_order_relaxed)) {
+        return batch;
+    }
+    std::unique_lock lock(st.recycleMutex, std::defer_lock);
+    if (wait) {
+        lock.lock();
+    } else if (!lock.try_lock()) {
+        return batch; // someone else is at it; the next call will collect
+    }
+    batch.swap(st.recycled);
+    st.recycleReady.store(false, std::memory_order_relaxed);
+    return batch;
+}
+
 void lt_flush() {
     State& st = state();
+    // Nothing delivered stays alive past a flush.
+    {
+        std::vector<DDLogMessagePtr> done;
+        done.swap(st.delivered);
+    }
+    takeRecycled(st, true);
     for (const auto& node : st.loggers) {
         if (node.logger->implements(DDLoggerOperation::flush)) {
             DDLogger* logger = node.logger.get();
@@ -292,10 +347,17 @@ void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {
         return;
     }
     State& st = state();
+    // Messages delivered earlier are released here, in a thread that logs, before the wait.
+    takeRecycled(st, false); // the returned batch is released at the end of this statement
     // Back-pressure in the caller's thread: at most this many messages wait for delivery.
     st.queueSemaphore->acquire();
     if (asynchronously) {
-        dispatch::async(st.loggingQueue, [m = std::move(message)] { lt_log(m); });
+        dispatch::async_f(
+            st.loggingQueue, std::move(message), [](std::shared_ptr<const void>& object) {
+                auto m = std::static_pointer_cast<const DDLogMessage>(std::move(object));
+                lt_log(m);
+                lt_retire(std::move(m));
+            });
     } else {
         dispatch::sync(st.loggingQueue, [&message] { lt_log(message); });
     }

@@ -18,17 +18,14 @@ TEST(SimplePieChartThreads, ConcurrentSetAndReadSeeWholeLists) {
         }
         stop = true;
     });
-    int reads = 0;
-    while (!stop || reads == 0) {
+    while (!stop) {
         const auto data = chart.plotData();
-        ASSERT_TRUE(data);
-        EXPECT_TRUE(*data == a || *data == b);
+        EXPECT_TRUE(data == a || data == b);
         const unsigned long count = chart.numberOfRecordsForPlot(nullptr);
         EXPECT_TRUE(count == a.size() || count == b.size());
         // An index valid in one list only answers a number or none, never garbage.
         const auto fifth = chart.numberForPlot(nullptr, 0, 4);
         EXPECT_TRUE(!fifth || *fifth == 50.0);
-        ++reads;
     }
     writer.join();
     EXPECT_EQ(chart.plotData(), std::optional(a));

@@ -3,12 +3,9 @@
 
 #include "DDLog.h"
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <set>
-#include <string>
-#include <vector>
 
 class RecordingLogger : public DDLogger {
 public:
@@ -19,10 +16,7 @@ public:
             onMessage(*message);
         }
         const char* label = dispatch::current_queue_label();
-        std::lock_guard lock(mutex_);
-        events_.push_back("msg:" + *message->logMsg());
-        messages_.push_back(message);
-        labels_.push_back(label ? label : "(none)");
+        record("msg:" + *message->logMsg() + (label ? std::string("@") + label : ""), message);
     }
     DDLogFormatterPtr logFormatter() override { return nullptr; }
     void setLogFormatter(DDLogFormatterPtr) override {}
@@ -32,50 +26,39 @@ public:
     void didAddLogger() override { record("didAdd"); }
     void willRemoveLogger() override { record("willRemove"); }
     void flush() override { record("flush"); }
-    dispatch::queue_t loggerQueue() override {
-        record("loggerQueue?");
-        return ownQueue;
-    }
-    std::string loggerName() override {
-        record("loggerName?");
-        return name;
-    }
+    dispatch::queue_t loggerQueue() override { return record("loggerQueue?"), ownQueue; }
+    std::string loggerName() override { return record("loggerName?"), "recording"; }
 
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    std::vector<std::string> messageTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& e : events()) {
-            if (e.rfind("msg:", 0) == 0) {
-                texts.push_back(e.substr(4));
-            }
+    // What happened; a message shows as "msg:<text>", plus "@<label>" on a labelled queue.
+    std::vector<std::string> events() const { return locked(events_); }
+    std::vector<DDLogMessagePtr> messages() const { return locked(messages_); }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const auto& m : messages()) {
+            out.push_back(*m->logMsg());
         }
-        return texts;
-    }
-    std::vector<DDLogMessagePtr> messages() const {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    std::vector<std::string> labels() const {
-        std::lock_guard lock(mutex_);
-        return labels_;
+        return out;
     }
 
     std::function<void(const DDLogMessage&)> onMessage;
     dispatch::queue_t ownQueue;
-    std::string name = "recording";
 
 private:
-    void record(const std::string& event) {
+    template <class T>
+    T locked(const T& value) const {
+        std::lock_guard lock(mutex_);
+        return value;
+    }
+    void record(const std::string& event, const DDLogMessagePtr& message = nullptr) {
         std::lock_guard lock(mutex_);
         events_.push_back(event);
+        if (message) {
+            messages_.push_back(message);
+        }
     }
 
     std::set<DDLoggerOperation> ops_;
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
     std::vector<DDLogMessagePtr> messages_;
-    std::vector<std::string> labels_;
 };

@@ -5,96 +5,66 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
-#include <string>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
-std::string shellQuote(const std::string& s) {
-    return "'" + s + "'";
+// Runs the helper script with "start DIR OWNER_PID" or "stop DIR"; true when it succeeded.
+bool helper(const std::string& arguments) {
+    return std::system(("'" RSYSLOG_HELPER "' " + arguments).c_str()) == 0;
 }
 
-class PrivateSyslogDaemon {
-public:
-    PrivateSyslogDaemon() {
-        char pattern[] = "/tmp/brimwell-rsyslog-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        if (made == nullptr) {
-            return;
-        }
-        dir_ = made;
-        const std::string command = shellQuote(RSYSLOG_HELPER) + " start " + shellQuote(dir_) +
-                                    " " + std::to_string(::getpid());
-        started_ = std::system(command.c_str()) == 0;
-    }
-    ~PrivateSyslogDaemon() {
-        if (!dir_.empty()) {
-            std::system((shellQuote(RSYSLOG_HELPER) + " stop " + shellQuote(dir_)).c_str());
-            std::system(("rm -rf " + shellQuote(dir_)).c_str());
+// The daemon's output once it holds `count` lines (or what it holds after 10 s).
+std::vector<std::string> receivedLines(const std::string& dir, std::size_t count) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 1000 && lines.size() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lines.clear();
+        std::ifstream in(dir + "/received.log");
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
         }
     }
-    bool started() const { return started_; }
-    std::string socketPath() const { return dir_ + "/log.sock"; }
-
-    // Waits until the daemon has written at least `lines` lines (or gives up after 10 s).
-    std::string received(std::size_t lines) const {
-        std::string content;
-        for (int i = 0; i < 1000; ++i) {
-            std::ifstream in(dir_ + "/received.log");
-            std::stringstream buffer;
-            buffer << in.rdbuf();
-            content = buffer.str();
-            if (static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) >=
-                lines) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return content;
-    }
-
-private:
-    std::string dir_;
-    bool started_ = false;
-};
+    return lines;
+}
 
 } // namespace
 
-TEST(DDASLLoggerWithRsyslog, EntriesArriveAtTheirPriorityWithTextUnchanged) {
-    PrivateSyslogDaemon daemon;
-    ASSERT_TRUE(daemon.started());
-    auto logger = std::make_shared<DDASLLogger>(
-        DDASLLogger::socketSink(daemon.socketPath(), "brimwell-test"));
+TEST(DDASLLoggerWithRsyslog, EntriesArriveAtTheirPriorityWithTextUnchangedAcrossARestart) {
+    char pattern[] = "/tmp/brimwell-rsyslog-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, start = "start '" + dir + "' " + std::to_string(::getpid());
+    ASSERT_TRUE(helper(start));
+    auto logger =
+        std::make_shared<DDASLLogger>(DDASLLogger::socketSink(dir + "/log.sock", "brimwell-test"));
     logger->setLogFormatter(std::make_shared<MCLogFormatter>());
     DDLog::addLogger(logger);
+    const int errorLine = __LINE__ + 1;
     DDLogError("disk %@ at 100%% and %s", std::string("full"), "%d stays");
-    DDLogWarn("careful");
     DDLogInfo("filtered out at level 3");
+    DDLog::flushLog();
+    receivedLines(dir, 1);        // received before the daemon stops
+    helper("stop '" + dir + "'"); // the client must reconnect to the restarted daemon
+    DDLogWarn("lost while the daemon is down");
+    DDLog::flushLog();
+    ASSERT_TRUE(helper(start));
     DDLog::log(true, LogLevelVerbose, LogFlagVerbose, 0, __FILE__, __func__, __LINE__, {},
                "verbose %d", 8);
-    DDLog::flushLog();
     DDLog::removeLogger(logger);
     DDLog::flushLog();
-
-    const std::string got = daemon.received(3);
-    std::istringstream lines(got);
-    std::string error, warn, verbose, extra;
-    std::getline(lines, error);
-    std::getline(lines, warn);
-    std::getline(lines, verbose);
-    EXPECT_FALSE(std::getline(lines, extra)) << got;
+    const auto lines = receivedLines(dir, 2);
+    helper("stop '" + dir + "'");
+    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_EQ(lines.size(), 2u);
     // priority|facility (user)|program|message
-    EXPECT_EQ(error.rfind("2|1|brimwell-test|", 0), 0u) << got;
-    EXPECT_NE(error.find(", [ERRO], disk full at 100% and %d stays, [test_asllogger_rsyslog.cpp("),
-              std::string::npos)
-        << got;
-    EXPECT_EQ(warn.rfind("3|1|brimwell-test|", 0), 0u) << got;
-    EXPECT_NE(warn.find(", [WARN], careful, ["), std::string::npos) << got;
-    EXPECT_EQ(verbose.rfind("5|1|brimwell-test|", 0), 0u) << got;
-    EXPECT_NE(verbose.find(", [VERB], verbose 8"), std::string::npos) << got;
+    EXPECT_TRUE(lines[0].starts_with("2|1|brimwell-test|") &&
+                lines[0].ends_with(", [ERRO], disk full at 100% and %d stays, "
+                                   "[test_asllogger_rsyslog.cpp(" +
+                                   std::to_string(errorLine) + ")]"))
+        << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("5|1|brimwell-test|") &&
+                lines[1].ends_with(", [VERB], verbose 8"))
+        << lines[1];
 }

@@ -18,33 +18,25 @@ std::string meminfo(std::uint64_t freeKb, std::uint64_t availableKb = 8 * 1024 *
            "KernelStack: 12 kB\nPageTables: 16 kB\n";
 }
 
-TEST(MemorySample, BytesArePagesTimesPageSize) {
+// Bytes are pages times the page size, in 64 bits; a refused read is no sample at all.
+TEST(MemorySample, PagesTimesPageSize) {
     TempDir dir;
-    MCMemoryController controller(make_host_port(dir.write("m", meminfo(4000)), {}, 4096),
-                                  std::make_shared<MappedBlockAllocator>(), std::nullopt);
-    auto sample = controller.currentMemoryUsage();
-    ASSERT_TRUE(sample);
-    EXPECT_EQ(sample->freeMemory, 4096000); // 1000 pages of 4 KiB
-    EXPECT_EQ(sample->activeMemory, 2000 * 1024);
-    EXPECT_EQ(sample->inactiveMemory, 3000 * 1024);
-    EXPECT_EQ(sample->wiredMemory, 40 * 1024);
-}
-
-TEST(MemorySample, LargestPageCountTimesLargePageDoesNotOverflow) {
-    TempDir dir;
-    // Far more than 2^32 pages: the count saturates at 4294967295 pages.
-    MCMemoryController controller(make_host_port(dir.write("m", meminfo(1ULL << 50)), {}, 16384),
-                                  std::make_shared<MappedBlockAllocator>(), std::nullopt);
-    auto sample = controller.currentMemoryUsage();
-    ASSERT_TRUE(sample);
-    EXPECT_EQ(sample->freeMemory, 70368744161280);
-}
-
-TEST(MemorySample, RefusedStatisticsGiveNoSample) {
-    TempDir dir;
-    MCMemoryController controller(make_host_port(dir.write("m", "MemFree: 12 kB\n"), {}, 4096),
-                                  std::make_shared<MappedBlockAllocator>(), std::nullopt);
-    EXPECT_FALSE(controller.currentMemoryUsage());
+    const struct {
+        std::string meminfo;
+        vm_size_t page;
+        std::optional<MCMemory> expected;
+    } cases[] = {
+        {meminfo(4000), 4096, MCMemory{4096000, 2000 * 1024, 3000 * 1024, 40 * 1024}},
+        // Far more than 2^32 pages: the count saturates at 4294967295 pages of 16 KiB; partial
+        // pages do not count.
+        {meminfo(1ULL << 50), 16384, MCMemory{70368744161280, 125 * 16384, 187 * 16384, 2 * 16384}},
+        {"MemFree: 12 kB\n", 4096, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        MCMemoryController controller(make_host_port(dir.write("m", c.meminfo), {}, c.page),
+                                      std::make_shared<MappedBlockAllocator>(), std::nullopt);
+        EXPECT_EQ(controller.currentMemoryUsage(), c.expected) << c.meminfo;
+    }
 }
 
 // Checks at release time that every byte of each block holds 0x01, then frees it for real.

@@ -2,20 +2,13 @@
 
 #include "INGeometry.h"
 
-#include <QByteArray>
 #include <QTest>
 
 #include <sstream>
 
-// Lets QCOMPARE print the popover's geometry types on failure.
-inline char* toString(const INRect& r) {
+// Lets QCOMPARE print the popover's rectangles on failure.
+inline char* toString(const INRect& rect) {
     std::ostringstream os;
-    os << r;
-    return qstrdup(os.str().c_str());
-}
-
-inline char* toString(const INSize& s) {
-    std::ostringstream os;
-    os << s;
+    os << rect;
     return qstrdup(os.str().c_str());
 }

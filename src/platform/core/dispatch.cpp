@@ -42,6 +42,17 @@ thread_local QueueStack tlsQueueStack{};
 struct Item {
     block_t block;
     Group* group = nullptr; // set for group members so a waiter can find them
+    // Instead of block: a function and the object it is handed (see async_f).
+    object_fn function = nullptr;
+    std::shared_ptr<const void> object{};
+
+    void run() {
+        if (function != nullptr) {
+            function(object);
+        } else {
+            block();
+        }
+    }
 };
 
 struct QueueState {
@@ -50,8 +61,10 @@ struct QueueState {
     std::condition_variable workerWake;
     std::deque<Item> items;
     std::atomic<std::size_t> queued{0}; // items.size(), readable without the lock
-    bool held = false; // a block of this queue runs right now (worker or inline caller)
-    bool stop = false;
+    // A block of this queue runs right now (worker or inline caller). Set under the lock; an
+    // inline caller clears it without the lock (see releaseQueue).
+    std::atomic<bool> held{false};
+    std::atomic<bool> stop{false};
     std::vector<std::pair<const void*, void*>> specific;
     std::thread::id workerId;
 
@@ -79,10 +92,14 @@ bool callerRunsOn(const QueueState* state) {
     return std::find(begin, begin + tlsQueueStack.depth, state) != begin + tlsQueueStack.depth;
 }
 
+// Ends an inline caller's hold. A submitter that found the queue held left the wake-up to the
+// holder: it stores queued and then reads held, while this stores held and then reads queued,
+// all sequentially consistent, so at least one of the two sees the other and wakes the worker.
+// The lock is taken only to wake it, so a hold with nothing queued behind it costs no lock.
 void releaseQueue(QueueState& state) {
-    std::lock_guard lock(state.mutex);
-    state.held = false;
-    if (!state.items.empty() || state.stop) {
+    state.held.store(false);
+    if (state.queued.load() != 0 || state.stop.load()) {
+        std::lock_guard lock(state.mutex);
         state.workerWake.notify_one();
     }
 }
@@ -116,8 +133,9 @@ void workerLoop(const std::shared_ptr<QueueState>& state) {
         {
             OnQueue on(state.get());
             for (Item& item : batch) {
-                item.block(); // an exception escaping an asynchronous block ends the process
+                item.run(); // an exception escaping an asynchronous block ends the process
                 item.block = nullptr;
+                item.object.reset();
             }
         }
         batch.clear();
@@ -165,8 +183,8 @@ public:
     void push(Item item, bool wake) {
         std::lock_guard lock(state_->mutex);
         state_->items.push_back(std::move(item));
-        state_->queued.store(state_->items.size(), std::memory_order_relaxed);
-        if (wake && !state_->held) {
+        state_->queued.store(state_->items.size());
+        if (wake && !state_->held.load()) {
             state_->workerWake.notify_one();
         }
     }
@@ -185,6 +203,7 @@ public:
             }
             item = std::move(state_->items.front());
             state_->items.pop_front();
+            state_->queued.store(state_->items.size());
             state_->held = true;
         }
         struct Release {
@@ -192,12 +211,13 @@ public:
             ~Release() { releaseQueue(s); }
         } release{*state_};
         OnQueue on(state_.get());
-        item.block();
+        item.run();
         return true;
     }
 
     // Runs the block on the caller's thread when the queue is idle; returns false otherwise.
-    bool tryRunInline(const block_t& block) {
+    template <class Block>
+    bool tryRunInline(Block&& block) {
         {
             std::lock_guard lock(state_->mutex);
             if (state_->held || !state_->items.empty()) {
@@ -281,6 +301,16 @@ void async(const queue_t& queue, block_t block) {
     queue->push(Item{std::move(block), nullptr}, true);
 }
 
+void async_f(const queue_t& queue, std::shared_ptr<const void> object, object_fn fn) {
+    if (!queue || fn == nullptr) {
+        return;
+    }
+    Item item;
+    item.function = fn;
+    item.object = std::move(object);
+    queue->push(std::move(item), true);
+}
+
 void sync(const queue_t& queue, const block_t& block) {
     if (!queue || !block) {
         return;
@@ -353,12 +383,13 @@ void* get_specific(const void* key) {
     return tlsQueueStack.empty() ? nullptr : lookupSpecific(*tlsQueueStack.back(), key);
 }
 
-void sync_each(std::span<const queue_t> queues, const std::function<void(std::size_t)>& block) {
+void detail::sync_each(std::span<const queue_t> queues, each_fn fn, void* context) {
     struct Latch {
         std::mutex mutex;
         std::condition_variable done;
         std::size_t pending = 0;
     } latch;
+    bool anyQueued = false;
     std::exception_ptr error;
     // One queue at a time: an idle one runs its block here; a busy one gets it queued and runs
     // it on its worker, in parallel with the rest. Holding one queue at a time means a block
@@ -372,7 +403,7 @@ void sync_each(std::span<const queue_t> queues, const std::function<void(std::si
             std::abort();
         }
         try {
-            if (queue->tryRunInline([&block, i] { block(i); })) {
+            if (queue->tryRunInline([fn, context, i] { fn(context, i); })) {
                 continue;
             }
         } catch (...) {
@@ -383,8 +414,9 @@ void sync_each(std::span<const queue_t> queues, const std::function<void(std::si
             std::lock_guard lock(latch.mutex);
             ++latch.pending;
         }
-        queue->push(Item{[&latch, &block, i] {
-                             block(i);
+        anyQueued = true;
+        queue->push(Item{[&latch, fn, context, i] {
+                             fn(context, i);
                              std::lock_guard lock(latch.mutex);
                              if (--latch.pending == 0) {
                                  latch.done.notify_all();
@@ -393,8 +425,11 @@ void sync_each(std::span<const queue_t> queues, const std::function<void(std::si
                          nullptr},
                     true);
     }
-    std::unique_lock lock(latch.mutex);
-    latch.done.wait(lock, [&] { return latch.pending == 0; });
+    // Only blocks handed to workers can still be running; when every queue was idle, all ran here.
+    if (anyQueued) {
+        std::unique_lock lock(latch.mutex);
+        latch.done.wait(lock, [&] { return latch.pending == 0; });
+    }
     if (error) {
         std::rethrow_exception(error);
     }

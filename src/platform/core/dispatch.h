@@ -14,6 +14,7 @@
 #include <memory>
 #include <semaphore>
 #include <span>
+#include <type_traits>
 
 namespace dispatch {
 
@@ -35,6 +36,11 @@ const char* current_queue_label();
 bool running_on_queue();
 
 void async(const queue_t& queue, block_t block);
+// Like async, for a plain function that is handed a shared object. A block that captures a
+// shared pointer does not fit a block_t's inline storage and would cost an allocation per call;
+// this costs none. The function gets the queue's reference to the object and may take it over.
+using object_fn = void (*)(std::shared_ptr<const void>& object);
+void async_f(const queue_t& queue, std::shared_ptr<const void> object, object_fn fn);
 // Runs the block on the queue and returns when it has finished. Calling it on the queue the
 // caller already runs on (directly or through nested synchronous calls) would wait forever, so it
 // aborts with a message instead.
@@ -44,7 +50,18 @@ void sync(const queue_t& queue, const block_t& block);
 // the caller's thread (held, like sync), one after another; busy ones get the block queued and
 // run on their workers in parallel.
 // Like sync, it aborts when the caller already runs on one of the queues.
-void sync_each(std::span<const queue_t> queues, const std::function<void(std::size_t)>& block);
+namespace detail {
+using each_fn = void (*)(void* context, std::size_t index);
+void sync_each(std::span<const queue_t> queues, each_fn fn, void* context);
+} // namespace detail
+// Takes the block by reference and calls it in place: nothing is copied or allocated per call.
+template <class Block>
+void sync_each(std::span<const queue_t> queues, Block&& block) {
+    using Target = std::remove_reference_t<Block>;
+    detail::sync_each(
+        queues, [](void* context, std::size_t i) { (*static_cast<Target*>(context))(i); },
+        const_cast<void*>(static_cast<const void*>(std::addressof(block))));
+}
 
 // Data stored on a queue under a key; get_specific reads it for the caller's current queue.
 void queue_set_specific(const queue_t& queue, const void* key, void* context);

@@ -1,4 +1,3 @@
-#include "bundle_info.h"
 #include "uuid_string.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +6,6 @@
 #include <set>
 
 namespace {
-
-TEST(BundleInfo, ShortVersionAndNameComeFromTheProject) {
-    EXPECT_EQ(platform::objectForInfoDictionaryKey(platform::kCFBundleShortVersionString),
-              BRIMWELL_TEST_PROJECT_VERSION);
-    EXPECT_EQ(platform::objectForInfoDictionaryKey(platform::kCFBundleName), "Brimwell");
-    EXPECT_EQ(platform::objectForInfoDictionaryKey("NoSuchKey"), std::nullopt);
-}
 
 TEST(UuidString, RandomVersionFourInUpperCase) {
     const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
