@@ -35,13 +35,30 @@ wait_for() { # seconds, then a command that succeeds when ready
   done
 }
 
-# Xvfb picks a free display itself and reports it, so parallel runs never collide.
-exec 4>"$work/display"
-Xvfb -displayfd 4 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 4>&-
-wait_for 10 test -s "$work/display"
-display=$(head -n1 "$work/display")
+# A display nobody uses. Runs that start at the same moment take turns here, so no two of
+# them ever race for one number (a losing Xvfb can take the winner's socket down with it).
+exec 9>/tmp/brimwell-with-desktop.lock
+flock 9
+display=""
+for d in $(seq 90 400); do
+  [ -e "/tmp/.X$d-lock" ] && continue
+  Xvfb ":$d" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 9>&- &
+  xvfb=$!
+  # Ours once its lock file names our server and the display answers.
+  until [ "$(tr -d ' \n' <"/tmp/.X$d-lock" 2>/dev/null)" = "$xvfb" ] &&
+        DISPLAY=":$d" xdotool getdisplaygeometry >/dev/null 2>&1; do
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$xvfb" 2>/dev/null; then
+    pids+=($xvfb)
+    display=$d
+    break
+  fi
+done
+flock -u 9
+exec 9>&-
+[ -n "$display" ] || { echo "with-desktop: no display could be started" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$display"
 
 cat >"$work/bus.conf" <<CONF
@@ -94,7 +111,7 @@ if [ $tray -eq 1 ]; then
          --transparent true --alpha 0 --tint 0x25282d --SetDockType true --SetPartialStrut true \
          --expand true --padding 6 --distance 0 --margin "$tray_margin" >"$work/trayer.log" 2>&1 &
   pids+=($!)
-  wait_for 10 xdotool search --classname trayer
+  wait_for 10 xdotool search --classname trayer || { cat "$work/trayer.log" >&2; exit 1; }
 fi
 
 export XDG_RUNTIME_DIR="$work"

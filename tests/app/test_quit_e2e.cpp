@@ -23,7 +23,8 @@ bool xdotool(const QStringList& args, QByteArray* out = nullptr) {
     return true;
 }
 
-// The popover of process `pid`: its only visible window larger than a tray icon.
+// The popover of process `pid`: its only visible window larger than a tray icon. Empty while
+// the opening animation still shows its snapshot window beside it, or before either shows.
 QRect popoverGeometry(qint64 pid) {
     QByteArray ids;
     if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
@@ -31,6 +32,7 @@ QRect popoverGeometry(qint64 pid) {
                  &ids)) {
         return {};
     }
+    QRect found;
     for (const QByteArray& id : ids.split('\n')) {
         QByteArray shell;
         if (id.isEmpty() || !xdotool({QStringLiteral("getwindowgeometry"),
@@ -46,10 +48,13 @@ QRect popoverGeometry(qint64 pid) {
             }
         }
         if (g.value("WIDTH") > 100 && g.value("HEIGHT") > 100) {
-            return {g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")};
+            if (!found.isEmpty()) {
+                return {};
+            }
+            found = {g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")};
         }
     }
-    return {};
+    return found;
 }
 
 } // namespace
@@ -76,9 +81,13 @@ private slots:
         app.start(QStringLiteral(BRIMWELL_BINARY), {});
         QVERIFY(app.waitForStarted(5000));
         QRect popover;
-        QTRY_VERIFY_WITH_TIMEOUT(!(popover = popoverGeometry(app.processId())).isEmpty(), 10000);
-        QTest::qWait(400); // the opening animation ends
-        popover = popoverGeometry(app.processId());
+        // Open and done animating: one window, at its full size.
+        QTRY_VERIFY_WITH_TIMEOUT((popover = popoverGeometry(app.processId())).width() > 300 &&
+                                     popover.width() - 300 == popover.height() - 340,
+                                 10000);
+        // The snapshot reaches that size on its last frame, just before the real window shows.
+        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(!(popover = popoverGeometry(app.processId())).isEmpty(), 5000);
         // The content sits inside the popover, inset by the arrow's height on every side.
         const int inset = (popover.width() - 300) / 2;
         const QPoint content = popover.topLeft() + QPoint(inset, inset);
@@ -91,8 +100,15 @@ private slots:
         QVERIFY(click(content + clean));
         // Without a notification service the clean's end shows in the log only.
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (err += app.readAllStandardError()).contains("no notification service"), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (err += app.readAllStandardError()).contains("no notification service"),
+            qPrintable(QStringLiteral("popover %1,%2 %3x%4; stderr: %5")
+                           .arg(popover.x())
+                           .arg(popover.y())
+                           .arg(popover.width())
+                           .arg(popover.height())
+                           .arg(QString::fromUtf8(err))),
+            10000);
         QVERIFY(click(content + quit));
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
