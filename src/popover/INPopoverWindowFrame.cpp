@@ -161,6 +161,13 @@ void INPopoverWindowFrame::paintEvent(QPaintEvent*) {
 }
 
 void INPopoverWindowFrame::updateWindowShape() {
+    // Asking the window system costs a round trip: only when the outline may have changed.
+    const ShapeKey key{size(),        arrowDirection_,  arrowOffset_,
+                       cornerRadius_, arrowSize_.width, arrowSize_.height};
+    if (shapeKey_ && *shapeKey_ == key) {
+        return;
+    }
+    shapeKey_ = key;
     // Without a compositor the see-through corners and arrow margins would come out black:
     // cut the window to the outline instead.
     QWidget* top = window();
@@ -184,6 +191,11 @@ void INPopoverWindowFrame::updateWindowShape() {
 void INPopoverWindowFrame::setAutoresizingSubview(QWidget* view, QMargins margins) {
     autoresizingSubview_ = view;
     autoresizingMargins_ = margins;
+}
+
+void INPopoverWindowFrame::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    shapeKey_.reset(); // a compositor may have come or gone since the last show
 }
 
 void INPopoverWindowFrame::resizeEvent(QResizeEvent* event) {

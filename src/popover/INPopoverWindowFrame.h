@@ -62,6 +62,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void updateWindowShape();
     void resizeEvent(QResizeEvent* event) override;
 
@@ -74,6 +75,13 @@ private:
     INSize arrowSize_{23.0, 12.0};
     INPopoverArrowDirection arrowDirection_ = INPopoverArrowDirectionLeft;
     double arrowOffset_ = 0.0;
+    struct ShapeKey {
+        QSize size;
+        INPopoverArrowDirection direction;
+        double arrowOffset, cornerRadius, arrowWidth, arrowHeight;
+        bool operator==(const ShapeKey&) const = default;
+    };
+    std::optional<ShapeKey> shapeKey_; // what the window's shape was last made for
     bool needsDisplay_ = false;
     QPointer<QWidget> autoresizingSubview_;
     QMargins autoresizingMargins_;

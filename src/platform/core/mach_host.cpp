@@ -91,19 +91,18 @@ struct Field {
     bool seen = false;
 };
 
-// Parses "Name:   1234 kB\n" (meminfo) or "name 1234\n" (vmstat) lines into the wanted fields.
+// Parses "Name:   1234 kB\n" meminfo lines into the wanted fields.
 // A wanted field that is missing, repeated, unterminated or not a plain number fails the parse;
 // other lines are skipped unread.
 template <std::size_t N>
-bool parse_fields(std::string_view text, std::array<Field, N>& fields, char separator,
-                  bool kilobytes) {
+bool parse_fields(std::string_view text, std::array<Field, N>& fields) {
     while (!text.empty()) {
         std::size_t eol = text.find('\n');
         bool terminated = eol != std::string_view::npos;
         std::string_view line = terminated ? text.substr(0, eol) : text;
         text = terminated ? text.substr(eol + 1) : std::string_view{};
 
-        std::size_t sep = line.find(separator);
+        std::size_t sep = line.find(':');
         if (sep == std::string_view::npos) {
             continue;
         }
@@ -121,7 +120,7 @@ bool parse_fields(std::string_view text, std::array<Field, N>& fields, char sepa
         if (field->seen || !terminated) {
             return false;
         }
-        auto value = parse_number(line.substr(sep + 1), kilobytes);
+        auto value = parse_number(line.substr(sep + 1), true);
         if (!value) {
             return false;
         }
@@ -250,7 +249,7 @@ kern_return_t host_statistics(const host_t& host, host_flavor_t flavor, host_inf
     std::array<Field, 7> fields{Field{"MemFree"},     Field{"Active"},     Field{"Inactive"},
                                 Field{"Unevictable"}, Field{"SUnreclaim"}, Field{"KernelStack"},
                                 Field{"PageTables"}};
-    if (!parse_fields(*text, fields, ':', true)) {
+    if (!parse_fields(*text, fields)) {
         return KERN_FAILURE;
     }
     const vm_size_t page = effective_page_size(*host);
@@ -281,7 +280,7 @@ kern_return_t host_available_memory(const host_t& host, std::uint64_t* available
         return KERN_FAILURE;
     }
     std::array<Field, 2> fields{Field{"MemAvailable"}, Field{"MemTotal"}};
-    if (!parse_fields(*text, fields, ':', true)) {
+    if (!parse_fields(*text, fields)) {
         return KERN_FAILURE;
     }
     *available_bytes = fields[0].value;
