@@ -20,9 +20,15 @@ done
 
 work=$(mktemp -d /tmp/brimwell-desktop.XXXXXX)
 pids=()
+lockfile=/tmp/brimwell-with-desktop.lock
 cleanup() {
+  # A stopping X server drops its lock file before its socket: nobody may choose a display
+  # until ours is gone, or a new server there loses its socket to our old one.
+  exec 9>"$lockfile"
+  flock 9
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  flock -u 9
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -37,15 +43,15 @@ wait_for() { # seconds, then a command that succeeds when ready
 
 # A display nobody uses. Runs that start at the same moment take turns here, so no two of
 # them ever race for one number (a losing Xvfb can take the winner's socket down with it).
-exec 9>/tmp/brimwell-with-desktop.lock
+exec 9>"$lockfile"
 flock 9
 display=""
 for d in $(seq 90 400); do
-  [ -e "/tmp/.X$d-lock" ] && continue
+  [ -e "/tmp/.X$d-lock" ] || [ -e "/tmp/.X11-unix/X$d" ] && continue
   Xvfb ":$d" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 9>&- &
   xvfb=$!
   # Ours once its lock file names our server and the display answers.
-  until [ "$(tr -d ' \n' <"/tmp/.X$d-lock" 2>/dev/null)" = "$xvfb" ] &&
+  until [ "$({ tr -d ' \n' <"/tmp/.X$d-lock"; } 2>/dev/null)" = "$xvfb" ] &&
         DISPLAY=":$d" xdotool getdisplaygeometry >/dev/null 2>&1; do
     kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.05
