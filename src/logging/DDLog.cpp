@@ -255,8 +255,13 @@ DDLogMessage::DDLogMessage(DDText logMsg, std::int32_t level, std::int32_t flag,
                            const DDLogOrigin& origin)
     : logLevel_(level), logFlag_(flag), logContext_(context), logMsg_(std::move(logMsg)),
       timestamp_(origin.timestamp), file_(file), function_(function), lineNumber_(line),
-      machThreadID_(origin.machThreadID), queueLabel_(copyString(origin.queueLabel)),
+      machThreadID_(origin.machThreadID), queueLabel_(origin.queueLabel),
       threadName_(origin.threadName), tag_(std::move(tag)), options_(options) {
+    // The main thread's label lives as long as the program; any other is the queue's and may go.
+    if (queueLabel_ != nullptr && queueLabel_ != dispatch::MAIN_QUEUE_LABEL) {
+        ownedQueueLabel_ = copyString(queueLabel_);
+        queueLabel_ = ownedQueueLabel_.get();
+    }
     if ((options & LogMessageOptionCopyFile) != 0 && file != nullptr) {
         ownedFile_ = copyString(file);
         file_ = ownedFile_.get();

@@ -73,7 +73,7 @@ std::optional<DDFileName> DDBaseFileName(const char* path, bool copy);
 struct DDLogOrigin {
     std::chrono::system_clock::time_point timestamp;
     std::uint32_t machThreadID = 0;
-    const char* queueLabel = nullptr; // copied
+    const char* queueLabel = nullptr; // copied, unless it is dispatch::MAIN_QUEUE_LABEL
     std::string threadName;
 
     static DDLogOrigin current();
@@ -99,7 +99,7 @@ public:
     const char* function() const { return function_; }
     std::int32_t lineNumber() const { return lineNumber_; }
     std::uint32_t machThreadID() const { return machThreadID_; }
-    const char* queueLabel() const { return queueLabel_.get(); }
+    const char* queueLabel() const { return queueLabel_; }
     const std::string& threadName() const { return threadName_; }
     const DDLogTag& tag() const { return tag_; }
     std::int32_t options() const { return options_; }
@@ -120,7 +120,8 @@ private:
     const char* function_;
     std::int32_t lineNumber_;
     std::uint32_t machThreadID_;
-    std::unique_ptr<char[]> queueLabel_;
+    const char* queueLabel_;
+    std::unique_ptr<char[]> ownedQueueLabel_;
     std::string threadName_;
     DDLogTag tag_;
     std::int32_t options_;

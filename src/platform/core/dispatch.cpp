@@ -287,7 +287,24 @@ const char* queue_get_label(const queue_t& queue) {
 }
 
 const char* current_queue_label() {
-    return tlsQueueStack.empty() ? nullptr : tlsQueueStack.back()->labelOrNull();
+    if (!tlsQueueStack.empty()) {
+        return tlsQueueStack.back()->labelOrNull();
+    }
+    // Asked once per thread: getpid is a system call and this runs for every log message.
+    thread_local const bool mainThread =
+        static_cast<pid_t>(thread_info::currentThreadID()) == ::getpid();
+    return mainThread ? MAIN_QUEUE_LABEL : nullptr;
+}
+
+queue_t get_global_queue(long priority, unsigned long flags) {
+    static std::once_flag once[6];
+    static queue_t queues[6];
+    const std::size_t level = priority == QUEUE_PRIORITY_LOW    ? 0
+                              : priority == QUEUE_PRIORITY_HIGH ? 2
+                                                                : 1;
+    const std::size_t i = level + ((flags & QUEUE_OVERCOMMIT) != 0 ? 3 : 0);
+    std::call_once(once[i], [i] { queues[i] = queue_create(GLOBAL_QUEUE_LABELS[i]); });
+    return queues[i];
 }
 
 bool running_on_queue() {

@@ -26,11 +26,32 @@ using group_t = std::shared_ptr<Group>;
 using timer_t = std::shared_ptr<TimerSource>;
 using block_t = std::function<void()>;
 
+// The main thread's label; the same pointer every time, so callers may keep it without a copy.
+inline constexpr const char MAIN_QUEUE_LABEL[] = "dispatch.main-thread";
+
+// Shared queues, one per priority and overcommit flag, for work that belongs to nobody in
+// particular; a label of one of them therefore says nothing about who submitted the work.
+// Unlike libdispatch's they are serial: one worker each.
+inline constexpr long QUEUE_PRIORITY_LOW = -2;
+inline constexpr long QUEUE_PRIORITY_DEFAULT = 0;
+inline constexpr long QUEUE_PRIORITY_HIGH = 2;
+inline constexpr unsigned long QUEUE_OVERCOMMIT = 0x2;
+// Low, default, high, then the same three with overcommit.
+inline constexpr const char* GLOBAL_QUEUE_LABELS[6] = {"dispatch.root.low-priority",
+                                                       "dispatch.root.default-priority",
+                                                       "dispatch.root.high-priority",
+                                                       "dispatch.root.low-overcommit-priority",
+                                                       "dispatch.root.default-overcommit-priority",
+                                                       "dispatch.root.high-overcommit-priority"};
+// An unknown priority counts as the default one.
+queue_t get_global_queue(long priority, unsigned long flags);
+
 // A new serial queue; label may be null (unlabelled).
 queue_t queue_create(const char* label);
 // The queue's label, or null when it has none.
 const char* queue_get_label(const queue_t& queue);
-// The label of the queue the caller runs on, or null on a thread that runs no queue.
+// The label of the queue the caller runs on: MAIN_QUEUE_LABEL on the process's main thread
+// outside any queue, null on any other thread that runs no queue.
 const char* current_queue_label();
 // Whether the calling thread runs a block of any queue right now.
 bool running_on_queue();

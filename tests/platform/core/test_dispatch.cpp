@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -65,4 +66,29 @@ TEST(DispatchTimer, FiresOnItsQueueOnlyWhileResumedAndStopsAtCancel) {
     dispatch::sync(q, [] {});
     EXPECT_EQ(fires.load(), atCancel);
     EXPECT_TRUE(onQueue);
+}
+
+TEST(DispatchQueue, LabelsNameTheMainThreadAndTheSharedQueues) {
+    EXPECT_EQ(dispatch::current_queue_label(), dispatch::MAIN_QUEUE_LABEL);
+    const char* other = "unset";
+    std::thread([&] { other = dispatch::current_queue_label(); }).join();
+    EXPECT_EQ(other, nullptr);
+
+    const std::tuple<long, unsigned long, const char*> cases[] = {
+        {dispatch::QUEUE_PRIORITY_LOW, 0, "dispatch.root.low-priority"},
+        {dispatch::QUEUE_PRIORITY_DEFAULT, 0, "dispatch.root.default-priority"},
+        {7, 0, "dispatch.root.default-priority"},
+        {dispatch::QUEUE_PRIORITY_HIGH, 0, "dispatch.root.high-priority"},
+        {dispatch::QUEUE_PRIORITY_LOW, dispatch::QUEUE_OVERCOMMIT,
+         "dispatch.root.low-overcommit-priority"},
+        {dispatch::QUEUE_PRIORITY_HIGH, dispatch::QUEUE_OVERCOMMIT,
+         "dispatch.root.high-overcommit-priority"},
+    };
+    for (const auto& [priority, flags, label] : cases) {
+        auto queue = dispatch::get_global_queue(priority, flags);
+        EXPECT_EQ(queue, dispatch::get_global_queue(priority, flags)) << label; // one each
+        std::string seen;
+        dispatch::sync(queue, [&] { seen = dispatch::current_queue_label(); });
+        EXPECT_EQ(seen, label);
+    }
 }
