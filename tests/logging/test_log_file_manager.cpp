@@ -1,0 +1,301 @@
+#include "../support/TempDir.h"
+#include "DDLog.h"
+#include "DDLogFileManager.h"
+#include "log_file_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <regex>
+#include <semaphore>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace fs = std::filesystem;
+using logfiles::createInOrder;
+using logfiles::sortedNames;
+
+namespace {
+
+// Hands out the given short names first, then random ones.
+class ScriptedManager : public DDLogFileManagerDefault {
+public:
+    ScriptedManager(std::string dir, std::deque<std::string> names)
+        : DDLogFileManagerDefault(std::move(dir)), names_(std::move(names)) {}
+    std::string generateShortUUID() override {
+        if (names_.empty()) {
+            return DDLogFileManagerDefault::generateShortUUID();
+        }
+        std::string next = names_.front();
+        names_.pop_front();
+        return next;
+    }
+
+private:
+    std::deque<std::string> names_;
+};
+
+std::string captureStderr(const std::function<void()>& work) {
+    testing::internal::CaptureStderr();
+    work();
+    return testing::internal::GetCapturedStderr();
+}
+
+} // namespace
+
+TEST(DDLogFileManager, RecognisesLogFileNames) {
+    const std::pair<const char*, bool> cases[] = {
+        {"log-0A1B2C.txt", true},  {"log-0A1B2C", true},      {"log-ABCDEF.old", true},
+        {"log-0a1b2c.txt", false}, {"log-0A1B2.txt", false},  {"LOG-0A1B2C.txt", false},
+        {"log-", false},           {"log-0A1B2G.txt", false}, {".log-0A1B2C.txt.mark", false},
+    };
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(DDLogFileManagerDefault::isLogFile(name), expected) << name;
+    }
+}
+
+TEST(DDLogFileManager, NewFilesAreEmptyWithFreshNamesAndSkipTakenOnes) {
+    TempDir tmp;
+    const std::string dir = (tmp.path() / "a" / "b").string(); // made on demand
+    tmp.write("unused", "");
+    auto manager = std::make_shared<ScriptedManager>(dir, std::deque<std::string>{"AAAAAA"});
+    const std::string first = manager->createNewLogFile();
+    EXPECT_EQ(first, dir + "/log-AAAAAA.txt");
+    std::ofstream(first) << "kept\n";
+
+    // The same name again is taken: the next one is used and the old file is left alone.
+    manager = std::make_shared<ScriptedManager>(dir, std::deque<std::string>{"AAAAAA", "AAAAAA"});
+    const std::string second = manager->createNewLogFile();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(
+        std::regex_match(fs::path(second).filename().string(), std::regex("log-[0-9A-F]{6}\\.txt")))
+        << second;
+    EXPECT_EQ(logfiles::read(first), "kept\n");
+    EXPECT_EQ(fs::file_size(second), 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat(second.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(manager->unsortedLogFileNames().size(), 2u);
+}
+
+TEST(DDLogFileManager, ListsNewestFirstAndPrunesOnlyArchivedFilesBeyondTheMaximum) {
+    struct Case {
+        const char* what;
+        std::uint64_t maximum;
+        std::vector<bool> archivedNewestFirst;
+        std::vector<int> keptNewestFirst; // indexes into the list
+    };
+    const Case cases[] = {
+        {"unarchived newest", 2, {false, true, true, true, true}, {0, 1, 2}},
+        {"all archived", 2, {true, true, true, true, true}, {0, 1}},
+        {"no limit", 0, {true, true, true, true, true}, {0, 1, 2, 3, 4}},
+        {"unarchived not newest", 1, {true, false, true}, {0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        std::vector<std::string> names; // oldest first
+        for (std::size_t i = c.archivedNewestFirst.size(); i-- > 0;) {
+            names.push_back("log-00000" + std::to_string(i) + ".txt");
+        }
+        createInOrder(tmp.path(), names);
+        for (std::size_t i = 0; i < c.archivedNewestFirst.size(); ++i) {
+            DDLogFileInfo((tmp.path() / ("log-00000" + std::to_string(i) + ".txt")).string())
+                .setIsArchived(c.archivedNewestFirst[i]);
+        }
+        auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
+        const auto sorted = manager->sortedLogFileNames();
+        ASSERT_EQ(sorted.size(), c.archivedNewestFirst.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            EXPECT_EQ(sorted[i], "log-00000" + std::to_string(i) + ".txt");
+        }
+
+        manager->setMaximumNumberOfLogFiles(c.maximum);
+        manager->deleteOldLogFiles();
+        DDLog::flushLog(); // and the change's own pruning
+        std::vector<std::string> expected;
+        for (int i : c.keptNewestFirst) {
+            expected.push_back("log-00000" + std::to_string(i) + ".txt");
+        }
+        EXPECT_EQ(manager->sortedLogFileNames(), expected);
+    }
+}
+
+TEST(DDLogFileManager, AFileMadeRightAfterAnArchivedOneIsNeverPruned) {
+    // Creation dates come from a coarse clock: the new file often shares the archived one's.
+    TempDir tmp;
+    auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
+    manager->setMaximumNumberOfLogFiles(1);
+    DDLog::flushLog();
+    for (int round = 0; round < 20; ++round) {
+        const std::string current = manager->createNewLogFile();
+        ASSERT_TRUE(fs::exists(current)) << "round " << round;
+        ASSERT_EQ(manager->sortedLogFilePaths().front(), current);
+        DDLogFileInfo(current).setIsArchived(true);
+    }
+    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 2u); // the last one and one kept
+}
+
+TEST(DDLogFileManager, ChangingTheMaximumPrunesLaterOnTheLoggingQueue) {
+    TempDir tmp;
+    createInOrder(tmp.path(),
+                  {"log-000006.txt", "log-000005.txt", "log-000004.txt", "log-000003.txt",
+                   "log-000002.txt", "log-000001.txt", "log-000000.txt"});
+    auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
+    for (const auto& info : manager->unsortedLogFileInfos()) {
+        info->setIsArchived(true);
+    }
+
+    manager->setMaximumNumberOfLogFiles(5); // unchanged: nothing happens
+    DDLog::flushLog();
+    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 7u);
+
+    // Hold the logging queue: the pruning is queued behind, not done in the setter.
+    std::binary_semaphore release(0);
+    dispatch::async(DDLog::loggingQueue(), [&] { release.acquire(); });
+    manager->setMaximumNumberOfLogFiles(3);
+    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 7u);
+    release.release();
+    DDLog::flushLog();
+    EXPECT_EQ(manager->sortedLogFileNames(),
+              (std::vector<std::string>{"log-000000.txt", "log-000001.txt", "log-000002.txt"}));
+
+    // A manager gone before its pruning ran prunes nothing and does not crash.
+    dispatch::async(DDLog::loggingQueue(), [&] { release.acquire(); });
+    manager->setMaximumNumberOfLogFiles(1);
+    manager.reset();
+    release.release();
+    DDLog::flushLog();
+    EXPECT_EQ(logfiles::sortedNames(tmp.path()).size(), 3u);
+}
+
+TEST(DDLogFileInfo, ArchivedMarkIsARealExtendedAttribute) {
+    TempDir tmp;
+    const std::string path = tmp.write("log-0A1B2C.txt", "x\n");
+    const std::string getfattr = "getfattr --absolute-names --only-values -n "
+                                 "user.lumberjack.log.archived '" +
+                                 path + "' >/dev/null 2>&1";
+
+    DDLogFileInfo info(path);
+    EXPECT_FALSE(info.isArchived());
+    EXPECT_NE(std::system(getfattr.c_str()), 0);
+    // Removing a mark that is not there is no error worth a line.
+    EXPECT_EQ(captureStderr([&] { info.setIsArchived(false); }), "");
+
+    info.setIsArchived(true);
+    EXPECT_EQ(std::system(getfattr.c_str()), 0);
+    EXPECT_EQ(::getxattr(path.c_str(), "user.lumberjack.log.archived", nullptr, 0), 0);
+    EXPECT_TRUE(DDLogFileInfo(path).isArchived());
+    EXPECT_FALSE(fs::exists(tmp.path() / ".log-0A1B2C.txt.lumberjack.log.archived"));
+
+    info.setIsArchived(false);
+    EXPECT_NE(std::system(getfattr.c_str()), 0);
+    EXPECT_FALSE(DDLogFileInfo(path).isArchived());
+
+    // A mark on a file that is gone fails with the documented line.
+    fs::remove(path);
+    const std::string err = captureStderr([&] { info.setIsArchived(true); });
+    EXPECT_EQ(err,
+              "DDLogFileInfo: setxattr(lumberjack.log.archived, log-0A1B2C.txt): error = -1\n");
+    EXPECT_FALSE(info.isArchived());
+}
+
+TEST(DDLogFileInfo, WithoutExtendedAttributesASidecarMarkTravelsWithTheFile) {
+    const fs::path dir = logfiles::mountedDir("BRIMWELL_TEST_NOXATTR_DIR");
+    ASSERT_FALSE(dir.empty());
+    const std::string path = (dir / "log-0A1B2C.txt").string();
+    std::ofstream(path) << "x\n";
+    ASSERT_EQ(::setxattr(path.c_str(), "user.probe", nullptr, 0, 0), -1); // really none here
+
+    auto info = DDLogFileInfo::logFileWithPath(path);
+    EXPECT_EQ(captureStderr([&] { info->setIsArchived(false); }), "");
+    EXPECT_FALSE(info->isArchived());
+    info->setIsArchived(true);
+    EXPECT_TRUE(DDLogFileInfo(path).isArchived());
+    EXPECT_TRUE(fs::exists(dir / ".log-0A1B2C.txt.lumberjack.log.archived"));
+
+    info->renameFile("log-0A1B2D.txt");
+    EXPECT_EQ(info->filePath(), (dir / "log-0A1B2D.txt").string());
+    EXPECT_TRUE(info->isArchived());
+    auto manager = std::make_shared<DDLogFileManagerDefault>(dir.string());
+    EXPECT_EQ(manager->unsortedLogFileNames(), std::vector<std::string>{"log-0A1B2D.txt"});
+
+    // Pruned files take their marks with them; a new unmarked file is not archived.
+    manager->setMaximumNumberOfLogFiles(1);
+    DDLog::flushLog();
+    const std::string newer = manager->createNewLogFile();
+    EXPECT_FALSE(DDLogFileInfo(newer).isArchived());
+    DDLogFileInfo(newer).setIsArchived(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5)); // a later creation date
+    manager->createNewLogFile();
+    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 2u);
+    EXPECT_FALSE(fs::exists(dir / "log-0A1B2D.txt"));
+    EXPECT_FALSE(fs::exists(dir / ".log-0A1B2D.txt.lumberjack.log.archived"));
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        fs::remove(entry.path());
+    }
+}
+
+TEST(DDLogFileInfo, ReadsAttributesOnceAndDescribesMissingFilesAsEmpty) {
+    TempDir tmp;
+    const std::string path = tmp.write("log-0A1B2C.txt", "12345");
+    DDLogFileInfo info(path);
+    EXPECT_EQ(info.fileName(), "log-0A1B2C.txt");
+    EXPECT_EQ(info.fileSize(), 5u);
+    ASSERT_TRUE(info.creationDate());
+    EXPECT_GE(info.age(), 0.0);
+    EXPECT_LT(info.age(), 60.0);
+    std::ofstream(path, std::ios::app) << "678";
+    EXPECT_EQ(info.fileSize(), 5u); // kept
+    const std::string text = info.description();
+    for (const char* key :
+         {"filePath = ", "fileName = log-0A1B2C.txt", "fileAttributes = {",
+          "creationDate = ", "modificationDate = ", "fileSize = 5", "age = ", "isArchived = 0"}) {
+        EXPECT_NE(text.find(key), std::string::npos) << key << " in " << text;
+    }
+
+    info.renameFile("log-FFFFFF.txt");
+    EXPECT_TRUE(fs::exists(tmp.path() / "log-FFFFFF.txt"));
+    EXPECT_EQ(info.fileName(), "log-FFFFFF.txt");
+    EXPECT_TRUE(info.isEqual(DDLogFileInfo((tmp.path() / "log-FFFFFF.txt").string())));
+    EXPECT_FALSE(info.isEqual(DDLogFileInfo(path)));
+
+    DDLogFileInfo missing((tmp.path() / "log-000000.txt").string());
+    EXPECT_FALSE(missing.fileAttributes());
+    EXPECT_FALSE(missing.creationDate());
+    EXPECT_EQ(missing.fileSize(), 0u);
+    EXPECT_EQ(missing.age(), 0.0);
+    EXPECT_NE(missing.description().find("creationDate = ;"), std::string::npos);
+    // A missing date sorts as the oldest.
+    EXPECT_EQ(missing.reverseCompareByCreationDate(info), 1);
+    EXPECT_EQ(info.reverseCompareByCreationDate(missing), -1);
+
+    const std::string err = captureStderr([&] { missing.renameFile("log-111111.txt"); });
+    EXPECT_EQ(err.rfind("DDLogFileInfo: Error renaming file (log-000000.txt): ", 0), 0u) << err;
+    EXPECT_EQ(missing.fileName(), "log-111111.txt");
+}
+
+TEST(DDLogFileManager, LogsDirectoryDefaultsAndCreation) {
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"/state", "/home/u", "/scratch", "/state/Logs/brimwell"},
+        {"relative", "/home/u", nullptr, "/home/u/.local/state/Logs/brimwell"},
+        {nullptr, nullptr, "/scratch", "/scratch/Logs/brimwell"},
+        {nullptr, nullptr, nullptr, "/tmp/Logs/brimwell"},
+    };
+    for (const auto& [state, home, tmpDir, expected] : cases) {
+        EXPECT_EQ(DDLogFileManagerDefault::defaultLogsDirectory(state, home, tmpDir, "brimwell"),
+                  expected);
+    }
+
+    TempDir tmp;
+    const std::string blocker = tmp.write("file", "");
+    DDLogFileManagerDefault blocked(blocker + "/logs");
+    std::string dir;
+    const std::string err = captureStderr([&] { dir = blocked.logsDirectory(); });
+    EXPECT_EQ(dir, blocker + "/logs");
+    EXPECT_EQ(err.rfind("DDFileLogManagerDefault: Error creating logsDirectory: ", 0), 0u) << err;
+    EXPECT_TRUE(blocked.unsortedLogFilePaths().empty());
+}
