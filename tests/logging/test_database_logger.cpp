@@ -1,0 +1,356 @@
+#include "DDAbstractDatabaseLogger.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Events = std::vector<std::string>;
+constexpr auto kPatience = std::chrono::seconds(20); // upper bound only; waits end on a condition
+
+// What the hooks did, shared with the test so it outlives the logger.
+class HookRecord {
+public:
+    void add(std::string event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+        changed_.notify_all();
+    }
+    void noteLogged() {
+        std::lock_guard lock(mutex_);
+        ++logged_;
+    }
+    Events events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    int logged() const {
+        std::lock_guard lock(mutex_);
+        return logged_;
+    }
+    std::size_t count(const std::string& event) const {
+        const Events e = events();
+        return static_cast<std::size_t>(std::count(e.begin(), e.end(), event));
+    }
+    bool waitFor(const std::function<bool(const Events&)>& done) const {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return done(events_); });
+    }
+    bool waitForCount(const std::string& event, std::size_t atLeast) const {
+        return waitFor([&](const Events& e) {
+            return static_cast<std::size_t>(std::count(e.begin(), e.end(), event)) >= atLeast;
+        });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    Events events_;
+    int logged_ = 0;
+};
+
+// Keeps its pending entries as a count; each save records how many it stored.
+class CountingDatabaseLogger : public DDAbstractDatabaseLogger {
+public:
+    explicit CountingDatabaseLogger(bool takesEntries = true) : takesEntries_(takesEntries) {}
+    std::shared_ptr<HookRecord> record = std::make_shared<HookRecord>();
+
+protected:
+    bool db_log(const DDLogMessage&) override {
+        EXPECT_TRUE(isOnInternalLoggerQueue());
+        record->noteLogged();
+        pending_ += takesEntries_ ? 1 : 0;
+        return takesEntries_;
+    }
+    void db_save() override { store("save:"); }
+    void db_saveAndDelete() override { store("saveAndDelete:"); }
+    void db_delete() override {
+        EXPECT_TRUE(isOnInternalLoggerQueue());
+        record->add("delete");
+    }
+
+private:
+    void store(const char* what) {
+        EXPECT_TRUE(isOnInternalLoggerQueue());
+        record->add(what + std::to_string(pending_));
+        pending_ = 0;
+    }
+    bool takesEntries_;
+    int pending_ = 0; // only on the logger's queue
+};
+using LoggerPtr = std::shared_ptr<CountingDatabaseLogger>;
+
+class DatabaseLogger : public ::testing::Test {
+protected:
+    LoggerPtr add(LoggerPtr logger) {
+        DDLog::addLogger(logger);
+        added_.push_back(logger);
+        return logger;
+    }
+    void TearDown() override {
+        for (const auto& weak : added_) {
+            if (auto logger = weak.lock()) {
+                DDLog::removeLogger(logger);
+            }
+        }
+        DDLog::flushLog();
+    }
+    // Queues n messages; they reach every registered logger before the next barrier returns.
+    static void log(int n) {
+        for (int i = 0; i < n; ++i) {
+            DDLog::log(true, LogLevelVerbose, LogFlagError, 0, __FILE__, __func__, __LINE__, {},
+                       "entry");
+        }
+    }
+    // Returns once everything queued so far, through the core or straight to the logger's
+    // queue, has run there.
+    static void settle(const LoggerPtr& logger) { (void)logger->saveThreshold(); }
+
+private:
+    std::vector<std::weak_ptr<CountingDatabaseLogger>> added_;
+};
+
+} // namespace
+
+TEST_F(DatabaseLogger, SettingsStartAtTheirDefaults) {
+    auto logger = std::make_shared<CountingDatabaseLogger>();
+    EXPECT_EQ(logger->saveThreshold(), 500u);
+    EXPECT_EQ(logger->saveInterval(), 60.0);
+    EXPECT_EQ(logger->maxAge(), 604800.0);
+    EXPECT_EQ(logger->deleteInterval(), 300.0);
+    EXPECT_FALSE(logger->deleteOnEverySave());
+}
+
+TEST_F(DatabaseLogger, ThePendingCountReachingTheThresholdSavesAtOnce) {
+    auto logger = add(std::make_shared<CountingDatabaseLogger>());
+    log(499);
+    settle(logger);
+    EXPECT_TRUE(logger->record->events().empty());
+    log(1);
+    settle(logger);
+    EXPECT_EQ(logger->record->events(), Events{"save:500"});
+    log(499); // the count starts again after a save
+    settle(logger);
+    EXPECT_EQ(logger->record->events(), Events{"save:500"});
+}
+
+TEST_F(DatabaseLogger, ChangingTheThresholdSavesOnceThePendingCountHasReachedIt) {
+    struct Step {
+        int log;
+        std::uint64_t threshold;
+        Events expected; // all events so far
+    };
+    const Step steps[] = {
+        {10, 11, {}},                    // still above the count
+        {0, 0, {}},                      // off
+        {0, 10, {"save:10"}},            // equal to the count
+        {5, 10, {"save:10"}},            // unchanged value: nothing
+        {0, 4, {"save:10", "save:5"}},   // below the count
+        {3, 500, {"save:10", "save:5"}}, // raised
+    };
+    auto logger = add(std::make_shared<CountingDatabaseLogger>());
+    for (const Step& step : steps) {
+        SCOPED_TRACE("threshold " + std::to_string(step.threshold));
+        log(step.log);
+        logger->setSaveThreshold(step.threshold);
+        settle(logger);
+        EXPECT_EQ(logger->record->events(), step.expected);
+    }
+}
+
+TEST_F(DatabaseLogger, AnEntryIsSavedOneIntervalAfterItArrivedAgainAndAgain) {
+    auto logger = std::make_shared<CountingDatabaseLogger>();
+    logger->setSaveInterval(0.05);
+    add(logger);
+    log(1);
+    EXPECT_TRUE(logger->record->waitForCount("save:1", 1));
+    log(1); // the timer was suspended by the save; a new first entry starts it again
+    EXPECT_TRUE(logger->record->waitForCount("save:1", 2));
+    EXPECT_EQ(logger->record->events(), (Events{"save:1", "save:1"}));
+}
+
+TEST_F(DatabaseLogger, WithThresholdZeroOnlyTimerFlushRemovalOrRequestSave) {
+    const std::pair<const char*, std::function<void(const LoggerPtr&)>> triggers[] = {
+        {"timer started while entries are pending",
+         [](const LoggerPtr& logger) { logger->setSaveInterval(0.02); }},
+        {"flush", [](const LoggerPtr&) { DDLog::flushLog(); }},
+        {"request", [](const LoggerPtr& logger) { logger->savePendingLogEntries(); }},
+        {"request on the logger's queue",
+         [](const LoggerPtr& logger) {
+             Events seen;
+             dispatch::sync(logger->loggerQueue(), [&] {
+                 logger->savePendingLogEntries();
+                 seen = logger->record->events(); // done at once, not queued behind us
+             });
+             EXPECT_EQ(seen, Events{"save:600"});
+         }},
+        {"removal", [](const LoggerPtr& logger) { DDLog::removeLogger(logger); }},
+    };
+    for (const auto& [name, trigger] : triggers) {
+        SCOPED_TRACE(name);
+        auto logger = std::make_shared<CountingDatabaseLogger>();
+        logger->setSaveThreshold(0);
+        logger->setSaveInterval(0);
+        add(logger);
+        log(600);
+        settle(logger);
+        EXPECT_TRUE(logger->record->events().empty());
+        trigger(logger);
+        EXPECT_TRUE(logger->record->waitFor([](const Events& e) { return !e.empty(); }));
+        settle(logger);
+        EXPECT_EQ(logger->record->events(), Events{"save:600"});
+        DDLog::removeLogger(logger);
+    }
+}
+
+TEST_F(DatabaseLogger, WithIntervalZeroEntriesWaitForTheThreshold) {
+    const auto entry = std::make_shared<const DDLogMessage>(
+        std::make_shared<const std::string>("entry"), LogLevelVerbose, LogFlagError, 0, __FILE__,
+        __func__, __LINE__, DDLogTag(), 0);
+    for (const bool droppedWhilePending : {false, true}) {
+        SCOPED_TRACE(droppedWhilePending ? "dropped to 0 while the timer runs"
+                                         : "0 from the start");
+        auto logger = std::make_shared<CountingDatabaseLogger>();
+        logger->setSaveInterval(droppedWhilePending ? 0.02 : 0);
+        add(logger);
+        // Saves by its timer well after the subject's timer would have.
+        auto witness = std::make_shared<CountingDatabaseLogger>();
+        witness->setSaveInterval(0.15);
+        add(witness);
+        settle(logger); // the settings above reach the queues before the direct calls below
+        settle(witness);
+        // One turn of the logger's queue: its timer cannot fire between the entry and the change.
+        dispatch::sync(logger->loggerQueue(), [&] {
+            logger->logMessage(entry);
+            logger->setSaveInterval(0);
+        });
+        dispatch::sync(witness->loggerQueue(), [&] { witness->logMessage(entry); });
+        EXPECT_TRUE(witness->record->waitForCount("save:1", 1));
+        settle(logger);
+        EXPECT_TRUE(logger->record->events().empty());
+        logger->setSaveThreshold(2);
+        log(1);
+        settle(logger);
+        EXPECT_EQ(logger->record->events(), Events{"save:2"});
+        DDLog::removeLogger(logger);
+        DDLog::removeLogger(witness);
+    }
+}
+
+TEST_F(DatabaseLogger, LoweringMaxAgeDeletesAtOnceRaisingItDoesNot) {
+    struct Step {
+        double maxAge;
+        std::size_t deletes; // all deletes so far
+    };
+    const Step steps[] = {
+        {3600, 1}, // lowered from a week
+        {7200, 1}, // raised
+        {7200, 1}, // unchanged
+        {0, 1},    // off
+        {-1, 1},   // still off
+        {60, 2},   // on again
+        {30, 3},   // lowered
+    };
+    auto logger = add(std::make_shared<CountingDatabaseLogger>());
+    for (const Step& step : steps) {
+        SCOPED_TRACE("maxAge " + std::to_string(step.maxAge));
+        logger->setMaxAge(step.maxAge);
+        settle(logger);
+        EXPECT_EQ(logger->record->count("delete"), step.deletes);
+    }
+    logger->deleteOldLogEntries();
+    settle(logger);
+    EXPECT_EQ(logger->record->count("delete"), 4u);
+    logger->setMaxAge(0);
+    settle(logger); // a request goes straight to the logger's queue, ahead of a queued setting
+    logger->deleteOldLogEntries(); // nothing is old when nothing expires
+    settle(logger);
+    EXPECT_EQ(logger->record->events(), Events(4, "delete"));
+}
+
+TEST_F(DatabaseLogger, FlushLogSavesWhatIsPendingInEveryRegisteredLoggerBeforeReturning) {
+    auto plain = add(std::make_shared<CountingDatabaseLogger>());
+    auto deleting = std::make_shared<CountingDatabaseLogger>();
+    deleting->setDeleteOnEverySave(true);
+    add(deleting);
+    DDLog::flushLog(); // nothing pending: no hook
+    EXPECT_TRUE(plain->record->events().empty() && deleting->record->events().empty());
+    log(3);
+    DDLog::flushLog();
+    EXPECT_EQ(plain->record->events(), Events{"save:3"});
+    EXPECT_EQ(deleting->record->events(), Events{"saveAndDelete:3"});
+    DDLog::removeLogger(plain);
+    DDLog::removeLogger(deleting);
+}
+
+TEST_F(DatabaseLogger, RemovalSavesPendingEntriesStopsTheTimersAndLetsTheLoggerGo) {
+    auto logger = std::make_shared<CountingDatabaseLogger>();
+    logger->setDeleteInterval(0.01);
+    add(logger);
+    auto witness = std::make_shared<CountingDatabaseLogger>();
+    witness->setDeleteInterval(0.01);
+    add(witness);
+    log(2);
+    ASSERT_TRUE(logger->record->waitForCount("delete", 1));
+    DDLog::removeLogger(logger);
+    settle(logger);
+    EXPECT_EQ(logger->record->count("save:2"), 1u);
+    const std::size_t deletes = logger->record->count("delete");
+    const std::size_t witnessed = witness->record->count("delete");
+    EXPECT_TRUE(witness->record->waitForCount("delete", witnessed + 3));
+    EXPECT_EQ(logger->record->count("delete"), deletes);
+
+    const std::weak_ptr<CountingDatabaseLogger> weak = logger;
+    logger.reset(); // the core let go when the removal ran
+    EXPECT_TRUE(weak.expired()) << "the timers keep the removed logger alive";
+    DDLog::removeLogger(witness);
+}
+
+TEST_F(DatabaseLogger, TheDeleteTimerRepeatsUntilMaxAgeDropsToZeroAndStartsAgainAfter) {
+    auto logger = std::make_shared<CountingDatabaseLogger>();
+    logger->setDeleteInterval(0.01);
+    add(logger);
+    auto witness = std::make_shared<CountingDatabaseLogger>();
+    witness->setDeleteInterval(0.01);
+    add(witness);
+    ASSERT_TRUE(logger->record->waitForCount("delete", 3));
+    logger->setMaxAge(0);
+    settle(logger);
+    const std::size_t deletes = logger->record->count("delete");
+    const std::size_t witnessed = witness->record->count("delete");
+    EXPECT_TRUE(witness->record->waitForCount("delete", witnessed + 3));
+    EXPECT_EQ(logger->record->count("delete"), deletes);
+    logger->setMaxAge(10);
+    settle(logger);
+    EXPECT_EQ(logger->record->count("delete"), deletes + 1); // at once
+    EXPECT_TRUE(logger->record->waitForCount("delete", deletes + 3));
+    DDLog::removeLogger(logger);
+    DDLog::removeLogger(witness);
+}
+
+TEST_F(DatabaseLogger, ALoggerThatTakesNoEntriesNeverSaves) {
+    auto logger = std::make_shared<CountingDatabaseLogger>(false);
+    logger->setSaveThreshold(1);
+    logger->setSaveInterval(0.01);
+    add(logger);
+    auto witness = std::make_shared<CountingDatabaseLogger>();
+    witness->setSaveThreshold(0);
+    witness->setSaveInterval(0.1);
+    add(witness);
+    log(3);
+    EXPECT_TRUE(witness->record->waitFor([](const Events& e) { return !e.empty(); }));
+    DDLog::flushLog();
+    logger->savePendingLogEntries();
+    DDLog::removeLogger(logger);
+    settle(logger);
+    EXPECT_TRUE(logger->record->events().empty());
+    EXPECT_EQ(logger->record->logged(), 3);
+    DDLog::removeLogger(witness);
+}
