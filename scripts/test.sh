@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite.
-# Usage: scripts/test.sh [debug|asan|tsan]   (default: debug)
+# Usage: scripts/test.sh [debug|asan|tsan|fuzz]   (default: debug)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -46,6 +46,10 @@ int main() {
     const double smallPages = best([] {
         void* block =
             ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) {
+            std::perror("mmap");
+            std::exit(1);
+        }
         ::madvise(block, kSize, MADV_NOHUGEPAGE);
         fill_block(block, kSize, 0x01);
         ::munmap(block, kSize);

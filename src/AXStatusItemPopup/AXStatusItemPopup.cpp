@@ -1,5 +1,7 @@
 #include "AXStatusItemPopup.h"
 
+#include "DDLog.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
@@ -185,13 +187,22 @@ void AXStatusItemPopup::hidePopover() {
 }
 
 void AXStatusItemPopup::popoverDidShow(INPopoverController* /*popover*/) {
+    DDLogVerbose("==> %s", "-[AXStatusItemPopup popoverDidShow:]");
     if (delegate_ != nullptr) {
         delegate_->popoverDidShow();
     }
 }
 
 void AXStatusItemPopup::popoverWillClose(INPopoverController* /*popover*/) {
+    DDLogVerbose("==> %s", "-[AXStatusItemPopup popoverWillClose:]");
     if (delegate_ != nullptr) {
         delegate_->popoverWillClose();
+    }
+    // Closed some other way than hidePopover (the window manager closed it): the icon must not
+    // stay highlighted nor the click monitor stay installed.
+    if (active_) {
+        setActive(false);
+        EventMonitor::removeMonitor(popoverTransiencyMonitor_);
+        popoverTransiencyMonitor_ = 0;
     }
 }

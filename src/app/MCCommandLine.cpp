@@ -48,6 +48,8 @@ MCCommandLine::parse(const std::vector<std::string>& args) {
             error = setMode(Mode::Version, arg);
         } else if (arg == "--json") {
             command.json = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            command.verbose = true;
         } else if (arg == "--screenshot" || arg.starts_with("--screenshot=")) {
             if (arg == "--screenshot") {
                 if (i + 1 >= args.size()) {
@@ -86,6 +88,7 @@ std::string MCCommandLine::usage(const std::string& program) {
            "  --clean             free memory now and print how much was freed\n"
            "  --json              with --sample or --clean: print one JSON object\n"
            "  --screenshot FILE   open the panel, save a PNG picture of it to FILE, quit\n"
+           "  -v, --verbose       log everything, not only errors and warnings\n"
            "  -h, --help          show this help\n"
            "  -V, --version       show the version\n"
            "\n"

@@ -12,6 +12,7 @@ struct MCCommandLine {
     enum class Mode { Panel, Sample, Clean, Help, Version };
     Mode mode = Mode::Panel;
     bool json = false;
+    bool verbose = false;       // log everything, down to each refresh of the panel
     std::string screenshotPath; // Panel mode: save a picture of the panel here and quit
 
     struct Error {

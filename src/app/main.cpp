@@ -1,6 +1,7 @@
 // brimwell: the tray application, or a command-line sample or clean.
 
 #include "Application.h"
+#include "DDLog.h"
 #include "MCAppDelegate.h"
 #include "MCCommandLine.h"
 #include "MCContentViewController.h"
@@ -87,6 +88,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto& command = std::get<MCCommandLine>(parsed);
+    if (command.verbose) {
+        appLogLevel = LogLevelVerbose;
+    }
     if (command.mode == MCCommandLine::Mode::Panel) {
         return runApplication(argc, argv, command);
     }

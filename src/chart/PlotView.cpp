@@ -22,11 +22,14 @@ void PlotView::resizeEvent(QResizeEvent* event) {
 }
 
 void PlotView::tellDelegate(QSizeF size) {
-    if (size == lastToldSize_) {
+    if (!delegate_ || !delegate_->respondsToSetFrameSize()) {
+        return;
+    }
+    // setFrameSize and the resize it causes report the same size once.
+    if (size == lastToldSize_ && delegate_.get() == lastToldDelegate_) {
         return;
     }
     lastToldSize_ = size;
-    if (delegate_ && delegate_->respondsToSetFrameSize()) {
-        delegate_->setFrameSize(size);
-    }
+    lastToldDelegate_ = delegate_.get();
+    delegate_->setFrameSize(size);
 }

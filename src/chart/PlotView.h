@@ -38,4 +38,5 @@ private:
 
     std::shared_ptr<PlotViewDelegate> delegate_;
     QSizeF lastToldSize_{-1.0, -1.0};
+    const PlotViewDelegate* lastToldDelegate_ = nullptr;
 };

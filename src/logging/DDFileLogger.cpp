@@ -107,9 +107,10 @@ void DDFileLogger::willRemoveLogger() {
 
 void DDFileLogger::logMessage(const DDLogMessagePtr& logMessage) {
     line_.clear();
-    if (formatter && typeid(*formatter) == typeid(DDLogFileFormatterDefault)) {
+    const DDLogFormatter* const current = formatter.get();
+    if (current != nullptr && typeid(*current) == typeid(DDLogFileFormatterDefault)) {
         // The default line is built straight into the reused buffer.
-        static_cast<const DDLogFileFormatterDefault&>(*formatter).appendLine(line_, *logMessage);
+        static_cast<const DDLogFileFormatterDefault&>(*current).appendLine(line_, *logMessage);
     } else {
         const DDText text =
             formatter ? formatter->formatLogMessage(*logMessage) : logMessage->logMsg();

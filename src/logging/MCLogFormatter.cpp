@@ -19,7 +19,8 @@ const char* MCLogFormatter::tagForFlag(std::int32_t flag) {
 DDText MCLogFormatter::formatLogMessage(const DDLogMessage& message) {
     {
         std::lock_guard lock(lastMutex_);
-        if (lastMessage_ == &message && lastSource_ == message.logMsg() && lastLine_) {
+        if (lastMessage_ == &message && lastSource_ == message.logMsg() &&
+            lastTimestamp_ == message.timestamp() && lastFlag_ == message.logFlag() && lastLine_) {
             return lastLine_;
         }
     }
@@ -27,6 +28,8 @@ DDText MCLogFormatter::formatLogMessage(const DDLogMessage& message) {
     std::lock_guard lock(lastMutex_);
     lastMessage_ = &message;
     lastSource_ = message.logMsg();
+    lastTimestamp_ = message.timestamp();
+    lastFlag_ = message.logFlag();
     lastLine_ = line;
     return line;
 }

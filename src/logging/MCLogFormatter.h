@@ -32,5 +32,9 @@ private:
     std::mutex lastMutex_;
     DDText lastSource_;
     const DDLogMessage* lastMessage_ = nullptr;
+    // A later message may be built where a freed one was and share its text object; these tell
+    // them apart.
+    std::chrono::system_clock::time_point lastTimestamp_;
+    std::int32_t lastFlag_ = 0;
     DDText lastLine_;
 };

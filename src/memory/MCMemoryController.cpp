@@ -91,10 +91,11 @@ std::optional<std::int64_t> MCMemoryController::parseByteLimit(std::string_view 
     std::uint64_t value = 0;
     constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        if (value > kMax) {
-            return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+        if (value > (kMax - digit) / 10) {
+            return std::nullopt; // checked before multiplying, so it cannot wrap
         }
+        value = value * 10 + digit;
     }
     if (i == 0) {
         return std::nullopt;

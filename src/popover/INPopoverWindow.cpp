@@ -5,6 +5,7 @@
 #include "INPopoverWindowFrame.h"
 #include "INScreenGeometry.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -317,6 +318,19 @@ void INPopoverWindow::layoutFrameView() {
     // Hidden widgets get their resize events only when shown; the frame must fit at once.
     frameView_->setGeometry(rect());
     frameView_->layoutAutoresizingSubview();
+}
+
+void INPopoverWindow::closeEvent(QCloseEvent* event) {
+    // Hiding behind the controller's back would leave it, and whoever presented the popover,
+    // believing it open; let the controller close it and tell its delegate.
+    // Only the window system's own close: the application closing all windows as it quits
+    // must not be held up.
+    if (controller_ != nullptr && event->spontaneous()) {
+        event->ignore();
+        controller_->closePopover(nullptr);
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void INPopoverWindow::changeEvent(QEvent* event) {

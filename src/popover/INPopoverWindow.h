@@ -105,6 +105,8 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // A close from the window manager (Alt+F4) goes the popover's own way.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void layoutFrameView();

@@ -152,7 +152,19 @@ TEST(CommandLineParse, Table) {
             EXPECT_EQ(command.mode, c.mode) << joined;
             EXPECT_EQ(command.json, c.json) << joined;
             EXPECT_EQ(command.screenshotPath, c.screenshot) << joined;
+            EXPECT_FALSE(command.verbose) << joined;
         }
+    }
+    // Verbose goes with any mode and changes nothing else.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-v"},
+                                                 {"--clean", "--verbose"},
+                                                 {"--verbose", "--screenshot", "p.png"}}) {
+        auto parsed = MCCommandLine::parse(args);
+        ASSERT_TRUE(std::holds_alternative<MCCommandLine>(parsed)) << args.back();
+        const auto& command = std::get<MCCommandLine>(parsed);
+        EXPECT_TRUE(command.verbose);
+        EXPECT_EQ(command.mode,
+                  args[0] == "--clean" ? MCCommandLine::Mode::Clean : MCCommandLine::Mode::Panel);
     }
 }
 

@@ -1,11 +1,13 @@
 // The real brimwell program inside scripts/with-desktop.sh --tray --no-notifications: a clean
 // whose result cannot be shown logs a warning; Quit ends the process with status 0, and the
-// warning has reached the terminal logger by then.
+// line logged by the Quit click itself, just before the application ends, has reached the
+// terminal logger by then.
 
 #include "MCContentViewController.h"
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -76,9 +78,15 @@ private slots:
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("BRIMWELL_CLEAN_MAX_BYTES"), QStringLiteral("1M"));
-        env.insert(QStringLiteral("BRIMWELL_ANALYTICS_HOST"), QString());
+        // Analytics on, so the Quit click logs its event; nothing listens on the discard port and
+        // the hit would only go out a second later anyway.
+        env.insert(QStringLiteral("BRIMWELL_ANALYTICS_HOST"), QStringLiteral("127.0.0.1:9"));
+        QTemporaryDir config;
+        QVERIFY(config.isValid());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        env.remove(QStringLiteral("DO_NOT_TRACK"));
         app.setProcessEnvironment(env);
-        app.start(QStringLiteral(BRIMWELL_BINARY), {});
+        app.start(QStringLiteral(BRIMWELL_BINARY), {QStringLiteral("--verbose")});
         QVERIFY(app.waitForStarted(5000));
         QRect popover;
         // Open and done animating: one window, at its full size.
@@ -113,11 +121,21 @@ private slots:
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
+        QVERIFY2(!err.contains("QuitButtonClicked"), err.constData());
         err += app.readAllStandardError();
-        static const QRegularExpression line(
+        static const QRegularExpression warning(
             QStringLiteral("\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}, \\[WARN\\], Clean "
                            "result not shown"));
-        QVERIFY2(line.match(QString::fromUtf8(err)).hasMatch(), err.constData());
+        QVERIFY2(warning.match(QString::fromUtf8(err)).hasMatch(), err.constData());
+        static const QRegularExpression quitEvent(
+            QStringLiteral("\\[INFO\\], Linux [^,]+, QuitButtonClicked, [0-9A-F-]{36}, 0, "));
+        QVERIFY2(quitEvent.match(QString::fromUtf8(err)).hasMatch(), err.constData());
+        // Verbose: the popup and the panel trace their calls.
+        for (const char* trace : {"==> -[AXStatusItemPopup popoverDidShow:], [AXStatusItemPopup",
+                                  "==> -[MCContentViewController popoverDidShow], [",
+                                  "==> -[MCContentViewController refreshMemoryUsage:], ["}) {
+            QVERIFY2(err.contains(trace), trace);
+        }
     }
 };
 

@@ -22,6 +22,8 @@
 
 #include <cstdlib>
 
+#include <X11/Xlib.h>
+
 namespace {
 
 bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
@@ -186,6 +188,32 @@ private slots:
         QCOMPARE(popup()->popoverController(), first);
         QVERIFY(popup()->isActive());
         QVERIFY(panel()->timer()->isActive());
+    }
+
+    void windowManagerCloseGoesThePopoversWay() {
+        QVERIFY(reopen());
+        // What a window manager sends for Alt+F4 or a close button.
+        Display* display = XOpenDisplay(nullptr);
+        QVERIFY(display != nullptr);
+        const auto window =
+            static_cast<Window>(popup()->popoverController()->popoverWindow()->winId());
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, window, False, NoEventMask, &event);
+        XCloseDisplay(display);
+        QTRY_VERIFY(!popoverOpen());
+        QVERIFY(!popup()->isActive());
+        QVERIFY(!panel()->timer()->isActive());
+        QCOMPARE(popup()->popoverTransiencyMonitor(), EventMonitor::Token{0});
+        QCOMPARE(EventMonitor::installedMonitorCount(), std::size_t{0});
+        QVERIFY(reopen());
+        QVERIFY(popup()->isActive());
     }
 
     void pressesElsewhereCloseButNotInside() {

@@ -170,6 +170,14 @@ private slots:
                 QCOMPARE(delegate->sizes.size() - before, std::size_t(answers ? 2 : 0));
             }
         }
+        // A delegate set later hears the size the view already had.
+        PlotView view;
+        view.setFrameSize(QSizeF(200, 100));
+        auto late = std::make_shared<CountingDelegate>();
+        late->responds = true;
+        view.setDelegate(late);
+        view.setFrameSize(QSizeF(200, 100));
+        QCOMPARE(late->sizes, std::vector<QSizeF>{QSizeF(200, 100)});
     }
 };
 

@@ -82,35 +82,6 @@ TEST(ContextFilters, WhitelistPassesOnlyListedBlacklistDropsOnlyListed) {
     }
 }
 
-TEST(ContextFilters, AddRemoveAndListKeepSetSemantics) {
-    LoggingContextSet set;
-    EXPECT_TRUE(set.currentSet().empty());
-    for (const std::int32_t c : {5, 5, -2, 0}) {
-        set.addToSet(c);
-    }
-    set.removeFromSet(42); // absent: nothing happens
-    const Contexts snapshot = set.currentSet();
-    EXPECT_EQ(sorted(snapshot), (Contexts{-2, 0, 5}));
-    set.removeFromSet(5); // one removal undoes any number of adds
-    EXPECT_FALSE(set.isInSet(5));
-    EXPECT_TRUE(set.isInSet(-2) && set.isInSet(0));
-    EXPECT_EQ(sorted(set.currentSet()), (Contexts{-2, 0}));
-    EXPECT_EQ(sorted(snapshot), (Contexts{-2, 0, 5})); // a snapshot, not a view
-
-    // The filters' own operations reach their set.
-    ContextWhitelistFilterLogFormatter white;
-    ContextBlacklistFilterLogFormatter black;
-    white.addToWhitelist(3);
-    black.addToBlacklist(4);
-    EXPECT_EQ(white.whitelist(), Contexts{3});
-    EXPECT_EQ(black.blacklist(), Contexts{4});
-    EXPECT_TRUE(white.isOnWhitelist(3) && !white.isOnWhitelist(4));
-    EXPECT_TRUE(black.isOnBlacklist(4) && !black.isOnBlacklist(3));
-    white.removeFromWhitelist(3);
-    black.removeFromBlacklist(4);
-    EXPECT_TRUE(white.whitelist().empty() && black.blacklist().empty());
-}
-
 TEST(ContextFilters, RealLogCallsReachOnlyTheLoggersTheirContextPasses) {
     auto white = std::make_shared<ContextWhitelistFilterLogFormatter>();
     auto black = std::make_shared<ContextBlacklistFilterLogFormatter>();

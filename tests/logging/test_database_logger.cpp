@@ -119,15 +119,6 @@ private:
 
 } // namespace
 
-TEST_F(DatabaseLogger, SettingsStartAtTheirDefaults) {
-    auto logger = std::make_shared<CountingDatabaseLogger>();
-    EXPECT_EQ(logger->saveThreshold(), 500u);
-    EXPECT_EQ(logger->saveInterval(), 60.0);
-    EXPECT_EQ(logger->maxAge(), 604800.0);
-    EXPECT_EQ(logger->deleteInterval(), 300.0);
-    EXPECT_FALSE(logger->deleteOnEverySave());
-}
-
 TEST_F(DatabaseLogger, ThePendingCountReachingTheThresholdSavesAtOnce) {
     auto logger = add(std::make_shared<CountingDatabaseLogger>());
     log(499);

@@ -277,3 +277,36 @@ TEST(DDLogMessage, ThreadIDInHexAndBaseFileName) {
     }
     EXPECT_EQ(DDBaseFileName(nullptr, false), std::nullopt);
 }
+
+namespace {
+std::int32_t levelA = 1, levelC = 2, levelB = 3;
+} // namespace
+
+TEST(DDLogClassLevels, OnlyClassesWithBothOperationsTakePart) {
+    // The program's own classes register none.
+    EXPECT_TRUE(DDLog::registeredClassNames().empty());
+    EXPECT_EQ(DDLog::logLevelForClassWithName("MCContentViewController"), -1);
+
+    const DDLogClass a{"A", [] { return levelA; }, [](std::int32_t l) { levelA = l; }};
+    const DDLogClass getterOnly{"B", [] { return levelB; }, nullptr};
+    const DDLogClass c{"C", [] { return levelC; }, [](std::int32_t l) { levelC = l; }};
+    for (const DDLogClass& cls : {a, getterOnly, c, a}) { // A twice: still one entry
+        DDLog::registerClass(cls);
+    }
+    EXPECT_EQ(DDLog::registeredClassNames(), (std::vector<std::string>{"A", "C"}));
+    EXPECT_TRUE(DDLog::isRegisteredClass(a));
+    EXPECT_FALSE(DDLog::isRegisteredClass(getterOnly));
+
+    DDLog::setLogLevel(7, "A");
+    DDLog::setLogLevel(9, c);
+    DDLog::setLogLevel(4, getterOnly); // not registered: nothing
+    DDLog::setLogLevel(5, "nobody");
+    EXPECT_EQ(levelA, 7);
+    EXPECT_EQ(levelC, 9);
+    EXPECT_EQ(levelB, 3);
+    EXPECT_EQ(DDLog::logLevelForClassWithName("A"), 7);
+    EXPECT_EQ(DDLog::logLevelForClass(c), 9);
+    EXPECT_EQ(DDLog::logLevelForClass(getterOnly), -1);
+    EXPECT_EQ(DDLog::logLevelForClassWithName("B"), -1);
+    EXPECT_EQ(DDLog::logLevelForClassWithName("nobody"), -1);
+}

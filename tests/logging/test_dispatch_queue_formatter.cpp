@@ -202,24 +202,6 @@ TEST(DispatchQueueLogFormatter, LabelIsPaddedOrCutToTheWidthInUtf16Units) {
     EXPECT_EQ(*formatter.formatLogMessage(*m), "2014-03-05 07:08:09:012 [main  ] text");
 }
 
-TEST(DispatchQueueLogFormatter, SubclassAccessorsAndBuildingBlocksAreUsed) {
-    struct Narrow : DispatchQueueLogFormatter {
-        std::uint64_t maxQueueLength() const override { return 2; }
-        std::uint64_t minQueueLength() const override { return 4; }
-        std::string stringFromDate(std::chrono::system_clock::time_point) override { return "D"; }
-    } narrow;
-    EXPECT_EQ(*narrow.formatLogMessage(*message("abc", "", 1)), "D [ab] text");
-    EXPECT_EQ(*narrow.formatLogMessage(*message("a", "", 1)), "D [a   ] text");
-
-    struct Labelled : DispatchQueueLogFormatter {
-        std::string queueThreadLabelForLogMessage(const DDLogMessage& m) override {
-            return "#" + m.threadName();
-        }
-    } labelled;
-    EXPECT_EQ(*labelled.formatLogMessage(*message(nullptr, "t", 1)),
-              "2014-03-05 07:08:09:012 [#t] text");
-}
-
 TEST(DispatchQueueLogFormatter, RealCallsShowMainQueueGlobalQueueWorkerAndThreads) {
     auto formatter = std::make_shared<DispatchQueueLogFormatter>();
     auto logger = std::make_shared<LineLogger>();

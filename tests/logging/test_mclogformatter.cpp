@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 
 using namespace std::chrono;
@@ -59,4 +60,23 @@ TEST(MCLogFormatter, SharedByTwoThreadsEachGetsItsOwnTimestamps) {
     };
     { std::jthread a(run, 10), b(run, 20); }
     EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(MCLogFormatter, AMessageBuiltWhereAnEarlierOneWasWithTheSameTextGetsItsOwnLine) {
+    MCLogFormatter formatter;
+    const auto text = std::make_shared<const std::string>("same");
+    std::optional<DDLogMessage> slot; // the same address each time
+    const std::tuple<std::int32_t, system_clock::duration, const char*> cases[] = {
+        {LogFlagError, kMarch5, "2014/03/05 14:07:09:000, [ERRO], same"},
+        {LogFlagError, kMarch5 + 1ms, "2014/03/05 14:07:09:001, [ERRO], same"},
+        {LogFlagWarn, kMarch5 + 1ms, "2014/03/05 14:07:09:001, [WARN], same"},
+    };
+    for (const auto& [flag, when, expected] : cases) {
+        DDLogOrigin origin;
+        origin.timestamp = system_clock::time_point(when);
+        slot.emplace(text, LogLevelVerbose, flag, 0, "f.cpp", "fn", 1, DDLogTag(), 0, origin);
+        EXPECT_EQ(*formatter.formatLogMessage(*slot), expected);
+        // Asked again for the same message: the same line.
+        EXPECT_EQ(*formatter.formatLogMessage(*slot), expected);
+    }
 }

@@ -95,7 +95,7 @@ TEST(DDTTYLogger, ColourTablesHoldTheTellingRowsAndTheNominalPaletteElsewhere) {
     }
 }
 
-TEST(DDTTYLogger, LineLayoutNewlineRuleAndStackBufferBoundary) {
+TEST(DDTTYLogger, LineLayoutNewlineRuleAndLongLinesWrittenWhole) {
     auto logger = ttyLogger(DDTTYColorMode::none);
     const std::string atBoundary = "own" + std::string(4092, 'x'), overBoundary = atBoundary + "y";
     const std::pair<std::string, std::string> cases[] = {

@@ -242,7 +242,11 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"512M", 512 * kMiB}, LimitCase{"2GB", 2048 * kMiB},
                       LimitCase{"", std::nullopt}, LimitCase{"M", std::nullopt},
                       LimitCase{"-5", std::nullopt}, LimitCase{"1.5G", std::nullopt},
-                      LimitCase{"4T", std::nullopt}, LimitCase{"9999999999G", std::nullopt}));
+                      LimitCase{"4T", std::nullopt}, LimitCase{"9999999999G", std::nullopt},
+                      LimitCase{"9223372036854775807", INT64_MAX},
+                      LimitCase{"9223372036854775808", std::nullopt},
+                      LimitCase{"18446744073709551616", std::nullopt},
+                      LimitCase{"18446744073709551617", std::nullopt}));
 
 TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothing) {
     ::setenv(MCMemoryController::kMaxBytesEnv, "1M", 1);
