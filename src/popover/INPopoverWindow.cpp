@@ -4,7 +4,9 @@
 #include "INPopoverGeometry.h"
 #include "INPopoverWindowFrame.h"
 #include "INScreenGeometry.h"
+#include "WindowSystem.h"
 
+#include <QBitmap>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QPainter>
@@ -48,6 +50,17 @@ INZoomWindow::INZoomWindow(const QImage& snapshot, const INRect& frame)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setGeometry(windowGeometry(frame));
+}
+
+void INZoomWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Without a compositor the snapshot's see-through corners and arrow margins would come out
+    // black: cut the window to the snapshot's opaque part at this size.
+    if (!size().isEmpty() && !WindowSystem::isCompositing()) {
+        setMask(QBitmap::fromImage(
+            snapshot_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .createAlphaMask()));
+    }
 }
 
 void INZoomWindow::paintEvent(QPaintEvent*) {

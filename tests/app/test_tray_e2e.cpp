@@ -2,6 +2,7 @@
 // real tray host (trayer), a real notification daemon (dunst), a real analytics server on
 // 127.0.0.1 and clicks from xdotool.
 
+#include "INPopoverController.h"
 #include "INPopoverWindow.h"
 #include "INPopoverWindowFrame.h"
 #include "MCAppDelegate.h"
@@ -169,6 +170,11 @@ private slots:
 
         static const QRegularExpression friendly(QStringLiteral("^(\\d+\\.\\d\\d [KMG]B|\\d+ B)$"));
         QVERIFY(friendly.match(panel()->freeMemoryTextField()->text()).hasMatch());
+        // The picture once the pop is over and the real window has painted.
+        QTRY_VERIFY(popover->popoverWindow()->QWidget::isVisible() &&
+                    !popover->popoverWindow()->zoomWindow());
+        QVERIFY(QTest::qWaitForWindowExposed(popover->popoverWindow()));
+        QCoreApplication::processEvents();
         screenshot("launch");
 
         QTRY_VERIFY_WITH_TIMEOUT(sawEvent("PopoverShown"), 10000);
@@ -188,6 +194,21 @@ private slots:
         QCOMPARE(popup()->popoverController(), first);
         QVERIFY(popup()->isActive());
         QVERIFY(panel()->timer()->isActive());
+    }
+
+    void popWithoutACompositorShowsNoBlackCorners() {
+        // This desktop has no compositor: the growing snapshot is cut to its opaque part.
+        INPopoverController controller;
+        INPopoverWindow& window = *controller.popoverWindow();
+        window.setFrame(INRect(600, 300, 324, 224), true);
+        window.presentAnimated();
+        INZoomWindow* zoom = window.zoomWindow();
+        QVERIFY(zoom != nullptr);
+        const QRegion mask = zoom->mask();
+        QVERIFY(!mask.isEmpty());
+        QVERIFY(!mask.contains(QPoint(0, 0)));
+        QVERIFY(mask.contains(zoom->rect().center()));
+        window.orderOut();
     }
 
     void windowManagerCloseGoesThePopoversWay() {
