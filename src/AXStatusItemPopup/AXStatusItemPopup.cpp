@@ -182,6 +182,10 @@ void AXStatusItemPopup::hidePopover() {
         return;
     }
     popoverController_->closePopover(nullptr);
+    removeTransiencyMonitor();
+}
+
+void AXStatusItemPopup::removeTransiencyMonitor() {
     EventMonitor::removeMonitor(popoverTransiencyMonitor_);
     popoverTransiencyMonitor_ = 0;
 }
@@ -202,7 +206,6 @@ void AXStatusItemPopup::popoverWillClose(INPopoverController* /*popover*/) {
     // stay highlighted nor the click monitor stay installed.
     if (active_) {
         setActive(false);
-        EventMonitor::removeMonitor(popoverTransiencyMonitor_);
-        popoverTransiencyMonitor_ = 0;
+        removeTransiencyMonitor();
     }
 }

@@ -68,6 +68,7 @@ public:
     void popoverWillClose(INPopoverController* popover) override;
 
 private:
+    void removeTransiencyMonitor();
     // Stands this widget over the tray icon (or at the last click when the tray does not tell).
     void placeOverStatusItem();
     static double pointWidth(const QPixmap& image);

@@ -45,7 +45,8 @@ QRect windowGeometry(const INRect& rect) {
 } // namespace
 
 INZoomWindow::INZoomWindow(const QImage& snapshot, const INRect& frame)
-    : QWidget(nullptr, kPopoverWindowFlags), snapshot_(snapshot) {
+    : QWidget(nullptr, kPopoverWindowFlags), snapshot_(snapshot),
+      cutToSnapshot_(!WindowSystem::isCompositing()) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -54,9 +55,7 @@ INZoomWindow::INZoomWindow(const QImage& snapshot, const INRect& frame)
 
 void INZoomWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // Without a compositor the snapshot's see-through corners and arrow margins would come out
-    // black: cut the window to the snapshot's opaque part at this size.
-    if (!size().isEmpty() && !WindowSystem::isCompositing()) {
+    if (cutToSnapshot_ && !size().isEmpty()) {
         setMask(QBitmap::fromImage(
             snapshot_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                 .createAlphaMask()));
@@ -335,9 +334,8 @@ void INPopoverWindow::layoutFrameView() {
 
 void INPopoverWindow::closeEvent(QCloseEvent* event) {
     // Hiding behind the controller's back would leave it, and whoever presented the popover,
-    // believing it open; let the controller close it and tell its delegate.
-    // Only the window system's own close: the application closing all windows as it quits
-    // must not be held up.
+    // believing it open: the controller closes it and tells its delegate. Only the window
+    // system's own close; the application closing its windows as it quits is not held up.
     if (controller_ != nullptr && event->spontaneous()) {
         event->ignore();
         controller_->closePopover(nullptr);

@@ -30,6 +30,9 @@ protected:
 
 private:
     QImage snapshot_;
+    // Without a compositor the snapshot's see-through corners and arrow margins would come out
+    // black; asked once, not on every frame of the animation.
+    bool cutToSnapshot_;
 };
 
 // The borderless, transparent top-level window that shows the popover. Its root view is the
