@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <typeinfo>
@@ -176,7 +177,8 @@ const DDLogFileInfoPtr& DDFileLogger::currentLogFileInfo() {
         return currentLogFileInfo_;
     }
     const auto infos = logFileManager_->sortedLogFileInfos();
-    if (!infos.empty() && !infos.front()->isArchived()) {
+    // A link or someone else's file is never taken up, nor marked: a new file is made.
+    if (!infos.empty() && infos.front()->isOwnRegularFile() && !infos.front()->isArchived()) {
         const DDLogFileInfoPtr& newest = infos.front();
         const bool smallEnough = maximumFileSize_ == 0 || newest->fileSize() < maximumFileSize_;
         const bool youngEnough = rollingFrequency_ <= 0 || newest->age() < rollingFrequency_;
@@ -201,7 +203,25 @@ int DDFileLogger::currentLogFileHandle() {
     }
     const std::string path = currentLogFileInfo()->filePath();
     // The manager made the file: no O_CREAT, so a file removed meanwhile is not brought back.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Never through a link, and never into anything but a file of ours (non-blocking, so a
+    // FIFO put in its place cannot hang the queue).
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // ELOOP: a symbolic link; ENXIO: a FIFO nobody reads.
+    bool foreign = fd < 0 && (errno == ELOOP || errno == ENXIO);
+    struct stat owner {};
+    if (fd >= 0 && (::fstat(fd, &owner) != 0 || !S_ISREG(owner.st_mode) ||
+                    owner.st_uid != ::geteuid() || owner.st_nlink != 1)) {
+        ::close(fd);
+        fd = -1;
+        foreign = true;
+    }
+    if (foreign) {
+        if (!reportedForeignFile_) {
+            reportedForeignFile_ = true;
+            std::fprintf(stderr, "DDFileLogger: %s is not a regular file of this user; skipped\n",
+                         path.c_str());
+        }
+    }
     if (fd < 0) {
         // Chosen afresh with the next message rather than failing on this path for ever.
         currentLogFileInfo_.reset();

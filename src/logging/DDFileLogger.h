@@ -9,7 +9,8 @@
 //
 // A write that fails (disk full, I/O error) takes back any part of the line it wrote and closes
 // the file; the next message opens it again. A file deleted underneath is left alone: the line
-// goes to a new file.
+// goes to a new file. Only a regular file of the running user with a single link is written:
+// a link, a FIFO or someone else's file in the log folder is skipped for a new file.
 
 #include "DDAbstractLogger.h"
 #include "DDDateFormatter.h"
@@ -81,4 +82,5 @@ private:
     std::uint64_t maximumFileSize_ = 1024 * 1024;
     double rollingFrequency_ = 60 * 60 * 24;
     std::string line_; // reused for every message
+    bool reportedForeignFile_ = false;
 };

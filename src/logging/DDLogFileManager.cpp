@@ -39,11 +39,67 @@ std::optional<DDFileAttributes> readAttributes(const std::string& path) {
                                                  : "other";
     attributes.size = st.stx_size;
     attributes.permissions = st.stx_mode & 07777;
+    attributes.ownerID = st.stx_uid;
+    attributes.linkCount = st.stx_nlink;
     attributes.modificationDate = toDate(st.stx_mtime);
     // Every common Linux file system records a birth time; without one the last change stands in.
     attributes.creationDate =
         toDate((st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime : st.stx_mtime);
     return attributes;
+}
+
+// A regular file of the running user with no other name. Anything else in a log folder was put
+// there by someone else, or links to a file that is not ours to write.
+bool isOwnRegular(mode_t mode, uid_t owner, std::uint64_t links) {
+    return S_ISREG(mode) && owner == ::geteuid() && links == 1;
+}
+
+struct DefaultLocation {
+    std::string directory;
+    std::string privateRoot;
+};
+
+DefaultLocation defaultLocation(const char* xdgStateHome, const char* home,
+                                const char* xdgRuntimeDir, const char* tmpDir,
+                                const std::string& processName, uid_t uid) {
+    // Relative values are ignored, as the base directory rules ask.
+    const auto absolute = [](const char* value) { return value != nullptr && value[0] == '/'; };
+    if (absolute(xdgStateHome)) {
+        return {(std::filesystem::path(xdgStateHome) / "Logs" / processName).string(), {}};
+    }
+    if (absolute(home)) {
+        return {(std::filesystem::path(home) / ".local" / "state" / "Logs" / processName).string(),
+                {}};
+    }
+    // Never a shared "<tmp>/Logs": anyone could make it first and plant links in it.
+    if (absolute(xdgRuntimeDir)) {
+        return {(std::filesystem::path(xdgRuntimeDir) / "Logs" / processName).string(),
+                xdgRuntimeDir};
+    }
+    const std::filesystem::path root =
+        std::filesystem::path(absolute(tmpDir) ? tmpDir : "/tmp") / ("Logs-" + std::to_string(uid));
+    return {(root / processName).string(), root.string()};
+}
+
+// mkdir -p with private folders. Empty on success, else why not.
+std::string makeDirectories(const std::string& path) {
+    std::string prefix;
+    std::size_t at = 0;
+    while (at != std::string::npos) {
+        at = path.find('/', at + 1);
+        prefix = path.substr(0, at);
+        if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+            return prefix + ": " + std::strerror(errno);
+        }
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return path + ": " + std::strerror(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return path + ": " + std::strerror(ENOTDIR);
+    }
+    return {};
 }
 
 int compareNewestFirst(const std::optional<Date>& own, const std::optional<Date>& other) {
@@ -140,6 +196,12 @@ void DDLogFileInfo::setIsArchived(bool flag) {
     }
 }
 
+bool DDLogFileInfo::isOwnRegularFile() {
+    const auto& attributes = fileAttributes();
+    return attributes && attributes->fileType == "regular" && attributes->ownerID == ::geteuid() &&
+           attributes->linkCount == 1;
+}
+
 void DDLogFileInfo::reset() {
     fileName_.reset();
     attributesRead_ = false;
@@ -225,39 +287,66 @@ std::string DDLogFileInfo::description() {
 
 // ---- DDLogFileManagerDefault
 
-DDLogFileManagerDefault::DDLogFileManagerDefault(std::optional<std::string> logsDirectory)
-    : logsDirectory_(logsDirectory ? std::move(*logsDirectory) : defaultLogsDirectory()) {}
+namespace {
 
-std::string DDLogFileManagerDefault::defaultLogsDirectory() {
-    return defaultLogsDirectory(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"),
-                                std::getenv("TMPDIR"), thread_info::processName());
+DefaultLocation currentDefaultLocation() {
+    return defaultLocation(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"),
+                           std::getenv("XDG_RUNTIME_DIR"), std::getenv("TMPDIR"),
+                           thread_info::processName(), ::geteuid());
 }
 
-std::string DDLogFileManagerDefault::defaultLogsDirectory(const char* xdgStateHome,
-                                                          const char* home, const char* tmpDir,
-                                                          const std::string& processName) {
-    // Relative values are ignored, as the base directory rules ask.
-    std::filesystem::path base;
-    if (xdgStateHome != nullptr && xdgStateHome[0] == '/') {
-        base = xdgStateHome;
-    } else if (home != nullptr && home[0] == '/') {
-        base = std::filesystem::path(home) / ".local" / "state";
-    } else {
-        base = (tmpDir != nullptr && tmpDir[0] == '/') ? tmpDir : "/tmp";
+} // namespace
+
+DDLogFileManagerDefault::DDLogFileManagerDefault(std::optional<std::string> logsDirectory)
+    : DDLogFileManagerDefault(logsDirectory ? std::move(*logsDirectory) : std::string(),
+                              !logsDirectory) {}
+
+DDLogFileManagerDefault::DDLogFileManagerDefault(std::string logsDirectory, bool useDefault)
+    : logsDirectory_(useDefault ? currentDefaultLocation().directory : std::move(logsDirectory)),
+      privateRoot_(useDefault ? currentDefaultLocation().privateRoot : std::string()) {}
+
+std::string DDLogFileManagerDefault::defaultLogsDirectory() {
+    return currentDefaultLocation().directory;
+}
+
+std::string
+DDLogFileManagerDefault::defaultLogsDirectory(const char* xdgStateHome, const char* home,
+                                              const char* xdgRuntimeDir, const char* tmpDir,
+                                              const std::string& processName, uid_t uid) {
+    return defaultLocation(xdgStateHome, home, xdgRuntimeDir, tmpDir, processName, uid).directory;
+}
+
+bool DDLogFileManagerDefault::prepareLogsDirectory() {
+    if (!privateRoot_.empty()) {
+        ::mkdir(privateRoot_.c_str(), 0700); // usually there already
+        struct stat st {};
+        const bool private_ = ::lstat(privateRoot_.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                              st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+        if (!private_) {
+            if (!reportedUnsafe_.exchange(true)) {
+                std::fprintf(stderr,
+                             "DDFileLogManagerDefault: Error creating logsDirectory: %s is not a "
+                             "private folder of this user; no log files are written\n",
+                             privateRoot_.c_str());
+            }
+            return false;
+        }
     }
-    return (base / "Logs" / processName).string();
+    struct stat st {};
+    if (::stat(logsDirectory_.c_str(), &st) == 0) {
+        return true;
+    }
+    const std::string error = makeDirectories(logsDirectory_);
+    if (!error.empty()) {
+        std::fprintf(stderr, "DDFileLogManagerDefault: Error creating logsDirectory: %s\n",
+                     error.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string DDLogFileManagerDefault::logsDirectory() {
-    struct stat st {};
-    if (::stat(logsDirectory_.c_str(), &st) != 0) {
-        std::error_code error;
-        std::filesystem::create_directories(logsDirectory_, error);
-        if (error) {
-            std::fprintf(stderr, "DDFileLogManagerDefault: Error creating logsDirectory: %s\n",
-                         error.message().c_str());
-        }
-    }
+    prepareLogsDirectory();
     return logsDirectory_;
 }
 
@@ -270,15 +359,21 @@ bool DDLogFileManagerDefault::isLogFile(const std::string& fileName) {
 }
 
 std::vector<std::string> DDLogFileManagerDefault::unsortedLogFilePaths() {
-    const std::string directory = logsDirectory();
     std::vector<std::string> paths;
+    if (!prepareLogsDirectory()) {
+        return paths;
+    }
+    const std::string& directory = logsDirectory_;
     DIR* dir = ::opendir(directory.c_str());
     if (dir == nullptr) {
         return paths;
     }
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (isLogFile(name)) {
+        struct stat st {};
+        if (isLogFile(name) &&
+            ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            isOwnRegular(st.st_mode, st.st_uid, st.st_nlink)) {
             paths.push_back(directory + "/" + name);
         }
     }
@@ -343,15 +438,22 @@ std::string DDLogFileManagerDefault::generateShortUUID() {
 }
 
 std::string DDLogFileManagerDefault::createNewLogFile() {
-    const std::string directory = logsDirectory();
+    const std::string& directory = logsDirectory_;
+    if (!prepareLogsDirectory()) {
+        // Nothing is made in a folder that is not safe; the logger cannot open the path.
+        return directory + "/log-" + generateShortUUID() + ".txt";
+    }
     std::string path;
     for (;;) {
         path = directory + "/log-" + generateShortUUID() + ".txt";
-        if (::access(path.c_str(), F_OK) == 0) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
             continue;
         }
-        // Exclusive, so two writers sharing the directory never take the same new name.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Exclusive, so two writers sharing the directory never take the same new name, and
+        // never through a link planted under that name.
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);
         } else if (errno == EEXIST) {

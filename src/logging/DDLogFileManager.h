@@ -3,9 +3,13 @@
 // (DDLogFileManager), the standard keeper of one directory (DDLogFileManagerDefault) and the
 // description of one file with lazily read attributes and its "archived" mark (DDLogFileInfo).
 //
-//     auto manager = std::make_shared<DDLogFileManagerDefault>();   //
-//     ~/.local/state/Logs/<process> manager->setMaximumNumberOfLogFiles(7);
-//     DDLog::addLogger(std::make_shared<DDFileLogger>(manager));      // DDFileLogger.h
+//     auto manager = std::make_shared<DDLogFileManagerDefault>(); // ~/.local/state/Logs/<process>
+//     manager->setMaximumNumberOfLogFiles(7);
+//     DDLog::addLogger(std::make_shared<DDFileLogger>(manager));  // DDFileLogger.h
+//
+// Folders it makes are private (0700) and so are its files (0600). Only regular files of the
+// running user with a single link count as log files, so a link or a file planted by someone
+// else in a shared directory is never written, marked or deleted.
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // What the file system says about a file.
@@ -20,6 +25,8 @@ struct DDFileAttributes {
     std::string fileType; // "regular", "directory", "symlink" or "other"
     std::uint64_t size = 0;
     std::uint32_t permissions = 0;
+    std::uint32_t ownerID = 0;
+    std::uint64_t linkCount = 0;
     std::optional<std::chrono::system_clock::time_point> creationDate;
     std::chrono::system_clock::time_point modificationDate;
 };
@@ -46,6 +53,9 @@ public:
 
     bool isArchived();
     void setIsArchived(bool flag);
+    // A regular file (not a link) of the running user, with no other name: one that is safe to
+    // write. From the cached attributes.
+    bool isOwnRegularFile();
 
     void reset();
     void renameFile(const std::string& newFileName);
@@ -112,12 +122,15 @@ public:
     // Null: the default logs directory.
     explicit DDLogFileManagerDefault(std::optional<std::string> logsDirectory = std::nullopt);
 
-    // $XDG_STATE_HOME (default ~/.local/state), else the temporary directory; then
-    // "Logs/<process name>".
+    // "$XDG_STATE_HOME/Logs/<process name>" (default ~/.local/state). Without a home the
+    // user's private $XDG_RUNTIME_DIR stands in, else a folder of the user's own in the
+    // temporary directory, "<tmp>/Logs-<uid>", made 0700 and checked to be the user's and
+    // private before anything is written below it.
     static std::string defaultLogsDirectory();
-    // The same for given environment values (either may be null) and process name.
+    // The same for given environment values (any may be null), process name and user id.
     static std::string defaultLogsDirectory(const char* xdgStateHome, const char* home,
-                                            const char* tmpDir, const std::string& processName);
+                                            const char* xdgRuntimeDir, const char* tmpDir,
+                                            const std::string& processName, uid_t uid);
 
     std::string logsDirectory() override;
     static bool isLogFile(const std::string& fileName);
@@ -139,6 +152,13 @@ public:
     void setMaximumNumberOfLogFiles(std::uint64_t maximum) override;
 
 private:
+    DDLogFileManagerDefault(std::string logsDirectory, bool useDefault);
+    // Creates what is missing of the directory; false when it cannot be used.
+    bool prepareLogsDirectory();
+
     std::atomic<std::uint64_t> maximumNumberOfLogFiles_{5};
     const std::string logsDirectory_;
+    // A folder that must be the user's and private (empty: none), with the logs below it.
+    const std::string privateRoot_;
+    std::atomic<bool> reportedUnsafe_{false};
 };

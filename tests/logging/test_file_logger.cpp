@@ -277,3 +277,92 @@ TEST(DDFileLogger, RemovalFromTheCoreArchivesTheFile) {
     EXPECT_EQ(logfiles::read(path), "via core\n");
     EXPECT_EQ(f.manager->events(), std::vector<std::string>{"rolled " + path});
 }
+
+namespace {
+
+// Hands the logger a planted entry, as a manager that does not check its folder would: either
+// listed as the newest file, or returned as the new file (as if swapped in right after it was
+// made).
+class PlantingManager : public DDLogFileManagerDefault {
+public:
+    PlantingManager(const fs::path& dir, std::string planted, bool asNewFile)
+        : DDLogFileManagerDefault(dir.string()), planted_(std::move(planted)),
+          asNewFile_(asNewFile) {}
+    std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override {
+        auto infos = DDLogFileManagerDefault::sortedLogFileInfos();
+        if (!asNewFile_) {
+            infos.insert(infos.begin(), DDLogFileInfo::logFileWithPath(planted_));
+        }
+        return infos;
+    }
+    std::string createNewLogFile() override {
+        return asNewFile_ ? planted_ : DDLogFileManagerDefault::createNewLogFile();
+    }
+
+private:
+    std::string planted_;
+    bool asNewFile_;
+};
+
+} // namespace
+
+TEST(DDFileLogger, NeverWritesThroughWhatWasPlantedInTheLogFolder) {
+    enum Kind { Symlink, HardLink, Fifo };
+    struct Case {
+        const char* what;
+        Kind kind;
+        bool asNewFile;
+    };
+    const Case cases[] = {
+        {"newest is a link", Symlink, false},
+        {"newest is a second name", HardLink, false},
+        {"newest is a FIFO", Fifo, false},
+        {"new file is a link", Symlink, true},
+        {"new file is a second name", HardLink, true},
+        {"new file is a FIFO", Fifo, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        const fs::path dir = tmp.path() / "logs";
+        fs::create_directory(dir);
+        const std::string target = tmp.write("precious", "keep me\n");
+        const std::string planted = (dir / "log-AAAAAA.txt").string();
+        if (c.kind == Symlink) {
+            fs::create_symlink(target, planted);
+        } else if (c.kind == HardLink) {
+            fs::create_hard_link(target, planted);
+        } else {
+            ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
+        }
+        auto manager = std::make_shared<PlantingManager>(dir, planted, c.asNewFile);
+        auto logger = std::make_shared<DDFileLogger>(manager);
+        logger->setLogFormatter(nullptr);
+        (void)logger->maximumFileSize(); // the change above has taken effect
+        testing::internal::CaptureStderr();
+        for (const char* text : {"one", "two"}) {
+            dispatch::sync(logger->loggerQueue(),
+                           [&] { logger->logMessage(message(text)); }); // a FIFO would hang here
+        }
+        const std::string err = testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(logfiles::read(target), "keep me\n");
+        EXPECT_FALSE(DDLogFileInfo(target).isArchived());
+        std::vector<std::string> written;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            if (entry.path() != planted) {
+                written.push_back(logfiles::read(entry.path().string()));
+            }
+        }
+        if (c.asNewFile) {
+            // Nothing else to write to: the lines are dropped, and that is said once.
+            EXPECT_TRUE(written.empty());
+            EXPECT_EQ(err, "DDFileLogger: " + planted +
+                               " is not a regular file of this user; skipped\n");
+        } else {
+            // Passed over, unmarked, for a file of the logger's own.
+            EXPECT_EQ(written, std::vector<std::string>{"one\ntwo\n"});
+            EXPECT_EQ(err, "");
+        }
+    }
+}

@@ -2,11 +2,13 @@
 #include "DDLog.h"
 #include "DDLogFileManager.h"
 #include "log_file_test_support.h"
+#include "thread_info.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <regex>
 #include <semaphore>
 #include <sys/stat.h>
@@ -34,6 +36,26 @@ public:
 
 private:
     std::deque<std::string> names_;
+};
+
+// Sets (or, with null, unsets) environment variables until it goes out of scope.
+class EnvironmentOverride {
+public:
+    EnvironmentOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name);
+            saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        }
+    }
+    ~EnvironmentOverride() {
+        for (const auto& [name, value] : saved_) {
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 std::string captureStderr(const std::function<void()>& work) {
@@ -73,12 +95,16 @@ TEST(DDLogFileManager, NewFilesAreEmptyWithFreshNamesAndSkipTakenOnes) {
         << second;
     EXPECT_EQ(logfiles::read(first), "kept\n");
     EXPECT_EQ(fs::file_size(second), 0u);
-    struct stat st {};
-    ASSERT_EQ(::stat(second.c_str(), &st), 0);
+    // Private whatever the umask: log lines can tell a lot about the user.
     const mode_t mask = ::umask(0);
+    const std::string third = manager->createNewLogFile();
     ::umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
-    EXPECT_EQ(manager->unsortedLogFileNames().size(), 2u);
+    for (const std::string& path : {second, third}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+    }
+    EXPECT_EQ(manager->unsortedLogFileNames().size(), 3u);
 }
 
 TEST(DDLogFileManager, ListsNewestFirstAndPrunesOnlyArchivedFilesBeyondTheMaximum) {
@@ -278,19 +304,35 @@ TEST(DDLogFileInfo, ReadsAttributesOnceAndDescribesMissingFilesAsEmpty) {
     EXPECT_EQ(missing.fileName(), "log-111111.txt");
 }
 
-TEST(DDLogFileManager, LogsDirectoryDefaultsAndCreation) {
-    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
-        {"/state", "/home/u", "/scratch", "/state/Logs/brimwell"},
-        {"relative", "/home/u", nullptr, "/home/u/.local/state/Logs/brimwell"},
-        {nullptr, nullptr, "/scratch", "/scratch/Logs/brimwell"},
-        {nullptr, nullptr, nullptr, "/tmp/Logs/brimwell"},
+TEST(DDLogFileManager, LogsDirectoryDefaultsNeverUseASharedFolder) {
+    const std::tuple<const char*, const char*, const char*, const char*, const char*> cases[] = {
+        // state home, home, runtime dir, tmp dir -> logs directory
+        {"/state", "/home/u", "/run/user/7", "/scratch", "/state/Logs/brimwell"},
+        {"relative", "/home/u", nullptr, nullptr, "/home/u/.local/state/Logs/brimwell"},
+        {nullptr, nullptr, "/run/user/7", "/scratch", "/run/user/7/Logs/brimwell"},
+        {nullptr, "relative", "relative", "/scratch", "/scratch/Logs-7/brimwell"},
+        {nullptr, nullptr, nullptr, nullptr, "/tmp/Logs-7/brimwell"},
     };
-    for (const auto& [state, home, tmpDir, expected] : cases) {
-        EXPECT_EQ(DDLogFileManagerDefault::defaultLogsDirectory(state, home, tmpDir, "brimwell"),
+    for (const auto& [state, home, runtime, tmpDir, expected] : cases) {
+        EXPECT_EQ(DDLogFileManagerDefault::defaultLogsDirectory(state, home, runtime, tmpDir,
+                                                                "brimwell", 7),
                   expected);
     }
+}
 
+TEST(DDLogFileManager, MadeFoldersArePrivateAndABlockedPathIsReported) {
     TempDir tmp;
+    const mode_t mask = ::umask(0);
+    DDLogFileManagerDefault manager((tmp.path() / "a" / "b").string());
+    const std::string made = manager.logsDirectory();
+    ::umask(mask);
+    for (const fs::path& dir : {tmp.path() / "a", tmp.path() / "a" / "b"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << dir;
+    }
+    EXPECT_EQ(made, (tmp.path() / "a" / "b").string());
+
     const std::string blocker = tmp.write("file", "");
     DDLogFileManagerDefault blocked(blocker + "/logs");
     std::string dir;
@@ -298,4 +340,104 @@ TEST(DDLogFileManager, LogsDirectoryDefaultsAndCreation) {
     EXPECT_EQ(dir, blocker + "/logs");
     EXPECT_EQ(err.rfind("DDFileLogManagerDefault: Error creating logsDirectory: ", 0), 0u) << err;
     EXPECT_TRUE(blocked.unsortedLogFilePaths().empty());
+}
+
+// Without a home the logs go below a per-user folder in the temporary directory, which must be
+// a private folder of the user: one made by someone else first is refused, and nothing is
+// written below it.
+TEST(DDLogFileManager, ThePerUserFallbackFolderMustBePrivate) {
+    const std::string process = thread_info::processName();
+    const std::string uid = std::to_string(::geteuid());
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& tmp, const fs::path& root)> prepare;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"made afresh", [](const fs::path&, const fs::path&) {}, true},
+        {"already there and private",
+         [](const fs::path&, const fs::path& root) {
+             fs::create_directory(root);
+             fs::permissions(root, fs::perms::owner_all);
+         },
+         true},
+        {"open to others",
+         [](const fs::path&, const fs::path& root) {
+             fs::create_directory(root);
+             fs::permissions(root, fs::perms::all);
+         },
+         false},
+        {"a link to a private folder",
+         [](const fs::path& tmp, const fs::path& root) {
+             fs::create_directory(tmp / "elsewhere");
+             fs::permissions(tmp / "elsewhere", fs::perms::owner_all);
+             fs::create_directory_symlink(tmp / "elsewhere", root);
+         },
+         false},
+        {"a file", [](const fs::path&, const fs::path& root) { std::ofstream(root.string()); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        const fs::path root = tmp.path() / ("Logs-" + uid);
+        c.prepare(tmp.path(), root);
+        const auto manager = [&] {
+            const EnvironmentOverride env({{"XDG_STATE_HOME", nullptr},
+                                           {"HOME", nullptr},
+                                           {"XDG_RUNTIME_DIR", nullptr},
+                                           {"TMPDIR", tmp.path().c_str()}});
+            return std::make_shared<DDLogFileManagerDefault>();
+        }();
+        std::string path;
+        const std::string err = captureStderr([&] {
+            EXPECT_EQ(manager->logsDirectory(), (root / process).string());
+            path = manager->createNewLogFile();
+            manager->createNewLogFile(); // reported once
+        });
+        EXPECT_EQ(fs::exists(path), c.usable) << path;
+        EXPECT_EQ(manager->unsortedLogFilePaths().size(), c.usable ? 2u : 0u);
+        if (c.usable) {
+            EXPECT_EQ(err, "");
+            struct stat st {};
+            ASSERT_EQ(::lstat(root.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0700u);
+        } else {
+            EXPECT_EQ(err,
+                      "DDFileLogManagerDefault: Error creating logsDirectory: " + root.string() +
+                          " is not a private folder of this user; no log files are written\n");
+            EXPECT_FALSE(fs::exists(tmp.path() / "elsewhere" / process));
+        }
+    }
+}
+
+// Links and FIFOs are not log files, however they are named: they are not listed, so they are
+// never reused, marked or pruned.
+TEST(DDLogFileManager, ListsOnlyRegularFilesWithASingleLink) {
+    TempDir tmp;
+    const fs::path dir = tmp.path() / "logs";
+    fs::create_directory(dir);
+    const std::string target = tmp.write("precious", "keep me\n");
+    createInOrder(dir, {"log-000001.txt", "log-000002.txt", "log-000003.txt"});
+    fs::create_symlink(target, dir / "log-AAAAAA.txt");
+    fs::create_hard_link(dir / "log-000003.txt", tmp.path() / "second-name");
+    ASSERT_EQ(::mkfifo((dir / "log-BBBBBB.txt").c_str(), 0600), 0);
+    fs::create_directory(dir / "log-CCCCCC.txt");
+    for (const std::string name : {"log-000001.txt", "log-000002.txt"}) {
+        DDLogFileInfo((dir / name).string()).setIsArchived(true);
+    }
+
+    auto manager = std::make_shared<DDLogFileManagerDefault>(dir.string());
+    EXPECT_EQ(manager->sortedLogFileNames(),
+              (std::vector<std::string>{"log-000002.txt", "log-000001.txt"}));
+    manager->setMaximumNumberOfLogFiles(1);
+    manager->deleteOldLogFiles();
+    DDLog::flushLog();
+    EXPECT_EQ(sortedNames(dir),
+              (std::vector<std::string>{"log-000002.txt", "log-000003.txt", "log-AAAAAA.txt",
+                                        "log-BBBBBB.txt", "log-CCCCCC.txt"}));
+    EXPECT_EQ(logfiles::read(target), "keep me\n");
+    EXPECT_FALSE(DDLogFileInfo((dir / "log-AAAAAA.txt").string()).isOwnRegularFile());
+    EXPECT_FALSE(DDLogFileInfo((dir / "log-000003.txt").string()).isOwnRegularFile());
+    EXPECT_TRUE(DDLogFileInfo((dir / "log-000002.txt").string()).isOwnRegularFile());
 }

@@ -28,12 +28,12 @@ std::string sidecarPath(const std::string& path, const std::string& name) {
 }
 
 ssize_t size(const std::string& path, const std::string& name) {
-    const ssize_t result = ::getxattr(path.c_str(), attributeName(name).c_str(), nullptr, 0);
+    const ssize_t result = ::lgetxattr(path.c_str(), attributeName(name).c_str(), nullptr, 0);
     if (result >= 0 || !unsupported(errno)) {
         return result;
     }
     struct stat st {};
-    if (::stat(sidecarPath(path, name).c_str(), &st) == 0) {
+    if (::lstat(sidecarPath(path, name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         return 0;
     }
     // The marked file itself must exist, as for an attribute.
@@ -42,14 +42,16 @@ ssize_t size(const std::string& path, const std::string& name) {
 }
 
 int set(const std::string& path, const std::string& name) {
-    const int result = ::setxattr(path.c_str(), attributeName(name).c_str(), nullptr, 0, 0);
+    const int result = ::lsetxattr(path.c_str(), attributeName(name).c_str(), nullptr, 0, 0);
     if (result == 0 || !unsupported(errno)) {
         return result;
     }
     if (::access(path.c_str(), F_OK) != 0) {
         return -1;
     }
-    const int fd = ::open(sidecarPath(path, name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // Never through a link planted under the sidecar's name.
+    const int fd = ::open(sidecarPath(path, name).c_str(),
+                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
         return -1;
     }
@@ -58,7 +60,7 @@ int set(const std::string& path, const std::string& name) {
 }
 
 int remove(const std::string& path, const std::string& name) {
-    const int result = ::removexattr(path.c_str(), attributeName(name).c_str());
+    const int result = ::lremovexattr(path.c_str(), attributeName(name).c_str());
     if (result == 0 || !unsupported(errno)) {
         return result;
     }

@@ -3,6 +3,8 @@
 // attributes (ramfs, some network and FAT mounts) gets a hidden sidecar file beside the marked
 // file instead, ".<file name>.<mark name>", so a mark works everywhere a file can be made.
 //
+// Marks are never set through a symbolic link: a link is marked itself, or not at all.
+//
 // Results follow the system calls: 0 or more on success, -1 with errno set (ENODATA when the
 // mark is absent).
 

@@ -1,0 +1,177 @@
+// Another user prepares the temporary directory before a root process without a home starts
+// logging to files. Run as root; the other user is played by nobody through setpriv.
+
+#include "../support/TempDir.h"
+#include "DDFileLogger.h"
+#include "log_file_test_support.h"
+#include "thread_info.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+// Runs a shell script as nobody; true when it succeeded.
+bool asNobody(const std::string& script) {
+    const std::string command =
+        "setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -euc " + quoted(script);
+    return std::system(command.c_str()) == 0;
+}
+
+DDLogMessagePtr message(const std::string& text) {
+    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
+                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
+                                                DDLogTag(), 0, DDLogOrigin());
+}
+
+// Every file and folder below `dir` that root owns, with its mode.
+std::vector<std::pair<fs::path, mode_t>> ownedByRoot(const fs::path& dir) {
+    std::vector<std::pair<fs::path, mode_t>> found;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(dir, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) == 0 && st.st_uid == 0) {
+            found.emplace_back(it->path(), st.st_mode & 07777);
+        }
+    }
+    return found;
+}
+
+class LogFolderAttack : public testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "needs root, to play another user with setpriv (running as uid "
+                         << ::geteuid() << ")";
+        }
+        if (::getpwnam("nobody") == nullptr ||
+            std::system("command -v setpriv >/dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "needs the user nobody and setpriv (util-linux)";
+        }
+        // Like /tmp: everyone may make things in it, and only root may read the secret.
+        fs::permissions(base.path(), fs::perms(0711));
+        fs::create_directory(shared);
+        fs::permissions(shared, fs::perms(01777));
+        std::ofstream(secret) << "root only\n";
+        fs::permissions(secret, fs::perms(0600));
+        ASSERT_TRUE(asNobody("test -w " + quoted(shared.string())))
+            << "nobody cannot reach the shared folder";
+        ASSERT_FALSE(asNobody("cat " + quoted(secret.string()) + " >/dev/null 2>&1"));
+    }
+
+    // A file logger with the default folder of a process without a home, the temporary
+    // directory being the shared folder; logs two lines.
+    std::string logWithoutAHome(std::optional<std::string> logsDirectory = std::nullopt) {
+        const char* names[] = {"HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"};
+        std::vector<std::optional<std::string>> saved;
+        for (const char* name : names) {
+            const char* value = std::getenv(name);
+            saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+            ::unsetenv(name);
+        }
+        ::setenv("TMPDIR", shared.c_str(), 1);
+        auto manager = std::make_shared<DDLogFileManagerDefault>(logsDirectory);
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+        }
+        auto logger = std::make_shared<DDFileLogger>(manager);
+        logger->setLogFormatter(nullptr);
+        (void)logger->maximumFileSize(); // the change above has taken effect
+        testing::internal::CaptureStderr();
+        for (const char* text : {"first line", "second line"}) {
+            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message(text)); });
+        }
+        return testing::internal::GetCapturedStderr();
+    }
+
+    TempDir base;
+    const fs::path shared = base.path() / "tmp";
+    const fs::path secret = base.path() / "secret";
+    const std::string process = thread_info::processName();
+};
+
+// The old fallback folder "<tmp>/Logs/<process>" made first, with a link to the secret as its
+// newest log file: it is no longer used, and the lines go to root's own private folder.
+TEST_F(LogFolderAttack, ALinkInTheSharedLogsFolderIsNeverFollowed) {
+    const fs::path planted = shared / "Logs" / process;
+    ASSERT_TRUE(asNobody("mkdir -p " + quoted(planted.string()) + " && chmod -R 777 " +
+                         quoted((shared / "Logs").string()) + " && ln -s " +
+                         quoted(secret.string()) + " " +
+                         quoted((planted / "log-AAAAAA.txt").string())));
+    ASSERT_TRUE(fs::is_symlink(planted / "log-AAAAAA.txt"));
+
+    EXPECT_EQ(logWithoutAHome(), "");
+    EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+    EXPECT_TRUE(ownedByRoot(shared / "Logs").empty());
+
+    const fs::path own = shared / "Logs-0";
+    const auto made = ownedByRoot(own);
+    ASSERT_EQ(made.size(), 2u); // the process folder and one log file
+    EXPECT_EQ(made[0], std::make_pair(own / process, mode_t(0700)));
+    EXPECT_EQ(made[1].second, 0600u);
+    EXPECT_EQ(logfiles::read(made[1].first.string()), "first line\nsecond line\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+// The per-user folder itself made first by the other user, open or private to them, with a
+// link to the secret inside: refused; nothing is written anywhere below it.
+TEST_F(LogFolderAttack, APerUserFolderMadeBySomeoneElseIsRefused) {
+    for (const char* mode : {"777", "700"}) {
+        SCOPED_TRACE(mode);
+        const fs::path own = shared / "Logs-0";
+        fs::remove_all(own);
+        ASSERT_TRUE(asNobody("mkdir -p " + quoted((own / process).string()) + " && ln -s " +
+                             quoted(secret.string()) + " " +
+                             quoted((own / process / "log-AAAAAA.txt").string()) + " && chmod " +
+                             mode + " " + quoted(own.string()) + " " +
+                             quoted((own / process).string())));
+
+        const std::string err = logWithoutAHome();
+        EXPECT_EQ(err, "DDFileLogManagerDefault: Error creating logsDirectory: " + own.string() +
+                           " is not a private folder of this user; no log files are written\n");
+        EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+        EXPECT_TRUE(ownedByRoot(own).empty());
+    }
+}
+
+// A shared folder given on purpose: a planted link and another user's newer file are both
+// passed over for a new file of root's own.
+TEST_F(LogFolderAttack, InASharedFolderOnlyOwnFilesAreWritten) {
+    const fs::path logs = shared / "applogs";
+    const std::string theirs = (logs / "log-BBBBBB.txt").string();
+    ASSERT_TRUE(asNobody("mkdir -m 777 " + quoted(logs.string()) + " && ln -s " +
+                         quoted(secret.string()) + " " +
+                         quoted((logs / "log-AAAAAA.txt").string()) + " && sleep 0.02 && echo " +
+                         "theirs > " + quoted(theirs)));
+
+    EXPECT_EQ(logWithoutAHome(logs.string()), "");
+    EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+    EXPECT_EQ(logfiles::read(theirs), "theirs\n");
+    const auto made = ownedByRoot(logs);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].second, 0600u);
+    EXPECT_EQ(logfiles::read(made[0].first.string()), "first line\nsecond line\n");
+    // Not marked either: a mark on a link would land on the secret.
+    EXPECT_FALSE(DDLogFileInfo(secret.string()).isArchived());
+    EXPECT_FALSE(DDLogFileInfo(theirs).isArchived());
+}
+
+} // namespace
