@@ -79,16 +79,64 @@ std::shared_ptr<OperationQueue> AnalyticsHelper::queue() {
     if (sharedQueueSlot == nullptr) {
         // Never destroyed: hits still waiting at exit are simply dropped with the process,
         // instead of holding up its exit.
-        sharedQueueSlot = new std::shared_ptr<OperationQueue>(std::make_shared<OperationQueue>());
+        sharedQueueSlot =
+            new std::shared_ptr<OperationQueue>(std::make_shared<OperationQueue>(kMaxQueuedHits));
     }
     return *sharedQueueSlot;
 }
 
-bool AnalyticsHelper::optedOut() const {
+namespace {
+
+std::string lowerCase(std::string text) {
+    for (char& c : text) {
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return text;
+}
+
+bool isFalseText(const std::string& text) {
+    const std::string lower = lowerCase(text);
+    return lower.empty() || lower == "0" || lower == "false" || lower == "no" || lower == "off";
+}
+
+} // namespace
+
+std::optional<std::string> AnalyticsHelper::optOutReason(const platform::UserDefaults& defaults) {
+    using State = platform::UserDefaults::LoadState;
+    if (defaults.loadState() == State::Unreadable) {
+        return "the preferences file " + defaults.path().string() +
+               " could not be read: " + defaults.loadProblem();
+    }
+    // Read generously: a user who wrote the key in another case or with an unusual value meant
+    // to opt out, and a line that could not be read may hold the opt-out too.
+    const std::string wanted = lowerCase(kOptOutKey);
+    for (const auto& [key, value] : defaults.dictionaryRepresentation()) {
+        if (lowerCase(key) == wanted && !isFalseText(value)) {
+            return key + "=" + value;
+        }
+    }
+    for (const std::string& line : defaults.linesNotUnderstood()) {
+        if (lowerCase(line).find(wanted) != std::string::npos) {
+            return "a line of the preferences file that could not be read: " + line;
+        }
+    }
+    return std::nullopt;
+}
+
+bool AnalyticsHelper::optedOut() {
     if (deps_.config.doNotTrack || deps_.config.collectionHost.empty()) {
         return true;
     }
-    return deps_.defaults && deps_.defaults->boolForKey(kOptOutKey);
+    if (!deps_.defaults) {
+        return false;
+    }
+    const std::optional<std::string> reason = optOutReason(*deps_.defaults);
+    if (reason && deps_.defaults->loadState() == platform::UserDefaults::LoadState::Unreadable) {
+        if (!optOutWarned_.exchange(true)) {
+            GA_LOG_WARN("Usage statistics stay off: %@", *reason);
+        }
+    }
+    return reason.has_value();
 }
 
 std::string AnalyticsHelper::label() {

@@ -7,6 +7,7 @@
 #include "OperationQueue.h"
 #include "TrackingRequest.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,11 @@ public:
     // Preference keys.
     static constexpr const char* kUserUUIDKey = "UserUUID";
     static constexpr const char* kOptOutKey = "AnalyticsOptOut";
+    // Hits waiting on the process-wide queue; beyond it the oldest is dropped. Hits come from
+    // clicks, each waits a second before it is sent and up to a minute for a silent server, so
+    // a hundred already takes the better part of an hour to drain: older ones tell nothing
+    // more, and a hundred hold well under a megabyte.
+    static constexpr std::size_t kMaxQueuedHits = 100;
 
     struct Dependencies {
         AnalyticsConfig config;
@@ -52,11 +58,14 @@ public:
     bool fireEvent(const std::string& eventName, std::optional<std::int64_t> eventValue);
 
     static std::string UUIDString();
+    // Why the preferences keep analytics off, or null when they do not. An unreadable file
+    // counts as an opt-out, since it may hold one.
+    static std::optional<std::string> optOutReason(const platform::UserDefaults& defaults);
     // The queue that helpers without a queue of their own use; null before the first hit.
     static std::shared_ptr<OperationQueue> sharedQueue();
 
 private:
-    bool optedOut() const;
+    bool optedOut();
     std::string label();
     std::shared_ptr<OperationQueue> queue();
 
@@ -64,4 +73,5 @@ private:
     mutable std::mutex mutex_;
     std::string domainName_;
     std::string analyticsAccountCode_;
+    std::atomic<bool> optOutWarned_{false};
 };

@@ -81,6 +81,10 @@ void GoogleTracking::setThreadPriority(double priority) {
 }
 
 bool GoogleTracking::isIPAddressLiteral(const std::string& text) {
+    // inet_pton stops at a NUL; what it checks must be the whole text that is sent.
+    if (text.find('\0') != std::string::npos) {
+        return false;
+    }
     unsigned char buffer[sizeof(in6_addr)];
     return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
            inet_pton(AF_INET6, text.c_str(), buffer) == 1;

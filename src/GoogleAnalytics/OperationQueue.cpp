@@ -1,5 +1,12 @@
 #include "OperationQueue.h"
 
+#include "AnalyticsLog.h"
+
+#include <string>
+
+OperationQueue::OperationQueue(std::size_t maxWaitingOperations)
+    : maxWaiting_(maxWaitingOperations) {}
+
 OperationQueue::~OperationQueue() {
     {
         std::lock_guard lock(mutex_);
@@ -16,10 +23,19 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
     if (!operation) {
         return;
     }
+    std::shared_ptr<Operation> dropped; // released outside the lock
+    bool firstDrop = false;
     {
         std::lock_guard lock(mutex_);
         if (stopping_) {
             return;
+        }
+        if (maxWaiting_ != 0 && waiting_.size() >= maxWaiting_) {
+            dropped = std::move(waiting_.front());
+            waiting_.pop_front();
+            ++dropped_;
+            firstDrop = !overflowing_;
+            overflowing_ = true;
         }
         waiting_.push_back(std::move(operation));
         if (!worker_.joinable()) {
@@ -27,6 +43,15 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
         }
     }
     wake_.notify_one();
+    if (firstDrop) {
+        GA_LOG_WARN("Analytics queue full (%@ waiting): dropping the oldest until it drains",
+                    std::to_string(maxWaiting_));
+    }
+}
+
+std::uint64_t OperationQueue::droppedOperationCount() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
@@ -59,6 +84,7 @@ void OperationQueue::run() {
         lock.lock();
         running_ = false;
         if (waiting_.empty()) {
+            overflowing_ = false;
             idle_.notify_all();
         }
     }

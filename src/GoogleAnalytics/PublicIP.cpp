@@ -168,8 +168,14 @@ std::optional<std::string> PublicIPLookup::getIPAddress() {
         case PublicIP::ScrapeResult::Blank:
             return std::nullopt;
         case PublicIP::ScrapeResult::Found:
-            cached_ = scraped.address;
-            return cached_;
+            // Checks further on read C strings: a NUL would hide what follows it from them
+            // while the whole text is sent.
+            if (scraped.address->find('\0') == std::string::npos) {
+                cached_ = scraped.address;
+                return cached_;
+            }
+            scraped.reason = "the address holds a NUL byte";
+            [[fallthrough]];
         case PublicIP::ScrapeResult::NotFound:
             GA_LOG_VERBOSE("Error getting public IP: %@ %@", std::string("ParseError"),
                            scraped.reason);

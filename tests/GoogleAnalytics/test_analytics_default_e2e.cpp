@@ -41,6 +41,9 @@ TEST(AnalyticsDefaultE2E, PanelEventsReachTheConfiguredHost) {
     EXPECT_TRUE(helper.fireEvent("PopoverShown", 0));
     EXPECT_TRUE(helper.fireEvent("CleanButtonClicked", 0));
     AnalyticsHelper::sharedQueue()->waitUntilAllOperationsAreFinished(); // created by now
+    // A silent host must not let events pile up without end.
+    EXPECT_EQ(AnalyticsHelper::sharedQueue()->maxWaitingOperations(),
+              AnalyticsHelper::kMaxQueuedHits);
 
     const auto uuid = platform::UserDefaults(config.path() / "Brimwell" / "preferences")
                           .stringForKey(AnalyticsHelper::kUserUUIDKey);

@@ -4,15 +4,24 @@
 #include "AnalyticsHelper.h"
 #include "LocalHttpServer.h"
 #include "PublicIP.h"
+#include "SilentServer.h"
 
 #include <bundle_info.h>
 #include <preferences.h>
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sys/stat.h>
+
 namespace {
 
 using namespace std::chrono_literals;
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class AnalyticsHelperE2E : public testing::Test {
 protected:
@@ -117,6 +126,96 @@ TEST_F(AnalyticsHelperE2E, OptingOutOrAnEmptyDomainNameQueuesNothing) {
         EXPECT_EQ(storedUuid().has_value(), stores);
     }
     EXPECT_TRUE(server.received().empty());
+}
+
+// The opt-out in a damaged preferences file, each against the real server: no hit may arrive
+// and the file stays as it was. The last cases, without an opt-out, show the hits would come.
+TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> make;
+        std::size_t hits;
+    };
+    const auto write = [](std::string text) {
+        return [text](const std::filesystem::path& file) {
+            std::ofstream(file, std::ios::binary) << text;
+        };
+    };
+    const std::string junk(platform::UserDefaults::kMaxFileBytes, 'x');
+    const Case cases[] = {
+        {"a malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"), 0},
+        {"Windows line endings", write("AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n"), 0},
+        {"spaces around '='", write("AnalyticsOptOut = 1\n"), 0},
+        {"byte order mark and tabs", write("\xef\xbb\xbf\tAnalyticsOptOut\t=\t1\t"), 0},
+        {"another case", write("analyticsoptout=yes\n"), 0},
+        {"an unusual value", write("AnalyticsOptOut=Y\n"), 0},
+        {"the opt-out line itself damaged", write("UserUUID=KEEP-ME\nAnalyticsOptOut=1\\q\n"), 0},
+        {"too large to read", write("AnalyticsOptOut=1\n" + junk), 0},
+        {"UTF-16", write(std::string("\xff\xfeU\0=\0x\0", 8)), 0},
+        {"a folder", [](const auto& file) { std::filesystem::create_directories(file); }, 0},
+        {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, 0},
+        {"opted back in", write("AnalyticsOptOut=0\nUserUUID=KEEP-ME\nbad\\qline=1\n"), 2},
+        {"the opt-out commented out", write("# AnalyticsOptOut=1\nUserUUID=KEEP-ME\n"), 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(prefsFile);
+        std::filesystem::create_directories(prefsFile.parent_path());
+        c.make(prefsFile);
+        const bool regular = std::filesystem::is_regular_file(prefsFile);
+        const std::string before = regular ? readAll(prefsFile) : "";
+        const std::size_t hitsBefore = server.received("/__utm.gif").size();
+
+        auto h = helper([](AnalyticsHelper::Dependencies& d) {
+            auto fast = std::make_shared<TrackingTransport>(*d.transport);
+            fast->startDelay = 0ms;
+            d.transport = fast;
+        });
+        EXPECT_TRUE(h->fireEvent("PopoverShown", 0));
+        EXPECT_TRUE(h->fireEvent("AboutShown", 0));
+        queue->waitUntilAllOperationsAreFinished();
+
+        const auto hits = server.received("/__utm.gif");
+        EXPECT_EQ(hits.size() - hitsBefore, c.hits);
+        if (c.hits != 0 && hits.size() > hitsBefore) {
+            EXPECT_NE(hits.back().param("utme").find("*KEEP-ME)"), std::string::npos);
+        }
+        // Read, not rewritten: the identifier was there or analytics stayed off.
+        EXPECT_EQ(regular ? readAll(prefsFile) : "", before);
+    }
+}
+
+// A collection host that takes connections and never answers, with hits that give up after
+// 100 ms: a flood of events waits in the bounded queue, and what reaches the host is the hit
+// that was running and the newest ones behind it.
+TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
+    SilentServer silent;
+    constexpr std::size_t bound = 5;
+    const auto bounded = std::make_shared<OperationQueue>(bound);
+    auto h = helper([&](AnalyticsHelper::Dependencies& d) {
+        d.config.collectionHost = silent.hostAndPort();
+        d.queue = bounded;
+        auto fast = std::make_shared<TrackingTransport>(*d.transport);
+        fast->startDelay = 0ms;
+        fast->fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
+        d.transport = fast;
+    });
+    h->fireEvent("Flood0", 0);
+    ASSERT_TRUE(silent.waitForRequests(1, 10s)); // now running
+    for (int i = 1; i < 200; ++i) {
+        h->fireEvent("Flood" + std::to_string(i), 0);
+    }
+    EXPECT_EQ(bounded->operationCount(), bound + 1);
+    bounded->waitUntilAllOperationsAreFinished();
+
+    std::vector<int> sent;
+    for (const std::string& line : silent.requestLines()) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(line, match, std::regex("Flood([0-9]+)"))) << line;
+        sent.push_back(std::stoi(match[1]));
+    }
+    EXPECT_EQ(sent, (std::vector<int>{0, 195, 196, 197, 198, 199}));
+    EXPECT_EQ(bounded->droppedOperationCount(), 194u);
 }
 
 } // namespace

@@ -135,10 +135,12 @@ TEST(GoogleTrackingE2E, OutcomesAndTheirLogLines) {
 TEST(GoogleTracking, OnlyABareAddressBecomesUtmipAndTheHitRunsAtLowPriority) {
     const auto nice = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
     const int before = nice();
-    const std::pair<std::string, bool> cases[] = {{"203.0.113.7", true},
-                                                  {"2001:db8::7", true},
-                                                  {"1.2.3.4&utmac=UA-666-1", false},
-                                                  {"999.1.1.1", false}};
+    const std::pair<std::string, bool> cases[] = {
+        {"203.0.113.7", true},
+        {"2001:db8::7", true},
+        {"1.2.3.4&utmac=UA-666-1", false},
+        {"999.1.1.1", false},
+        {std::string("1.2.3.4\0&utmac=UA-6-1", 21), false}};
     for (const auto& [ip, bare] : cases) {
         auto fetcher = std::make_shared<FakeFetcher>();
         fetcher->push(FakeFetcher::body("GIF89a"));

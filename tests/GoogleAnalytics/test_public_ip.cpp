@@ -47,6 +47,9 @@ TEST(PublicIPLookup, CachesAnswersButRetriesFailedFetches) {
         // An unparsable page or a throwing fetch gives the empty text for good.
         {kEchoUrl, FakeFetcher::body("<p>x</p> Address:"), "", "", 1},
         {kEchoUrl, std::nullopt, "", "", 1},
+        // What is cached is what was checked: an address with a NUL in it is no address.
+        {kEchoUrl, FakeFetcher::body(std::string("IP Address: 203.0.113.7\0&utmac=UA-6-1 ", 38)),
+         "", "", 1},
         // No page at all is retried.
         {kEchoUrl, FetchResult{false, 0, "", "refused", false}, std::nullopt, "203.0.113.7", 2},
         {kEchoUrl, FakeFetcher::body("IP Address: 1.2.3.4 \xff"), std::nullopt, "203.0.113.7", 2},

@@ -5,29 +5,44 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
+using State = platform::UserDefaults::LoadState;
+using Values = std::map<std::string, std::string>;
+
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 TEST(Preferences, TrickyValuesSurviveARoundTripThroughAPrivateFile) {
-    const std::map<std::string, std::string> values = {{"empty", ""},
-                                                       {"a=b", "x=y"},
-                                                       {"multi\nline", "one\ntwo\r\nthree"},
-                                                       {"back\\slash", "C:\\path\\n"},
-                                                       {"# not a comment", "  caf\xc3\xa9  "}};
+    const Values values = {{"empty", ""},
+                           {"a=b", "x=y"},
+                           {"multi\nline", "one\ntwo\r\nthree"},
+                           {"back\\slash", "C:\\path\\n"},
+                           {"# not a comment", "  caf\xc3\xa9  "},
+                           {" spaced key\t", "\t"},
+                           {"lone", " "},
+                           {"nul", std::string("a\0b", 3)},
+                           {"#", "#"}};
     TempDir dir;
     const auto file = dir.path() / "sub" / "preferences";
     platform::UserDefaults defaults(file);
+    EXPECT_EQ(defaults.loadState(), State::Missing);
     for (const auto& [key, value] : values) {
         defaults.setString(value, key);
         ASSERT_TRUE(defaults.synchronize());
     }
     defaults.setString("unsaved", "empty");
     platform::UserDefaults reloaded(file);
-    for (const auto& [key, value] : values) {
-        EXPECT_EQ(reloaded.stringForKey(key), value) << key;
-    }
-    EXPECT_EQ(reloaded.stringForKey("missing"), std::nullopt);
+    EXPECT_EQ(reloaded.loadState(), State::Loaded);
+    EXPECT_EQ(reloaded.dictionaryRepresentation(), values);
+    EXPECT_TRUE(reloaded.linesNotUnderstood().empty());
     // Written through a temporary file that is gone afterwards; readable by the user alone.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), {}), 1);
     struct stat info {};
@@ -35,15 +50,176 @@ TEST(Preferences, TrickyValuesSurviveARoundTripThroughAPrivateFile) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
-TEST(Preferences, CorruptFileStartsEmptyAndIsRewritten) {
+// Files are relied on across versions: what earlier versions wrote reads the same, and what
+// this one writes for such values is byte for byte what they wrote.
+TEST(Preferences, FilesOfEarlierVersionsReadTheSameAndAreWrittenTheSame) {
+    const std::string stored = "# Brimwell preferences 1\n"
+                               "\\#hash=x#y\n"
+                               "AnalyticsOptOut=1\n"
+                               "UserUUID=3F2A9C11-0000-4000-8000-00000000ABCD\n"
+                               "a\\=b=x=y\n"
+                               "back\\\\slash=C:\\\\path\\\\n\n"
+                               "empty=\n"
+                               "multi\\nline=one\\ntwo\\r\\nthree\n";
+    const Values values = {{"AnalyticsOptOut", "1"},
+                           {"UserUUID", "3F2A9C11-0000-4000-8000-00000000ABCD"},
+                           {"#hash", "x#y"},
+                           {"a=b", "x=y"},
+                           {"back\\slash", "C:\\path\\n"},
+                           {"empty", ""},
+                           {"multi\nline", "one\ntwo\r\nthree"}};
+    const platform::PreferencesDocument document = platform::parsePreferences(stored);
+    EXPECT_EQ(document.values, values);
+    EXPECT_TRUE(document.keptLines.empty());
+    EXPECT_EQ(platform::serializePreferences(document), stored);
+}
+
+TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
+    struct Case {
+        const char* what;
+        std::string text;
+        Values values;
+        std::vector<platform::PreferencesLine> kept;
+    };
+    const Case cases[] = {
+        {"a bad escape costs its line only",
+         "AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n",
+         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
+         {{"bad\\qline=1", false}}},
+        {"Windows line endings",
+         "AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n",
+         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
+         {}},
+        {"old Mac line endings",
+         "AnalyticsOptOut=1\rUserUUID=KEEP-ME\r",
+         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
+         {}},
+        {"blanks around keys and values",
+         "  AnalyticsOptOut = 1 \n\tUserUUID\t=\tKEEP ME\t\n",
+         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP ME"}},
+         {}},
+        {"byte order mark, no final line break",
+         "\xef\xbb\xbf"
+         "AnalyticsOptOut=1",
+         {{"AnalyticsOptOut", "1"}},
+         {}},
+        {"comments kept, the header dropped",
+         "# Brimwell preferences 1\n  # mine\n\n \t \nk=v\n",
+         {{"k", "v"}},
+         {{"  # mine", true}}},
+        {"no '=', empty key, dangling escape",
+         "[General]\n=1\n \\s=2\nk=v\\\nok=1\n",
+         {{"ok", "1"}, {" ", "2"}},
+         {{"[General]", false}, {"=1", false}, {"k=v\\", false}}},
+        {"binary junk around an entry",
+         std::string("\x7f"
+                     "ELF\x01\x02\0\0\n",
+                     9) +
+             "AnalyticsOptOut=1\n\xff\xfe\xfd\n",
+         {{"AnalyticsOptOut", "1"}},
+         {{std::string("\x7f"
+                       "ELF\x01\x02\0\0",
+                       8),
+           false},
+          {"\xff\xfe\xfd", false}}},
+        {"the last of repeated keys wins", "k=1\nk=2\n", {{"k", "2"}}, {}},
+    };
+    for (const Case& c : cases) {
+        const platform::PreferencesDocument document = platform::parsePreferences(c.text);
+        EXPECT_EQ(document.values, c.values) << c.what;
+        EXPECT_EQ(document.keptLines.size(), c.kept.size()) << c.what;
+        for (std::size_t i = 0; i < std::min(c.kept.size(), document.keptLines.size()); ++i) {
+            EXPECT_EQ(document.keptLines[i].text, c.kept[i].text) << c.what;
+            EXPECT_EQ(document.keptLines[i].comment, c.kept[i].comment) << c.what;
+        }
+        // Whatever was read reads back the same from what would be written.
+        EXPECT_EQ(platform::parsePreferences(platform::serializePreferences(document)), document)
+            << c.what;
+    }
+}
+
+// Damaged files on disk: the opt-out and identifier are read wherever the file can be read,
+// a rewrite keeps every line, and a file that cannot be read whole is never replaced.
+TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> make;
+        State state;
+        bool optOut;
+        bool rewrites; // what is written must fit the size limit to be read back
+    };
+    const auto write = [](std::string text) {
+        return [text](const std::filesystem::path& file) {
+            std::ofstream(file, std::ios::binary) << text;
+        };
+    };
+    const std::string big(platform::UserDefaults::kMaxFileBytes, '#');
+    const Case cases[] = {
+        {"one malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"),
+         State::Loaded, true, true},
+        {"Windows line endings", write("AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n"), State::Loaded,
+         true, true},
+        {"spaces around '='", write("AnalyticsOptOut = 1\nUserUUID = KEEP-ME\n"), State::Loaded,
+         true, true},
+        {"at the size limit", write("AnalyticsOptOut=1\n" + big.substr(18)), State::Loaded, true,
+         false},
+        {"one byte over the size limit", write("AnalyticsOptOut=1\n" + big.substr(17)),
+         State::Unreadable, false, false},
+        {"UTF-16",
+         write(std::string("\xff\xfe"
+                           "A\0=\0"
+                           "1\0\n\0",
+                           10)),
+         State::Unreadable, false, false},
+        {"a folder", [](const auto& file) { std::filesystem::create_directory(file); },
+         State::Unreadable, false, false},
+        {"a FIFO nobody writes", [](const auto& file) { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); },
+         State::Unreadable, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const auto file = dir.path() / "preferences";
+        c.make(file);
+        const std::string before = std::filesystem::is_regular_file(file) ? readAll(file) : "";
+
+        platform::UserDefaults defaults(file); // a FIFO would hang here
+        EXPECT_EQ(defaults.loadState(), c.state);
+        EXPECT_EQ(defaults.loadProblem().empty(), c.state != State::Unreadable);
+        EXPECT_EQ(defaults.boolForKey("AnalyticsOptOut"), c.optOut);
+        const auto oldValues = defaults.dictionaryRepresentation();
+        const auto oldLines = defaults.linesNotUnderstood();
+        defaults.setString("NEW", "UserUUID");
+        defaults.setString("added", "Other");
+
+        if (!c.rewrites) {
+            EXPECT_FALSE(defaults.synchronize());
+            EXPECT_EQ(std::filesystem::is_regular_file(file) ? readAll(file) : "", before);
+            EXPECT_EQ(defaults.stringForKey("UserUUID"), "NEW"); // still there for this run
+        } else {
+            ASSERT_TRUE(defaults.synchronize());
+            platform::UserDefaults reloaded(file);
+            auto expected = oldValues;
+            expected["UserUUID"] = "NEW";
+            expected["Other"] = "added";
+            EXPECT_EQ(reloaded.dictionaryRepresentation(), expected);
+            EXPECT_EQ(reloaded.linesNotUnderstood(), oldLines);
+        }
+    }
+}
+
+TEST(Preferences, BooleansReadTheUsualWords) {
+    const std::pair<const char*, bool> cases[] = {
+        {"1", true},   {"TRUE", true}, {"Yes", true}, {"on", true}, {"0", false},
+        {"no", false}, {"off", false}, {"", false},   {"2", false}, {"y", false},
+    };
     TempDir dir;
-    const auto file = dir.path() / "preferences";
-    std::ofstream(file) << "\177ELF garbage\nUserUUID=stale\n";
-    platform::UserDefaults defaults(file);
-    EXPECT_EQ(defaults.stringForKey("UserUUID"), std::nullopt);
-    defaults.setString("fresh", "UserUUID");
-    ASSERT_TRUE(defaults.synchronize());
-    EXPECT_EQ(platform::UserDefaults(file).stringForKey("UserUUID"), "fresh");
+    platform::UserDefaults defaults(dir.path() / "preferences");
+    for (const auto& [text, expected] : cases) {
+        defaults.setString(text, "flag");
+        EXPECT_EQ(defaults.boolForKey("flag"), expected) << text;
+    }
+    EXPECT_FALSE(defaults.boolForKey("missing"));
 }
 
 TEST(Preferences, StandardPathFollowsXdgRules) {
