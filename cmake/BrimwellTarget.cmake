@@ -14,6 +14,10 @@ function(brimwell_target_settings target)
                                              -fno-sanitize-recover=all)
     target_link_options(${target} PRIVATE -fsanitize=${BRIMWELL_SANITIZE})
   endif()
+  # The fuzz preset instruments the code under test too, not only the harnesses.
+  if(BRIMWELL_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # A test executable registered with CTest. LABELS are CTest labels (unit, e2e, threads).
@@ -38,3 +42,5 @@ function(brimwell_add_test name)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENV}")
   endif()
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/BrimwellFuzz.cmake)
