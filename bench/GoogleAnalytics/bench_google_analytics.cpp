@@ -7,8 +7,14 @@
 #include "RequestFactory.h"
 #include "TrackingRequest.h"
 
+#include <preferences.h>
+
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <malloc.h>
 #include <string>
 
 namespace {
@@ -111,6 +117,87 @@ void BM_FireEventOnTheCallingThread(benchmark::State& state) {
     d.queue->waitUntilAllOperationsAreFinished();
 }
 BENCHMARK(BM_FireEventOnTheCallingThread);
+
+// A collection host that never answers: every fetch waits until the benchmark lets it go.
+class StuckFetcher : public HttpFetcher {
+public:
+    explicit StuckFetcher(std::shared_future<void> release) : release_(std::move(release)) {}
+    FetchResult fetch(const std::string&) override {
+        release_.wait();
+        return {};
+    }
+
+private:
+    std::shared_future<void> release_;
+};
+
+// 100,000 events while the first hit hangs: the heap the waiting hits hold, with the
+// process-wide bound (range 1) and without any (range 0).
+void BM_FloodAgainstASilentHost(benchmark::State& state) {
+    const std::size_t bound = state.range(0) != 0 ? AnalyticsHelper::kMaxQueuedHits : 0;
+    constexpr int kEvents = 100000;
+    double heapGrowth = 0;
+    std::size_t waiting = 0;
+    for (auto _ : state) {
+        std::promise<void> release;
+        AnalyticsHelper::Dependencies d;
+        d.config.collectionHost = "collect.example";
+        d.queue = std::make_shared<OperationQueue>(bound);
+        auto transport = offlineTransport();
+        transport->fetcher = std::make_shared<StuckFetcher>(release.get_future().share());
+        d.transport = transport;
+        d.shortVersion = "0.1.0";
+        AnalyticsHelper helper(d);
+        helper.setDomainName("brimwell.example");
+        helper.setAnalyticsAccountCode("UA-12345-1");
+        const auto before = static_cast<double>(mallinfo2().uordblks);
+        for (int i = 0; i < kEvents; ++i) {
+            helper.fireEvent("PopoverShown", i);
+        }
+        heapGrowth = static_cast<double>(mallinfo2().uordblks) - before;
+        waiting = d.queue->operationCount();
+        release.set_value();
+        state.PauseTiming();
+        d.queue.reset(); // drops what still waits
+        state.ResumeTiming();
+    }
+    state.counters["heap_MiB"] = heapGrowth / (1024.0 * 1024.0);
+    state.counters["queued"] = static_cast<double>(waiting);
+}
+BENCHMARK(BM_FloodAgainstASilentHost)
+    ->ArgName("bounded")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Reading the preferences at the first event: a usual file, one at the size limit, and a
+// 219 MB one (sparse), which is refused unread.
+void BM_LoadPreferences(benchmark::State& state) {
+    char dir[] = "/tmp/brimwell-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        state.SkipWithError("mkdtemp failed");
+        return;
+    }
+    const std::string file = std::string(dir) + "/preferences";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "# Brimwell preferences 1\nUserUUID=0F8FAD5B-D9CB-469F-A165-70867728950E\n";
+        const auto size = static_cast<std::size_t>(state.range(0));
+        for (std::size_t written = 80; written + 20 <= size; written += 20) {
+            out << "Key" << written % 1000000 << "=value\n";
+        }
+    }
+    if (state.range(0) > static_cast<std::int64_t>(platform::UserDefaults::kMaxFileBytes)) {
+        std::filesystem::resize_file(file, static_cast<std::uintmax_t>(state.range(0)));
+    }
+    for (auto _ : state) {
+        platform::UserDefaults defaults(file);
+        benchmark::DoNotOptimize(defaults.stringForKey("UserUUID"));
+    }
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_LoadPreferences)->Arg(100)->Arg(64 * 1024)->Arg(219 * 1000 * 1000);
 
 } // namespace
 
