@@ -42,7 +42,7 @@ QString MCAboutWindowController::styleSheet(const Appearance& a) {
   border: 1px solid %7; border-radius: 6px;
 }
 #contactUsButton:hover { background: %8; }
-#contactUsButton:focus { border: 2px solid %9; padding: 4px 15px; })")
+#contactUsButton:focus { border: 2px solid %9; padding: 4px 15px; outline: none; })")
         .arg(a.windowBackground.name(), a.text.name(), a.controlText.name(), a.tertiaryText.name(),
              a.buttonTop.name(), a.buttonBottom.name(), a.buttonBorder.name(),
              a.buttonHoverBottom.name(), a.focusRing.name());

@@ -91,11 +91,11 @@ QString MCContentViewController::styleSheet(const Appearance& a) {
 }
 #cleanButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %6, stop:1 %7); }
 #cleanButton:pressed { background: %5; }
-#cleanButton:focus { border: 2px solid %8; padding: 5px 13px; }
+#cleanButton:focus { border: 2px solid %8; padding: 5px 13px; outline: none; }
 #cleanButton:disabled { color: %9; background: %10; border-color: %11; }
 QToolButton { color: %12; border: 1px solid transparent; border-radius: 4px; padding: 1px 5px; font-size: 12px; }
 QToolButton:hover { color: %13; }
-QToolButton:focus { color: %13; border-color: %13; })")
+QToolButton:focus { color: %13; border-color: %13; outline: none; })")
         .arg(a.secondaryText.name(), a.text.name(), a.buttonTop.name(), a.buttonBottom.name(),
              a.buttonBorder.name(), a.buttonHoverTop.name(), a.buttonHoverBottom.name(),
              a.focusRing.name(), a.buttonDisabledText.name())
