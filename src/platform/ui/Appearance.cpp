@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -96,25 +97,49 @@ Appearance darkAppearance(const QPalette& palette) {
     return a;
 }
 
-// Forwards the application's palette changes to one callback while its context lives.
+// One filter on the application object for every watcher: it sees each event of the process,
+// so it only compares the event's type before anything else.
 class PaletteWatcher final : public QObject {
 public:
-    PaletteWatcher(QObject* context, std::function<void()> changed)
-        : QObject(context), changed_(std::move(changed)) {
-        QCoreApplication::instance()->installEventFilter(this);
+    static PaletteWatcher* instance() {
+        static QPointer<PaletteWatcher> watcher;
+        if (!watcher) {
+            watcher = new PaletteWatcher(QCoreApplication::instance()); // owned by the app
+        }
+        return watcher;
+    }
+
+    void add(QObject* context, std::function<void()> changed) {
+        entries_.push_back({context, std::move(changed)});
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == QCoreApplication::instance() &&
-            event->type() == QEvent::ApplicationPaletteChange) {
-            changed_();
+        if (event->type() != QEvent::ApplicationPaletteChange ||
+            watched != QCoreApplication::instance()) {
+            return false;
+        }
+        std::erase_if(entries_, [](const Entry& e) { return e.context.isNull(); });
+        // A callback may add watchers or end other contexts: work on a copy.
+        const std::vector<Entry> entries = entries_;
+        for (const Entry& entry : entries) {
+            if (!entry.context.isNull()) {
+                entry.changed();
+            }
         }
         return false;
     }
 
 private:
-    std::function<void()> changed_;
+    explicit PaletteWatcher(QObject* application) : QObject(application) {
+        application->installEventFilter(this);
+    }
+
+    struct Entry {
+        QPointer<QObject> context;
+        std::function<void()> changed;
+    };
+    std::vector<Entry> entries_;
 };
 
 } // namespace
@@ -163,5 +188,5 @@ void onApplicationPaletteChange(QObject* context, std::function<void()> changed)
     if (context == nullptr || !changed || QCoreApplication::instance() == nullptr) {
         return;
     }
-    new PaletteWatcher(context, std::move(changed)); // owned by the context
+    PaletteWatcher::instance()->add(context, std::move(changed));
 }
