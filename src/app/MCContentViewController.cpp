@@ -145,16 +145,15 @@ void MCContentViewController::setChartData(const std::vector<std::int64_t>& data
 }
 
 void MCContentViewController::viewDidLoad() {
-    applyAppearance();
-    // A desktop that switches between light and dark while we run.
-    onApplicationPaletteChange(this, [this] { applyAppearance(); });
     freeMemoryTextField_ = outlet<QLabel>("freeMemoryTextField");
     plotView_ = outlet<PlotView>("plotView");
     cleanButton_ = outlet<QPushButton>("cleanButton");
     if (plotView_) {
         chartFocusRing_ = new FocusRing(plotView_);
-        chartFocusRing_->setColor(Appearance::current().accent);
     }
+    applyAppearance();
+    // A desktop that switches between light and dark while we run.
+    onApplicationPaletteChange(this, [this] { applyAppearance(); });
     ButtonKeys::activateWithReturn(view());
     if (cleanButton_) {
         connect(cleanButton_, &QPushButton::clicked, this,

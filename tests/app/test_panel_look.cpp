@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
-#include <QToolButton>
 
 namespace {
 
