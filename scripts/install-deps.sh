@@ -15,6 +15,8 @@ packages=(
   # runtime pieces the app and the end-to-end tests use
   xvfb xauth x11-utils x11-xserver-utils xdotool trayer dunst dbus dbus-bin xcompmgr
   fonts-dejavu-core rsyslog attr
+  # a headless Wayland compositor, with and without XWayland, and Qt's Wayland platform
+  weston xwayland qt6-wayland
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "AXStatusItemPopup.h"
 
+#include "Appearance.h"
 #include "DDLog.h"
 
 #include <QCursor>
@@ -142,6 +143,10 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
         popoverController_ = std::make_unique<INPopoverController>(
             std::make_shared<ContentViewController>(viewController_));
         popoverController_->setBorderWidth(0.0);
+        // The body follows the desktop's light or dark palette, also when it switches.
+        popoverController_->setColor(Appearance::current().popoverFill);
+        onApplicationPaletteChange(
+            this, [this] { popoverController_->setColor(Appearance::current().popoverFill); });
         popoverController_->setClosesWhenPopoverResignsKey(false);
         popoverController_->setClosesWhenApplicationBecomesInactive(false);
         popoverController_->setDelegate(this);

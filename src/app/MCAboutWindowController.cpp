@@ -1,5 +1,6 @@
 #include "MCAboutWindowController.h"
 
+#include "ButtonKeys.h"
 #include "InterfaceRegistry.h"
 #include "bundle_info.h"
 #include "ui_MCAboutWindowController.h"
@@ -29,7 +30,39 @@ MCAboutWindowController::MCAboutWindowController()
     : WindowController(kInterfaceRegistered ? QStringLiteral("MCAboutWindowController")
                                             : QString()) {}
 
+QString MCAboutWindowController::styleSheet(const Appearance& a) {
+    return QStringLiteral(R"(#MCAboutWindowController { background: %1; }
+#nameLabel { color: %2; font-size: 20px; font-weight: 600; }
+#versionTextField { color: %3; font-size: 12px; }
+#summaryLabel { color: %3; font-size: 12px; }
+#copyrightTextField { color: %4; font-size: 11px; }
+#contactUsButton {
+  color: white; font-size: 12px; font-weight: 600; padding: 5px 16px;
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %5, stop:1 %6);
+  border: 1px solid %7; border-radius: 6px;
+}
+#contactUsButton:hover { background: %8; }
+#contactUsButton:focus { border: 2px solid %9; padding: 4px 15px; outline: none; })")
+        .arg(a.windowBackground.name(), a.text.name(), a.controlText.name(), a.tertiaryText.name(),
+             a.buttonTop.name(), a.buttonBottom.name(), a.buttonBorder.name(),
+             a.buttonHoverBottom.name(), a.focusRing.name());
+}
+
+void MCAboutWindowController::applyAppearance() {
+    if (QWidget* root = window()) {
+        root->setStyleSheet(styleSheet(Appearance::current()));
+    }
+}
+
 void MCAboutWindowController::windowDidLoad() {
+    applyAppearance();
+    onApplicationPaletteChange(this, [this] { applyAppearance(); });
+    if (QWidget* root = window()) {
+        ButtonKeys::activateWithReturn(root);
+        // The window opens with the focus on itself: Tab reaches the button, and a stray
+        // Return writes no mail.
+        root->setFocus(Qt::OtherFocusReason);
+    }
     versionTextField_ = outlet<QLabel>("versionTextField");
     copyrightTextField_ = outlet<QLabel>("copyrightTextField");
     if (auto* contact = outlet<QAbstractButton>("contactUsButton")) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Appearance.h"
 #include "WindowController.h"
 
 #include <QLabel>
@@ -23,6 +24,9 @@ public:
     // The support mail address for this version; none when the text is not a valid address.
     static std::optional<QUrl> contactUrl(const QString& version);
 
+    // The window's look for the desktop's light or dark palette.
+    static QString styleSheet(const Appearance& appearance);
+
 public slots:
     void onContactUsButtonClicked(QObject* sender = nullptr);
 
@@ -30,6 +34,8 @@ protected:
     void windowDidLoad() override;
 
 private:
+    void applyAppearance();
+
     QPointer<QLabel> versionTextField_;
     QPointer<QLabel> copyrightTextField_;
 };

@@ -8,8 +8,10 @@
 #include "MCLogFormatter.h"
 #include "MCPanelWindow.h"
 #include "StatusBar.h"
+#include "WindowSystem.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QIcon>
 
 namespace {
@@ -57,8 +59,16 @@ void MCAppDelegate::applicationDidFinishLaunching() {
         DDLogError("The panel's interface resource is missing");
         return;
     }
-    if (!StatusBar::isAvailable()) {
-        DDLogWarn("This desktop has no system tray: the panel opens in a window");
+    DDLogInfo("Window system: %@%@", QGuiApplication::platformName().toStdString(),
+              WindowSystem::isXWayland() ? " (XWayland)" : "");
+    const bool placeable = WindowSystem::canPositionWindows();
+    if (!placeable || !StatusBar::isAvailable()) {
+        if (!placeable) {
+            DDLogWarn("Wayland without XWayland: a popover cannot be placed at the tray icon, "
+                      "so the panel opens in a window");
+        } else {
+            DDLogWarn("This desktop has no system tray: the panel opens in a window");
+        }
         panelWindow_ = std::make_unique<MCPanelWindow>(panel_.get());
         panelWindow_->showPanel();
         return;

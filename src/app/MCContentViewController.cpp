@@ -2,8 +2,10 @@
 
 #include "AnalyticsHelper.h"
 #include "Application.h"
+#include "ButtonKeys.h"
 #include "CPTTheme.h"
 #include "DDLog.h"
+#include "FocusRing.h"
 #include "InterfaceRegistry.h"
 #include "MCAppServices.h"
 #include "MCCleanReport.h"
@@ -20,6 +22,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -74,10 +79,82 @@ void MCContentViewController::setRefreshInterval(int milliseconds) {
     timer_->setInterval(milliseconds);
 }
 
+QString MCContentViewController::styleSheet(const Appearance& a) {
+    // Unfocused flat controls keep a clear border, so the focus ring moves nothing.
+    return QStringLiteral(R"(#MCContentViewController { background: transparent; }
+#freeMemoryCaption { color: %1; font-size: 12px; }
+#freeMemoryTextField { color: %2; font-size: 18px; font-weight: 600; }
+#cleanButton {
+  color: white; font-size: 13px; font-weight: 600;
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %3, stop:1 %4);
+  border: 1px solid %5; border-radius: 7px; padding: 6px 14px;
+}
+#cleanButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %6, stop:1 %7); }
+#cleanButton:pressed { background: %5; }
+#cleanButton:focus { border: 2px solid %8; padding: 5px 13px; outline: none; }
+#cleanButton:disabled { color: %9; background: %10; border-color: %11; }
+QToolButton { color: %12; border: 1px solid transparent; border-radius: 4px; padding: 1px 5px; font-size: 12px; }
+QToolButton:hover { color: %13; }
+QToolButton:focus { color: %13; border-color: %13; outline: none; })")
+        .arg(a.secondaryText.name(), a.text.name(), a.buttonTop.name(), a.buttonBottom.name(),
+             a.buttonBorder.name(), a.buttonHoverTop.name(), a.buttonHoverBottom.name(),
+             a.focusRing.name(), a.buttonDisabledText.name())
+        .arg(a.buttonDisabledFill.name(), a.buttonDisabledBorder.name(), a.controlText.name(),
+             a.accent.name());
+}
+
+void MCContentViewController::applyAppearance() {
+    const Appearance appearance = Appearance::current();
+    if (QWidget* root = view()) {
+        root->setStyleSheet(styleSheet(appearance));
+    }
+    pieChart_->setTextColor(appearance.chartText);
+    if (chartFocusRing_) {
+        chartFocusRing_->setColor(appearance.accent);
+    }
+}
+
+QString MCContentViewController::chartDescription(const std::vector<std::int64_t>& data) {
+    static const std::array<const char*, 4> kNames = {"Wired", "Active", "Inactive", "Free"};
+    std::int64_t total = 0;
+    for (std::int64_t value : data) {
+        total += std::max<std::int64_t>(value, 0);
+    }
+    if (data.size() != kNames.size() || total <= 0) {
+        return QStringLiteral("No memory figures available");
+    }
+    QStringList parts;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const std::int64_t value = std::max<std::int64_t>(data[i], 0);
+        const auto percent = static_cast<long long>(
+            std::llround(100.0 * static_cast<double>(value) / static_cast<double>(total)));
+        const QString share = value > 0 && percent == 0 ? QStringLiteral("under 1%")
+                                                        : QStringLiteral("%1%").arg(percent);
+        parts << QStringLiteral("%1 %2 (%3)")
+                     .arg(QLatin1String(kNames[i]),
+                          QString::fromStdString(MCUtil::friendlySizeNumber(value)), share);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+void MCContentViewController::setChartData(const std::vector<std::int64_t>& data) {
+    pieChart_->setPlotData(data);
+    if (plotView_) {
+        plotView_->setAccessibleDescription(chartDescription(data));
+    }
+}
+
 void MCContentViewController::viewDidLoad() {
     freeMemoryTextField_ = outlet<QLabel>("freeMemoryTextField");
     plotView_ = outlet<PlotView>("plotView");
     cleanButton_ = outlet<QPushButton>("cleanButton");
+    if (plotView_) {
+        chartFocusRing_ = new FocusRing(plotView_);
+    }
+    applyAppearance();
+    // A desktop that switches between light and dark while we run.
+    onApplicationPaletteChange(this, [this] { applyAppearance(); });
+    ButtonKeys::activateWithReturn(view());
     if (cleanButton_) {
         connect(cleanButton_, &QPushButton::clicked, this,
                 [this] { cleanMemoryButtonClicked(cleanButton_); });
@@ -109,7 +186,7 @@ void MCContentViewController::refreshMemoryUsage(QObject* /*sender*/) {
     DDLogVerbose("==> %s", "-[MCContentViewController refreshMemoryUsage:]");
     const auto sample = memoryController_->currentMemoryUsage();
     showFreeMemory(sample);
-    pieChart_->setPlotData(chartData(sample));
+    setChartData(chartData(sample));
     pieChart_->reloadData();
 }
 
@@ -120,10 +197,15 @@ void MCContentViewController::popoverDidShow() {
     if (!panelShownOnce_) {
         const auto sample = memoryController_->currentMemoryUsage();
         showFreeMemory(sample);
-        pieChart_->setPlotData(chartData(sample));
+        setChartData(chartData(sample));
         if (plotView_) {
             pieChart_->renderInView(plotView_, CPTTheme::themeNamed(kCPTPlainWhiteTheme), true);
         }
+    }
+    // The keyboard starts on the chart, whose description a screen reader reads out; Tab goes
+    // on to the controls. Each opening starts there again.
+    if (plotView_ && plotView_->isVisible()) {
+        plotView_->setFocus(Qt::ActiveWindowFocusReason);
     }
     if (!cleanInProgress_) {
         startRefreshTimer();

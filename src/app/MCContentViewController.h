@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AXStatusItemPopupDelegate.h"
+#include "Appearance.h"
 #include "MCMemoryController.h"
 #include "PlotView.h"
 #include "ViewController.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class FocusRing;
 class MCAppServices;
 class QTimer;
 class SimplePieChart;
@@ -59,6 +61,11 @@ public:
     // The four chart values of a sample in pie order: wired, active, inactive, free.
     static std::vector<std::int64_t> chartData(const std::optional<MCMemory>& sample);
 
+    // The panel's look for the desktop's light or dark palette.
+    static QString styleSheet(const Appearance& appearance);
+    // What a screen reader says about the chart: the four figures in pie order.
+    static QString chartDescription(const std::vector<std::int64_t>& data);
+
     void popoverDidShow() override;
     void popoverWillClose() override;
 
@@ -86,6 +93,10 @@ private:
     void showMemoryCleanDoneNotification();
     void startRefreshTimer();
     void showFreeMemory(const std::optional<MCMemory>& sample);
+    // Colours the texts and the chart's legend for the application palette.
+    void applyAppearance();
+    // Hands the chart its data and tells screen readers what it now shows.
+    void setChartData(const std::vector<std::int64_t>& data);
     MCAppServices* mcAppDelegate() const;
     void fireEvent(const char* name);
 
@@ -95,6 +106,7 @@ private:
     QPointer<QLabel> freeMemoryTextField_;
     QPointer<PlotView> plotView_;
     QPointer<QPushButton> cleanButton_;
+    QPointer<FocusRing> chartFocusRing_;
     QTimer* timer_ = nullptr;
     UserNotificationCenter* notificationCenter_ = nullptr;
     std::int64_t freeMemoryWhenCleanHappens_ = 0;

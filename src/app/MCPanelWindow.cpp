@@ -1,22 +1,29 @@
 #include "MCPanelWindow.h"
 
+#include "Appearance.h"
 #include "Application.h"
 #include "MCContentViewController.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QVBoxLayout>
 
 MCPanelWindow::MCPanelWindow(MCContentViewController* panel) : panel_(panel) {
     setWindowTitle(QStringLiteral("Brimwell"));
     setAttribute(Qt::WA_QuitOnClose, true);
     setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, QColor(0xf6, 0xf7, 0xf9));
-    setPalette(p);
+    applyAppearance();
+    onApplicationPaletteChange(this, [this] { applyAppearance(); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panel_->view());
     panel_->setStatusItemPopup(this);
+}
+
+void MCPanelWindow::applyAppearance() {
+    QPalette p = QGuiApplication::palette();
+    p.setColor(QPalette::Window, Appearance::current().windowBackground);
+    setPalette(p);
 }
 
 void MCPanelWindow::showPanel() {

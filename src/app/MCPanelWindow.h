@@ -22,5 +22,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The window's background follows the desktop's light or dark palette.
+    void applyAppearance();
+
     MCContentViewController* panel_;
 };

@@ -6,7 +6,9 @@
 #include "MCCommandLine.h"
 #include "MCContentViewController.h"
 #include "MCMemoryController.h"
+#include "MCPlatformChoice.h"
 #include "MCSingleInstance.h"
+#include "WindowSystem.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -24,13 +26,20 @@ void printFigures(MCMemoryController& memory) {
     runCommandLine(sample, memory, std::cout, std::cerr);
 }
 
-// Saves what the screen shows once the panel is up, prints the figures and quits.
-void screenshotWhenShown(MCContentViewController* panel, const QString& path) {
-    QObject::connect(panel, &MCContentViewController::popoverShown, panel, [panel, path] {
+// Saves what the screen shows once the panel is up, prints the figures and quits. A panel in
+// its own window is up before this is called.
+void screenshotWhenShown(MCContentViewController* panel, const QString& path, bool shownAlready) {
+    auto take = [panel, path] {
         // Let the opening animation finish and the chart paint.
         QTimer::singleShot(600, panel, [panel, path] {
             QScreen* screen = QGuiApplication::primaryScreen();
-            if (screen == nullptr || !screen->grabWindow(0).save(path, "PNG")) {
+            QPixmap picture = screen != nullptr ? screen->grabWindow(0) : QPixmap();
+            if (picture.isNull() || WindowSystem::isXWayland()) {
+                // Wayland shows no application the screen (XWayland's is black): the panel's
+                // own window, then.
+                picture = panel->view()->window()->grab();
+            }
+            if (!picture.save(path, "PNG")) {
                 std::cerr << "brimwell: cannot write " << path.toStdString() << "\n";
                 QApplication::exit(1);
                 return;
@@ -39,11 +48,17 @@ void screenshotWhenShown(MCContentViewController* panel, const QString& path) {
             printFigures(*panel->memoryController());
             Application::sharedApplication()->terminate(nullptr);
         });
-    });
+    };
+    if (shownAlready) {
+        take();
+    } else {
+        QObject::connect(panel, &MCContentViewController::popoverShown, panel, take);
+    }
 }
 
 int runApplication(int argc, char** argv, const MCCommandLine& command) {
     QApplication app(argc, argv);
+    MCPlatformChoice::releaseEnvironment();
     QApplication::setApplicationName(QStringLiteral("Brimwell"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMWELL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("brimwell"));
@@ -67,7 +82,8 @@ int runApplication(int argc, char** argv, const MCCommandLine& command) {
             return;
         }
         if (delegate.contentViewController() != nullptr) {
-            screenshotWhenShown(delegate.contentViewController(), screenshot);
+            screenshotWhenShown(delegate.contentViewController(), screenshot,
+                                delegate.panelWindow() != nullptr);
         }
         // A picture that cannot be taken must not leave a script waiting forever.
         QTimer::singleShot(kScreenshotTimeoutMs, qApp, [] {
@@ -82,6 +98,7 @@ int runApplication(int argc, char** argv, const MCCommandLine& command) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    const bool platformOnCommandLine = MCPlatformChoice::takePlatformOption(args);
     auto parsed = MCCommandLine::parse(args);
     if (auto* error = std::get_if<MCCommandLine::Error>(&parsed)) {
         std::cerr << "brimwell: " << error->message << "\n\n" << MCCommandLine::usage("brimwell");
@@ -92,6 +109,7 @@ int main(int argc, char** argv) {
         appLogLevel = LogLevelVerbose;
     }
     if (command.mode == MCCommandLine::Mode::Panel) {
+        MCPlatformChoice::apply(platformOnCommandLine);
         return runApplication(argc, argv, command);
     }
     MCMemoryController memory;

@@ -1,10 +1,35 @@
 #include "PlotView.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QResizeEvent>
 
-PlotView::PlotView(QWidget* parent) : QWidget(parent) {}
+namespace {
+
+// Screen readers meet a plot view as a chart; its name and description say what it shows.
+QAccessibleInterface* plotViewAccessible(const QString& /*className*/, QObject* object) {
+    if (auto* view = dynamic_cast<PlotView*>(object)) {
+        return new QAccessibleWidget(view, QAccessible::Chart);
+    }
+    return nullptr;
+}
+
+void registerAccessibility() {
+    static const bool registered = [] {
+        QAccessible::installFactory(plotViewAccessible);
+        return true;
+    }();
+    (void)registered;
+}
+
+} // namespace
+
+PlotView::PlotView(QWidget* parent) : QWidget(parent) {
+    registerAccessibility();
+}
 
 PlotView::PlotView(const QRectF& frame, QWidget* parent) : QWidget(parent) {
+    registerAccessibility();
     setGeometry(frame.toRect());
 }
 

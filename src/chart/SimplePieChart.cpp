@@ -97,6 +97,26 @@ void SimplePieChart::renderInLayer(CPTGraphHostingView* layerHostingView,
     const CPTColor clear = CPTColor::colorWithCGColor(QColor(Qt::transparent));
     graph->setFill(CPTFill::fillWithColor(clear));
     graph->plotAreaFrame()->setFill(CPTFill::fillWithColor(clear));
+    applyTextColor(*graph);
+}
+
+void SimplePieChart::setTextColor(std::optional<QColor> color) {
+    textColor_ = std::move(color);
+    for (const auto& graph : graphs()) {
+        applyTextColor(*graph);
+    }
+}
+
+void SimplePieChart::applyTextColor(CPTGraph& graph) const {
+    auto style = graph.defaultTextStyle();
+    if (textColor_) {
+        style->setColor(CPTColor::colorWithCGColor(*textColor_));
+    } else if (graph.theme()) {
+        style->setColor(graph.theme()->look().textColor);
+    } else {
+        return; // no theme colour to go back to
+    }
+    graph.setNeedsDisplay();
 }
 
 unsigned long SimplePieChart::numberOfRecordsForPlot(CPTPlot*) {

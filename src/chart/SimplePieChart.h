@@ -6,6 +6,8 @@
 #include "CPTPieChart.h"
 #include "PlotItem.h"
 
+#include <QColor>
+
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -31,6 +33,11 @@ public:
     std::optional<std::vector<int64_t>> plotData() const;
     void setPlotData(std::vector<int64_t> data);
 
+    // The colour of the legend's and a title's text, so they stay legible on the background
+    // the chart is shown on; none keeps the theme's own. Applies at once and to later renders.
+    std::optional<QColor> textColor() const { return textColor_; }
+    void setTextColor(std::optional<QColor> color);
+
     unsigned long numberOfRecordsForPlot(CPTPlot* plot) override;
     // Field 0 is the slice width: the data. Any other field answers the index itself.
     std::optional<double> numberForPlot(CPTPlot* plot, unsigned long field,
@@ -41,6 +48,9 @@ public:
                                                   unsigned long recordIndex) override;
 
 private:
+    void applyTextColor(CPTGraph& graph) const;
+
     mutable std::mutex plotDataMutex_; // setters and getters are atomic
     std::optional<std::vector<int64_t>> plotData_;
+    std::optional<QColor> textColor_; // main thread only
 };

@@ -1,5 +1,7 @@
 #include "EventMonitor.h"
 
+#include "WindowSystem.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -128,6 +130,16 @@ private:
         XFlush(display);
         auto* monitor = new X11Monitor(display, opcode); // lives for the whole process
         QCoreApplication::instance()->installNativeEventFilter(monitor);
+        if (WindowSystem::isXWayland()) {
+            // Presses in Wayland windows never reach an X client: there, losing the focus
+            // stands for them, as on Wayland itself.
+            QObject::connect(qGuiApp, &QGuiApplication::applicationStateChanged, qGuiApp,
+                             [monitor](Qt::ApplicationState state) {
+                                 if (state != Qt::ApplicationActive) {
+                                     dispatch(monitor->monitors, LeftMouseDownMask);
+                                 }
+                             });
+        }
         return monitor;
     }
 

@@ -2,7 +2,8 @@
 // Watches mouse presses that go to other applications.
 // On X11 these are XInput2 raw button presses on the root window, minus those that land on one
 // of our own windows. Where no such monitor exists (Wayland) the closest signal is used instead:
-// the application losing focus, reported as a left press.
+// the application losing focus, reported as a left press. XWayland gets both: presses in other
+// X clients, and the focus loss for presses in Wayland windows, which X clients never see.
 
 #include <QObject>
 
