@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -94,6 +95,10 @@ int main(int argc, char** argv) {
     if (command.mode == MCCommandLine::Mode::Panel) {
         return runApplication(argc, argv, command);
     }
+    setupCommandLineLog();
     MCMemoryController memory;
-    return runCommandLine(command, memory, std::cout, std::cerr);
+    const int status =
+        runCommandLine(command, memory, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    DDLog::flushLog();
+    return status;
 }
