@@ -29,21 +29,16 @@ int open_kernel_file(const std::string& path) {
 }
 
 ssize_t pread_kernel_file(int fd, char* buf, std::size_t capacity) {
-    std::size_t used = 0;
-    while (used < capacity) {
-        const ssize_t n = ::pread(fd, buf + used, capacity - used, static_cast<off_t>(used));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buf, capacity, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
-        if (n == 0) {
-            return static_cast<ssize_t>(used);
-        }
-        used += static_cast<std::size_t>(n);
+        // Kernel files hand all their text to one read that is large enough, so a short read
+        // is the whole file; asking again for the 0 that says so would double a sample's cost.
+        // A full buffer means the file is larger than any counters file: not one.
+        return n < 0 || static_cast<std::size_t>(n) >= capacity ? -1 : n;
     }
-    return -1; // larger than any counters file: not one
 }
 
 std::optional<std::string> read_kernel_file(const std::string& path, std::size_t limit) {

@@ -12,8 +12,8 @@
 // A read-only, non-blocking descriptor for `path` when it is a regular file; -1 otherwise.
 int open_kernel_file(const std::string& path);
 
-// Reads a whole file from its start with pread into `buf`. The size read, or -1 on an error or
-// when the file does not fit in `capacity` bytes.
+// Reads a kernel file from its start with one pread into `buf`. The size read, or -1 on an
+// error or when the file does not fit in `capacity` bytes.
 ssize_t pread_kernel_file(int fd, char* buf, std::size_t capacity);
 
 // The whole text of `path`, or none when it is missing, not a regular file, unreadable or
