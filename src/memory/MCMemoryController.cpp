@@ -79,7 +79,7 @@ MCMemoryController::MCMemoryController(host_t host, std::shared_ptr<BlockAllocat
                                        std::optional<std::int64_t> maxPassBytes,
                                        std::int64_t chunkBytes)
     : host_(std::move(host)), allocator_(std::move(allocator)), maxPassBytes_(maxPassBytes),
-      chunkBytes_(std::max<std::int64_t>(chunkBytes, 1)) {}
+      chunkBytes_(std::max<std::int64_t>(chunkBytes, kMinChunkBytes)) {}
 
 std::optional<MCMemory> MCMemoryController::currentMemoryUsage() const {
     mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
@@ -153,11 +153,14 @@ void MCMemoryController::writePass(MCCleanPass& pass,
     // for all of it at once. Separate chunk blocks rather than one mapping, so a pass that
     // stops early has committed only what it wrote.
     struct Held {
-        void* block;
-        std::size_t size;
-    };
-    std::vector<Held> held;
-    held.reserve(static_cast<std::size_t>(pass.size / chunkBytes_ + 1));
+        BlockAllocator& allocator;
+        std::vector<std::pair<void*, std::size_t>> blocks;
+        ~Held() {
+            for (auto it = blocks.rbegin(); it != blocks.rend(); ++it) {
+                allocator.release(it->first, it->second);
+            }
+        }
+    } held{*allocator_, {}};
     pass.end = MCCleanPass::End::Written;
     bool last = false;
     while (!last && pass.written < pass.size) {
@@ -187,12 +190,9 @@ void MCMemoryController::writePass(MCCleanPass& pass,
             break;
         }
         fill_block(block, bytes, 0x01);
-        held.push_back({block, bytes});
+        held.blocks.emplace_back(block, bytes);
         pass.written += chunk;
         written(pass.written);
-    }
-    for (auto it = held.rbegin(); it != held.rend(); ++it) {
-        allocator_->release(it->block, it->size);
     }
 }
 

@@ -50,6 +50,7 @@ public:
     static constexpr std::int64_t kMinCgroupReserveBytes = 32LL * 1024 * 1024;
     // A pass is written in chunks this large; the room is checked again before each one.
     static constexpr std::int64_t kChunkBytes = 128LL * 1024 * 1024;
+    static constexpr std::int64_t kMinChunkBytes = 4096;
     // A pass stops when "full avg10" memory pressure is above this many percent: for a tenth
     // of the last ten seconds every runnable task was waiting for memory.
     static constexpr double kPressureStopPercent = 10.0;
@@ -61,6 +62,7 @@ public:
     // The live kernel counters, mapped huge-page blocks, and the limit from the environment.
     MCMemoryController();
     // `maxPassBytes` lowers the per-pass cap; none means only the kernel's headroom limits it.
+    // Chunks smaller than kMinChunkBytes are taken as that.
     MCMemoryController(host_t host, std::shared_ptr<BlockAllocator> allocator,
                        std::optional<std::int64_t> maxPassBytes,
                        std::int64_t chunkBytes = kChunkBytes);
