@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <poll.h>
@@ -74,6 +75,7 @@ public:
         } else {
             return "no memory cgroup hierarchy is mounted";
         }
+        removeLeftovers(path_.substr(0, path_.rfind('/')));
         if (::mkdir(path_.c_str(), 0755) != 0) {
             const std::string why = "cannot create " + path_ + ": " + std::strerror(errno);
             path_.clear();
@@ -105,6 +107,23 @@ public:
         }
         if (path_exists(path_)) {
             ADD_FAILURE() << "could not remove " << path_ << ": " << std::strerror(errno);
+        }
+    }
+
+    // Cgroups of earlier runs whose test process died before it could clean up. rmdir refuses
+    // any that still holds a process.
+    static void removeLeftovers(const std::string& parent) {
+        const std::string prefix = "brimwell-clean-test-";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(prefix)) {
+                continue;
+            }
+            const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                ::rmdir(entry.path().c_str());
+            }
         }
     }
 
@@ -157,11 +176,22 @@ TEST(CleanInACgroup, StaysUnderTheLimitAndIsNotKilled) {
     }
     cgroup.setChild(child);
     ::close(out[1]);
+    // Read until the program closes its output or time runs out; the guard ends it if need be,
+    // well before CTest would kill this test and leave the cgroup behind.
     std::string output;
     pollfd fd{out[0], POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (std::chrono::steady_clock::now() < deadline && ::poll(&fd, 1, 1000) >= 0) {
-        if (fd.revents == 0) {
+    auto left = [&deadline] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now())
+            .count();
+    };
+    while (left() > 0) {
+        const int ready = ::poll(&fd, 1, static_cast<int>(std::min<long long>(left(), 1000)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
             continue;
         }
         char buf[512];
@@ -173,7 +203,11 @@ TEST(CleanInACgroup, StaysUnderTheLimitAndIsNotKilled) {
     }
     ::close(out[0]);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child); // the guard kills it if we never get here
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && left() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(ended, child) << "brimwell --clean did not end within 90 s";
     cgroup.childEnded();
 
     ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
