@@ -1,5 +1,6 @@
 #include "MCCleanReport.h"
 
+#include "MCMemoryController.h"
 #include "MCUtil.h"
 
 std::string cleanResultText(std::int64_t freedBytes) {
@@ -7,4 +8,22 @@ std::string cleanResultText(std::int64_t freedBytes) {
         return MCUtil::friendlySizeNumber(freedBytes) + " memory is cleaned!";
     }
     return "Enjoy your life!";
+}
+
+std::string cleanOutcomeText(const MCCleanOutcome& outcome) {
+    std::string text = "clean:";
+    for (std::size_t i = 0; i < outcome.passes.size(); ++i) {
+        const MCCleanPass& pass = outcome.passes[i];
+        text += (i == 0 ? " pass " : "; pass ") + std::to_string(i + 1) + " wrote " +
+                MCUtil::friendlySizeNumber(pass.written) + " of " +
+                MCUtil::friendlySizeNumber(pass.size);
+        if (pass.end != MCCleanPass::End::Written || !pass.limitedBy.empty()) {
+            text += std::string(" (") + describe(pass.end);
+            if (!pass.limitedBy.empty()) {
+                text += ", limited by " + pass.limitedBy;
+            }
+            text += ")";
+        }
+    }
+    return text;
 }

@@ -1,6 +1,9 @@
 #include "MCCommandLine.h"
 
+#include "DDASLLogger.h"
+#include "DDLog.h"
 #include "MCCleanReport.h"
+#include "MCLogFormatter.h"
 #include "MCMemoryController.h"
 #include "MCUtil.h"
 
@@ -96,8 +99,14 @@ std::string MCCommandLine::usage(const std::string& program) {
            "  BRIMWELL_CLEAN_MAX_BYTES   most bytes one clean pass may write (e.g. 512M)\n";
 }
 
+void setupCommandLineLog() {
+    auto asl = DDASLLogger::sharedInstance();
+    asl->setLogFormatter(std::make_shared<MCLogFormatter>());
+    DDLog::addLogger(asl);
+}
+
 int runCommandLine(const MCCommandLine& command, MCMemoryController& memory, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, bool errIsTerminal) {
     using Mode = MCCommandLine::Mode;
     switch (command.mode) {
     case Mode::Help:
@@ -127,11 +136,37 @@ int runCommandLine(const MCCommandLine& command, MCMemoryController& memory, std
         return 0;
     }
     case Mode::Clean: {
+        if (const auto& warning = memory.configurationWarning()) {
+            err << "brimwell: " << *warning << "\n";
+            DDLogWarn("%@", *warning);
+        }
         const auto before = memory.currentMemoryUsage();
-        memory.cleanMemory();
+        if (!before) {
+            err << "brimwell: cannot read the kernel's memory counters; nothing was cleaned\n";
+            return 1;
+        }
+        const std::string line = "Cleaning...";
+        MCMemoryController::Progress progress;
+        if (errIsTerminal) {
+            err << line << std::flush;
+            progress = [&err, &line](int percent) {
+                err << "\r" << line << " " << percent << " %" << std::flush;
+            };
+        }
+        const MCCleanOutcome outcome = memory.clean(progress);
+        if (errIsTerminal) {
+            // Wipe the progress line: what follows stands alone.
+            err << "\r" << std::string(line.size() + 6, ' ') << "\r" << std::flush;
+        }
+        if (command.verbose) {
+            err << cleanOutcomeText(outcome) << "\n";
+        }
         const auto after = memory.currentMemoryUsage();
-        const std::int64_t freed =
-            (after ? after->freeMemory : 0) - (before ? before->freeMemory : 0);
+        if (!after) {
+            err << "brimwell: cannot read the kernel's memory counters after the clean\n";
+            return 1;
+        }
+        const std::int64_t freed = after->freeMemory - before->freeMemory;
         const std::string text = cleanResultText(freed);
         if (command.json) {
             out << "{\"freed\":" << freed << ",\"text\":" << jsonString(text) << "}\n";

@@ -24,6 +24,10 @@ struct MCCommandLine {
     static std::string usage(const std::string& program);
 };
 
-// Runs a non-panel mode. Returns the process's exit status.
+// Runs a non-panel mode. Returns the process's exit status. With `errIsTerminal`, a clean shows
+// its progress on `err`.
 int runCommandLine(const MCCommandLine& command, MCMemoryController& memory, std::ostream& out,
-                   std::ostream& err);
+                   std::ostream& err, bool errIsTerminal = false);
+
+// The command line's log: the system log only, since its own messages go to standard error.
+void setupCommandLineLog();

@@ -59,6 +59,9 @@ MCContentViewController::MCContentViewController(
     timer_->setInterval(kRefreshIntervalMs);
     connect(timer_, &QTimer::timeout, this, [this] { refreshMemoryUsage(timer_); });
     setNotificationCenter(UserNotificationCenter::defaultUserNotificationCenter());
+    if (const auto& warning = memoryController_->configurationWarning()) {
+        DDLogWarn("%@", *warning);
+    }
 }
 
 MCContentViewController::~MCContentViewController() = default;
@@ -249,12 +252,26 @@ void MCContentViewController::cmTask() {
         watcher->deleteLater();
         taskDone();
     });
+    // Progress reaches the main thread queued through the watcher, so it too stops with the panel.
+    connect(watcher, &QFutureWatcher<void>::progressValueChanged, this,
+            &MCContentViewController::showCleanProgress);
     watcher->setFuture(promise.future());
+    promise.setProgressRange(0, 100);
     std::thread([memory = memoryController_, promise = std::move(promise)]() mutable {
         promise.start();
-        memory->cleanMemory();
+        const MCCleanOutcome outcome =
+            memory->clean([&promise](int percent) { promise.setProgressValue(percent); });
+        DDLogInfo("%@", cleanOutcomeText(outcome));
         promise.finish();
     }).detach();
+}
+
+void MCContentViewController::showCleanProgress(int percent) {
+    if (!cleanInProgress_ || !cleanButton_) {
+        return;
+    }
+    cleanButton_->setText(QStringLiteral("%1 %2 %").arg(kCleaningTitle).arg(percent));
+    emit cleanProgressShown(percent);
 }
 
 void MCContentViewController::taskDone() {

@@ -80,6 +80,8 @@ signals:
     void cleanFinished();
     // After every show, once the panel has filled itself.
     void popoverShown();
+    // While a clean runs, each time the button has shown a new share of the work done.
+    void cleanProgressShown(int percent);
 
 protected:
     void viewDidLoad() override;
@@ -90,6 +92,7 @@ private:
 
     void cmTask();
     void taskDone();
+    void showCleanProgress(int percent);
     void showMemoryCleanDoneNotification();
     void startRefreshTimer();
     void showFreeMemory(const std::optional<MCMemory>& sample);

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -112,6 +113,10 @@ int main(int argc, char** argv) {
         MCPlatformChoice::apply(platformOnCommandLine);
         return runApplication(argc, argv, command);
     }
+    setupCommandLineLog();
     MCMemoryController memory;
-    return runCommandLine(command, memory, std::cout, std::cerr);
+    const int status =
+        runCommandLine(command, memory, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    DDLog::flushLog();
+    return status;
 }

@@ -1,15 +1,24 @@
 #include "MCCommandLine.h"
+#include "MCMemoryController.h"
+
+#include "../memory/CleanDoubles.h"
+#include "../support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <poll.h>
+#include <pty.h>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,8 +28,10 @@ struct ProcessResult {
 };
 
 // Runs the real binary through the shell; stderr is folded into the output when asked.
-ProcessResult runBrimwell(const std::string& args, bool withStderr = false) {
-    std::string command = std::string("'") + BRIMWELL_BINARY + "' " + args;
+// `env` is put before the command ("NAME=value ").
+ProcessResult runBrimwell(const std::string& args, bool withStderr = false,
+                          const std::string& env = {}) {
+    std::string command = env + "'" + BRIMWELL_BINARY + "' " + args;
     if (withStderr) {
         command += " 2>&1";
     } else {
@@ -111,6 +122,162 @@ TEST(CommandLineBinary, OutputsAndExitStatus) {
         const ProcessResult run = runBrimwell(args, true);
         EXPECT_EQ(run.status, 2) << args;
         EXPECT_NE(run.out.find("Usage: brimwell"), std::string::npos) << args;
+    }
+}
+
+struct TerminalRun {
+    int status = -1;
+    std::string out;      // standard output, through a pipe
+    std::string terminal; // standard error, on a pseudo-terminal
+};
+
+// Runs the real binary with its standard error on a pseudo-terminal, as in an interactive shell.
+TerminalRun runOnTerminal(const std::vector<std::string>& args) {
+    TerminalRun run;
+    int master = -1;
+    int slave = -1;
+    int out[2];
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || ::pipe(out) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal";
+        return run;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(slave, STDERR_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::close(master);
+        ::close(slave);
+        std::vector<char*> argv{const_cast<char*>(BRIMWELL_BINARY)};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(BRIMWELL_BINARY, argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(slave);
+    // Read both until the program ends; the terminal reports EIO once its last writer is gone.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.terminal};
+    int open = 2;
+    while (open > 0 && ::poll(fds, 2, 30000) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    ::close(out[0]);
+    ::close(master);
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+// On a terminal the clean shows "Cleaning...", then its share done, and wipes the line at the
+// end; the result, plain or JSON, goes to standard output alone.
+TEST(CommandLineBinary, CleanShowsProgressOnATerminalOnly) {
+    for (const bool json : {false, true}) {
+        std::vector<std::string> args{"--clean"};
+        if (json) {
+            args.emplace_back("--json");
+        }
+        const TerminalRun run = runOnTerminal(args);
+        EXPECT_EQ(run.status, 0) << run.terminal;
+        EXPECT_TRUE(run.terminal.starts_with("Cleaning...")) << run.terminal;
+        EXPECT_NE(run.terminal.find("\rCleaning... 100 %"), std::string::npos) << run.terminal;
+        EXPECT_TRUE(run.terminal.ends_with("\r")) << run.terminal;
+        const std::string pattern =
+            json ? "\\{\"freed\":-?[0-9]+,\"text\":\"[^\"]+\"\\}\n"
+                 : "([0-9.]+ (GB|MB|KB|B) memory is cleaned!|Enjoy your life!)\n";
+        EXPECT_TRUE(std::regex_match(run.out, std::regex(pattern))) << run.out;
+    }
+    // Piped, standard error carries no progress at all.
+    const ProcessResult piped = runBrimwell("--clean --json", true);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out.find("Cleaning"), std::string::npos) << piped.out;
+}
+
+// A limit that is not understood still means "write nothing", and the user is told once.
+TEST(CommandLineBinary, UnclearCleanLimitWarnsOnce) {
+    const ProcessResult run =
+        runBrimwell("--clean --verbose", true, "BRIMWELL_CLEAN_MAX_BYTES=12Q ");
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string warning =
+        "brimwell: BRIMWELL_CLEAN_MAX_BYTES=\"12Q\" is not a byte count such as 512M or 2G: "
+        "cleans write nothing\n";
+    const auto first = run.out.find(warning);
+    ASSERT_NE(first, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(warning, first + 1), std::string::npos) << run.out;
+    // Every pass says why it wrote nothing.
+    EXPECT_NE(run.out.find("clean: pass 1 wrote 0 B of "), std::string::npos) << run.out;
+    EXPECT_EQ(std::regex_search(run.out, std::regex("wrote [1-9]")), false) << run.out;
+
+    const ProcessResult quiet = runBrimwell("--clean", true, "BRIMWELL_CLEAN_MAX_BYTES=4M ");
+    EXPECT_EQ(quiet.out.find("BRIMWELL_CLEAN_MAX_BYTES"), std::string::npos) << quiet.out;
+}
+
+// Counters that cannot be read are a failure, never "Enjoy your life!" with status 0.
+TEST(CommandLineClean, UnreadableCountersExitWithStatusOne) {
+    TempDir dir;
+    const std::string fifo = (dir.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const MCMemory some = freeAndInactive(1 << 20, 0);
+    const struct {
+        const char* name;
+        std::function<std::unique_ptr<MCMemoryController>()> memory;
+    } cases[] = {
+        {"missing_file",
+         [&] {
+             return std::make_unique<MCMemoryController>(
+                 make_host_port((dir.path() / "absent").string(), {}, 4096),
+                 std::make_shared<MappedBlockAllocator>(), 4096);
+         }},
+        {"fifo_in_place_of_meminfo",
+         [&] {
+             return std::make_unique<MCMemoryController>(
+                 make_host_port(fifo, {}, 4096), std::make_shared<MappedBlockAllocator>(), 4096);
+         }},
+        {"garbage",
+         [&] {
+             return std::make_unique<MCMemoryController>(
+                 make_host_port(dir.write("garbage", "MemFree: lots\n"), {}, 4096),
+                 std::make_shared<MappedBlockAllocator>(), 4096);
+         }},
+        // Readable before the clean, gone after it (four samples: before, three passes).
+        {"unreadable_after_the_clean",
+         [&] {
+             return std::make_unique<ScriptedController>(
+                 make_host_port((dir.path() / "absent").string()),
+                 std::make_shared<MappedBlockAllocator>(), 4096,
+                 std::deque<std::optional<MCMemory>>{some, some, some, some});
+         }},
+    };
+    for (const auto& c : cases) {
+        for (const bool json : {false, true}) {
+            MCCommandLine command;
+            command.mode = MCCommandLine::Mode::Clean;
+            command.json = json;
+            auto memory = c.memory();
+            std::ostringstream out;
+            std::ostringstream err;
+            EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1) << c.name;
+            EXPECT_EQ(out.str(), "") << c.name;
+            EXPECT_NE(err.str().find("cannot read the kernel's memory counters"), std::string::npos)
+                << c.name << ": " << err.str();
+        }
     }
 }
 

@@ -1,3 +1,4 @@
+#include "CleanDoubles.h"
 #include "MCMemoryController.h"
 
 #include "../support/TempDir.h"
@@ -37,64 +38,6 @@ TEST(MemorySample, PagesTimesPageSize) {
                                       std::make_shared<MappedBlockAllocator>(), std::nullopt);
         EXPECT_EQ(controller.currentMemoryUsage(), c.expected) << c.meminfo;
     }
-}
-
-// Checks at release time that every byte of each block holds 0x01, then frees it for real.
-class CheckingAllocator : public BlockAllocator {
-public:
-    void* allocate(std::size_t size) override {
-        sizes.push_back(size);
-        if (failNext) {
-            failNext = false;
-            return nullptr;
-        }
-        return real.allocate(size);
-    }
-    void release(void* block, std::size_t size) override {
-        const auto* bytes = static_cast<const unsigned char*>(block);
-        std::size_t wrong = 0;
-        for (std::size_t i = 0; i < size; ++i) {
-            wrong += bytes[i] != 0x01;
-        }
-        unwritten += wrong;
-        released.push_back(size);
-        real.release(block, size);
-    }
-    std::vector<std::size_t> sizes;
-    std::vector<std::size_t> released;
-    std::size_t unwritten = 0;
-    bool failNext = false;
-    MappedBlockAllocator real;
-};
-
-// Answers samples from a script and counts how many were taken.
-class ScriptedController : public MCMemoryController {
-public:
-    ScriptedController(host_t host, std::shared_ptr<BlockAllocator> allocator,
-                       std::optional<std::int64_t> limit,
-                       std::deque<std::optional<MCMemory>> script)
-        : MCMemoryController(std::move(host), std::move(allocator), limit),
-          script_(std::move(script)) {}
-    std::optional<MCMemory> currentMemoryUsage() const override {
-        ++samples;
-        if (script_.empty()) {
-            return std::nullopt;
-        }
-        auto next = script_.front();
-        script_.pop_front();
-        return next;
-    }
-    mutable int samples = 0;
-
-private:
-    mutable std::deque<std::optional<MCMemory>> script_;
-};
-
-MCMemory freeAndInactive(std::int64_t freeBytes, std::int64_t inactiveBytes) {
-    MCMemory m;
-    m.freeMemory = freeBytes;
-    m.inactiveMemory = inactiveBytes;
-    return m;
 }
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
@@ -189,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CleanPass, AFailedAllocationSkipsOnlyThatPass) {
     TempDir dir;
     auto allocator = std::make_shared<CheckingAllocator>();
-    allocator->failNext = true;
+    allocator->failAt = 0;
     ScriptedController controller(
         make_host_port(dir.write("m", meminfo(1, kRoomyKb, kRoomyTotalKb)), {}, 4096), allocator,
         std::nullopt,
@@ -248,11 +191,44 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"18446744073709551616", std::nullopt},
                       LimitCase{"18446744073709551617", std::nullopt}));
 
-TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothing) {
-    ::setenv(MCMemoryController::kMaxBytesEnv, "1M", 1);
-    EXPECT_LE(MCMemoryController().passCap(), static_cast<std::int64_t>(kMiB));
-    ::setenv(MCMemoryController::kMaxBytesEnv, "lots", 1);
-    EXPECT_EQ(MCMemoryController().passCap(), 0);
+// A limit that is not understood writes nothing and says so; one that is understood is quiet.
+TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothingButSaysSo) {
+    const struct {
+        const char* value; // null: unset
+        std::optional<std::int64_t> capAtMost;
+        bool warns;
+    } cases[] = {
+        {nullptr, std::nullopt, false},
+        {"", std::nullopt, false},
+        {"1M", static_cast<std::int64_t>(kMiB), false},
+        {"0", 0, false},
+        {"lots", 0, true},
+        {"512 M", 0, true},
+        {"-1G", 0, true},
+        {"\x1b[2Jbad", 0, true},
+    };
+    for (const auto& c : cases) {
+        if (c.value != nullptr) {
+            ::setenv(MCMemoryController::kMaxBytesEnv, c.value, 1);
+        } else {
+            ::unsetenv(MCMemoryController::kMaxBytesEnv);
+        }
+        const MCMemoryController controller;
+        const std::string label = c.value != nullptr ? c.value : "(unset)";
+        if (c.capAtMost) {
+            EXPECT_LE(controller.passCap(), *c.capAtMost) << label;
+        }
+        const auto& warning = controller.configurationWarning();
+        ASSERT_EQ(warning.has_value(), c.warns) << label;
+        if (c.warns) {
+            EXPECT_NE(warning->find(MCMemoryController::kMaxBytesEnv), std::string::npos);
+            EXPECT_NE(warning->find("write nothing"), std::string::npos) << *warning;
+            // The value is shown, but never a control character that could upset a terminal.
+            for (char ch : *warning) {
+                EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << label;
+            }
+        }
+    }
     ::unsetenv(MCMemoryController::kMaxBytesEnv);
 }
 

@@ -1,0 +1,227 @@
+// The real program cleans inside a real memory cgroup of 600 MiB: it must end normally, never
+// meet the OOM killer, and never even touch the limit. The cgroup is made below the test's own
+// (cgroup v1 memory controller, or a v2 folder with the memory controller delegated) and
+// removed afterwards, whatever happened.
+
+#include "cgroup_memory.h"
+#include "kernel_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint64_t kLimit = 600ULL * 1024 * 1024;
+
+bool writeFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return ok;
+}
+
+std::uint64_t number(const std::string& path) {
+    const auto text = read_kernel_file(path);
+    return text ? std::stoull(*text) : 0;
+}
+
+// "key value" lines (memory.events, memory.oom_control).
+std::map<std::string, std::uint64_t> keyed(const std::string& path) {
+    std::map<std::string, std::uint64_t> values;
+    std::istringstream in(read_kernel_file(path).value_or(""));
+    std::string key;
+    std::uint64_t value = 0;
+    while (in >> key >> value) {
+        values[key] = value;
+    }
+    return values;
+}
+
+// A fresh memory cgroup below the test's own, removed when the guard goes.
+class TestCgroup {
+public:
+    // Empty when it could be made; otherwise why not.
+    std::string create() {
+        const memory_cgroups own = find_memory_cgroups("/");
+        const std::string name = "/brimwell-clean-test-" + std::to_string(::getpid());
+        if (!own.v1.empty()) {
+            v1_ = true;
+            path_ = own.v1.front() + name;
+        } else if (!own.v2.empty()) {
+            const auto controllers = read_kernel_file(own.v2.front() + "/cgroup.controllers");
+            if (!controllers || controllers->find("memory") == std::string::npos) {
+                return "the cgroup v2 folder " + own.v2.front() + " has no memory controller";
+            }
+            path_ = own.v2.front() + name;
+        } else {
+            return "no memory cgroup hierarchy is mounted";
+        }
+        removeLeftovers(path_.substr(0, path_.rfind('/')));
+        if (::mkdir(path_.c_str(), 0755) != 0) {
+            const std::string why = "cannot create " + path_ + ": " + std::strerror(errno);
+            path_.clear();
+            return why;
+        }
+        const std::string limitFile = path_ + (v1_ ? "/memory.limit_in_bytes" : "/memory.max");
+        if (!v1_ && !path_exists(limitFile)) {
+            // Children get the controller only when the parent hands it down, and a parent
+            // that holds processes itself cannot.
+            return "the memory controller is not delegated below " + own.v2.front();
+        }
+        if (!writeFile(limitFile, std::to_string(kLimit))) {
+            return "cannot set " + limitFile + ": " + std::strerror(errno);
+        }
+        return {};
+    }
+    ~TestCgroup() {
+        if (child_ > 0) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+        if (path_.empty()) {
+            return;
+        }
+        // A task that just ended can keep the folder busy for a moment.
+        for (int attempt = 0; attempt < 100 && ::rmdir(path_.c_str()) != 0 && errno == EBUSY;
+             ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (path_exists(path_)) {
+            ADD_FAILURE() << "could not remove " << path_ << ": " << std::strerror(errno);
+        }
+    }
+
+    // Cgroups of earlier runs whose test process died before it could clean up. rmdir refuses
+    // any that still holds a process.
+    static void removeLeftovers(const std::string& parent) {
+        const std::string prefix = "brimwell-clean-test-";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!name.starts_with(prefix)) {
+                continue;
+            }
+            const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                ::rmdir(entry.path().c_str());
+            }
+        }
+    }
+
+    // What would show that the limit was hit or the OOM killer came.
+    std::map<std::string, std::uint64_t> troubleCounters() const {
+        if (v1_) {
+            auto oom = keyed(path_ + "/memory.oom_control");
+            return {{"failcnt", number(path_ + "/memory.failcnt")}, {"oom_kill", oom["oom_kill"]}};
+        }
+        auto events = keyed(path_ + "/memory.events");
+        return {{"max", events["max"]}, {"oom", events["oom"]}, {"oom_kill", events["oom_kill"]}};
+    }
+    // The most the cgroup ever held, where the kernel tells.
+    std::optional<std::uint64_t> peak() const {
+        const std::string file = path_ + (v1_ ? "/memory.max_usage_in_bytes" : "/memory.peak");
+        return path_exists(file) ? std::optional(number(file)) : std::nullopt;
+    }
+    const std::string& path() const { return path_; }
+    void setChild(pid_t child) { child_ = child; }
+    void childEnded() { child_ = -1; }
+
+private:
+    std::string path_;
+    bool v1_ = false;
+    pid_t child_ = -1;
+};
+
+TEST(CleanInACgroup, StaysUnderTheLimitAndIsNotKilled) {
+    TestCgroup cgroup;
+    if (const std::string why = cgroup.create(); !why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    const auto before = cgroup.troubleCounters();
+
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Into the cgroup first, then the program: everything it does is charged there.
+        if (!writeFile(cgroup.path() + "/cgroup.procs", std::to_string(::getpid()))) {
+            ::_exit(126);
+        }
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::unsetenv("BRIMWELL_CLEAN_MAX_BYTES"); // the cgroup alone must hold the clean back
+        ::execl(BRIMWELL_BINARY, BRIMWELL_BINARY, "--clean", "--json", nullptr);
+        ::_exit(127);
+    }
+    cgroup.setChild(child);
+    ::close(out[1]);
+    // Read until the program closes its output or time runs out; the guard ends it if need be,
+    // well before CTest would kill this test and leave the cgroup behind.
+    std::string output;
+    pollfd fd{out[0], POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    auto left = [&deadline] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   deadline - std::chrono::steady_clock::now())
+            .count();
+    };
+    while (left() > 0) {
+        const int ready = ::poll(&fd, 1, static_cast<int>(std::min<long long>(left(), 1000)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        char buf[512];
+        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        output.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && left() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(ended, child) << "brimwell --clean did not end within 90 s";
+    cgroup.childEnded();
+
+    ASSERT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_TRUE(
+        std::regex_match(output, std::regex("\\{\"freed\":-?[0-9]+,\"text\":\"[^\"]+\"\\}\n")))
+        << output;
+    EXPECT_EQ(cgroup.troubleCounters(), before);
+    // The clean used the room it had (it did not just give up), yet kept clear of the limit.
+    if (const auto peak = cgroup.peak()) {
+        EXPECT_GT(*peak, kLimit / 2) << "peak " << *peak;
+        EXPECT_LT(*peak, kLimit) << "peak " << *peak;
+    }
+}
+
+} // namespace
