@@ -140,8 +140,8 @@ INRect INPopoverController::_placedFrameWithSize(INSize size) {
 INPopoverArrowDirection INPopoverController::_arrowDirectionWithPreferredArrowDirection(
     INPopoverArrowDirection preferred) const {
     const INRect screen = INScreenGeometry::screenFrameForWindow(positionWindow());
-    return INPopoverChooseArrowDirection(preferred, screen, screenRect_, contentSize_,
-                                         arrowSize().height);
+    return INPopoverChooseArrowDirectionToPlace(preferred, screen, screenRect_, contentSize_,
+                                                cornerRadius(), arrowSize());
 }
 
 void INPopoverController::recalculateAndResetArrowDirection() {
