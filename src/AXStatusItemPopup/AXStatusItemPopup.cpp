@@ -1,12 +1,15 @@
 #include "AXStatusItemPopup.h"
 
 #include "DDLog.h"
+#include "DockPanels.h"
+#include "INPopoverWindow.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
@@ -106,6 +109,45 @@ QPixmap AXStatusItemPopup::statusItemImage() {
     return canvas;
 }
 
+void AXStatusItemPopup::setScalableImages(QIcon image, QIcon imageOnLightPanel,
+                                          QIcon alternateImage) {
+    scalableImage_ = std::move(image);
+    scalableImageOnLight_ =
+        imageOnLightPanel.isNull() ? scalableImage_ : std::move(imageOnLightPanel);
+    scalableAlternateImage_ = alternateImage.isNull() ? scalableImage_ : std::move(alternateImage);
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+}
+
+void AXStatusItemPopup::drawStatusItem(QPainter& painter, const QRect& rect) {
+    const QIcon& icon = active_         ? scalableAlternateImage_
+                        : panelIsLight_ ? scalableImageOnLight_
+                                        : scalableImage_;
+    if (icon.isNull()) {
+        StatusItemView::drawStatusItem(painter, rect);
+        return;
+    }
+    if (active_) {
+        painter.fillRect(rect, QPalette().color(QPalette::Active, QPalette::Highlight));
+    }
+    // The pictures are drawn on a square grid: the largest square the slot holds, centred.
+    const int side = std::min(rect.width(), rect.height());
+    icon.paint(&painter, QRect(rect.x() + (rect.width() - side) / 2,
+                               rect.y() + (rect.height() - side) / 2, side, side));
+}
+
+void AXStatusItemPopup::updatePanelShade(const DockPanel& panel, const QRect& icon) {
+    const std::optional<QColor> background = DockPanels::backgroundColor(panel, icon);
+    if (!background || DockPanels::isLight(*background) == panelIsLight_) {
+        return;
+    }
+    panelIsLight_ = !panelIsLight_;
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+}
+
 void AXStatusItemPopup::mouseDown(QPoint globalPosition) {
     lastClick_ = globalPosition;
     haveClick_ = true;
@@ -121,19 +163,33 @@ void AXStatusItemPopup::showPopover() {
 }
 
 void AXStatusItemPopup::placeOverStatusItem() {
-    QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
-    if (icon.isEmpty() && haveClick_) {
-        icon = QRect(lastClick_.x() - 1, lastClick_.y() - 1, 2, 2);
-    } else if (icon.isEmpty()) {
-        // No click and no word from the tray: the corner where trays usually are.
+    const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
+    const std::optional<QPoint> click =
+        icon.isEmpty() && haveClick_ ? std::optional<QPoint>(lastClick_) : std::nullopt;
+    const std::optional<TrayAnchor> anchor =
+        DockPanels::trayAnchor(DockPanels::current(), icon, click);
+    QRect rect;
+    preferredDirection_ = INPopoverArrowDirectionUp;
+    if (anchor) {
+        rect = anchor->rect;
+        if (anchor->panel) {
+            // A side panel: ask for the arrow pointing at it, so the popover opens beside it.
+            if (anchor->panel->edge == Qt::LeftEdge) {
+                preferredDirection_ = INPopoverArrowDirectionLeft;
+            } else if (anchor->panel->edge == Qt::RightEdge) {
+                preferredDirection_ = INPopoverArrowDirectionRight;
+            }
+            updatePanelShade(*anchor->panel, icon.isEmpty() ? rect : icon);
+        }
+    } else {
+        // No icon geometry, no click, no panel: the corner where trays usually are.
         const QScreen* screen = QGuiApplication::primaryScreen();
         const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
-        icon = QRect(area.right() - 24, area.top(), 2, 2);
+        const int h = static_cast<int>(std::ceil(thickness_));
+        rect = QRect(area.right() - 24 - h / 2, area.top(), h, h);
     }
-    const int w = static_cast<int>(std::ceil(frame_.width()));
-    const int h = icon.height() > 2 ? icon.height() : static_cast<int>(std::ceil(thickness_));
-    setGeometry(icon.center().x() - w / 2, icon.top(), w, h);
-    frame_ = INRect(0, 0, frame_.width(), h);
+    setGeometry(rect);
+    frame_ = INRect(0, 0, rect.width(), rect.height());
 }
 
 void AXStatusItemPopup::showPopoverAnimated(bool animated) {
@@ -145,6 +201,11 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
         popoverController_->setClosesWhenPopoverResignsKey(false);
         popoverController_->setClosesWhenApplicationBecomesInactive(false);
         popoverController_->setDelegate(this);
+        // Escape closes the popover as a click elsewhere does, whichever control has the focus.
+        auto* escape =
+            new QShortcut(QKeySequence(Qt::Key_Escape), popoverController_->popoverWindow());
+        escape->setContext(Qt::WindowShortcut);
+        connect(escape, &QShortcut::activated, this, [this] { hidePopover(); });
     }
     if (popoverController_->popoverIsVisible() || showPending_) {
         return;
@@ -152,7 +213,7 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
     // Right after start-up the tray host may not have placed the icon yet: wait for it a
     // little rather than point at the wrong place.
     const bool placed = statusItem_ && !statusItem_->geometry().isEmpty();
-    if (!placed && !haveClick_) {
+    if (!placed && !haveClick_ && statusItem_ && statusItem_->isEmbedded()) {
         if (!placementWait_.isValid()) {
             placementWait_.start();
         }
@@ -169,7 +230,7 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
     }
     popoverController_->setAnimates(animated);
     placeOverStatusItem();
-    popoverController_->presentPopoverFromRect(frame_, this, INPopoverArrowDirectionUp, true);
+    popoverController_->presentPopoverFromRect(frame_, this, preferredDirection_, true);
     // One monitor at a time, even when an earlier close left one behind.
     EventMonitor::removeMonitor(popoverTransiencyMonitor_);
     popoverTransiencyMonitor_ = EventMonitor::addGlobalMonitorForEventsMatchingMask(
