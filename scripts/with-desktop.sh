@@ -180,6 +180,7 @@ fi
 
 export BRIMWELL_DESKTOP_DIR="$work"
 export BRIMWELL_DESKTOP_PANEL="$here/desktop-panel.sh"
+export BRIMWELL_TRAY_HOST="$host"
 if [ -n "$host" ]; then
   # A calm desktop colour behind the panel.
   xsetroot -solid '#3a4150'

@@ -43,10 +43,11 @@ AXStatusItemPopup::AXStatusItemPopup(std::shared_ptr<ViewController> viewControl
         StatusBar::systemStatusBar()->statusItemWithLength(StatusBar::kVariableStatusItemLength);
     statusItem_->setView(this);
     connect(statusItem_.get(), &StatusItem::geometryChanged, this, [this] {
-        // Follow the icon while the popover points at it.
+        // Follow the icon while the popover points at it, with
+        // its direction chosen again: it may have been placed on another edge meanwhile.
         if (popoverController_ && popoverController_->popoverIsVisible()) {
             placeOverStatusItem();
-            popoverController_->_positionViewFrameChanged();
+            popoverController_->repositionPopover(frame_, preferredDirection_);
         }
     });
     active_ = false;
@@ -233,8 +234,19 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
     popoverController_->presentPopoverFromRect(frame_, this, preferredDirection_, true);
     // One monitor at a time, even when an earlier close left one behind.
     EventMonitor::removeMonitor(popoverTransiencyMonitor_);
-    popoverTransiencyMonitor_ = EventMonitor::addGlobalMonitorForEventsMatchingMask(
-        kTransiencyMask, [this](EventMask) { hidePopover(); });
+    popoverTransiencyMonitor_ =
+        EventMonitor::addGlobalMonitorForEventsMatchingMask(kTransiencyMask, [this](EventMask) {
+            // A StatusNotifierItem host draws the icon in its own window, so a press on the
+            // icon looks like one in another application; the click it makes reaches
+            // mouseDown, which toggles. Left to the monitor, a press read after that click
+            // (a busy moment) would close the popover the click just opened.
+            if (!statusItem_ || !statusItem_->isEmbedded()) {
+                if (geometry().contains(QCursor::pos())) {
+                    return;
+                }
+            }
+            hidePopover();
+        });
 }
 
 void AXStatusItemPopup::hidePopover() {

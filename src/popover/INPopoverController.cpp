@@ -148,6 +148,17 @@ void INPopoverController::recalculateAndResetArrowDirection() {
     _setArrowDirection(_arrowDirectionWithPreferredArrowDirection(arrowDirection()));
 }
 
+void INPopoverController::repositionPopover(const INRect& rect,
+                                            INPopoverArrowDirection preferredArrowDirection) {
+    if (!popoverIsVisible() || !positionView_) {
+        return;
+    }
+    viewRect_ = rect;
+    screenRect_ = INScreenGeometry::convertRectToScreen(positionView_, rect);
+    _setArrowDirection(_arrowDirectionWithPreferredArrowDirection(preferredArrowDirection));
+    popoverWindow_->setFrame(_placedFrameWithSize(contentSize_), true, false);
+}
+
 void INPopoverController::presentPopoverFromRect(const INRect& rect, QWidget* view,
                                                  INPopoverArrowDirection preferredArrowDirection,
                                                  bool anchorsToPositionView) {
