@@ -107,8 +107,9 @@ fi
 case "$edge" in
   top) mode=0; snap=6 ;; bottom) mode=0; snap=8 ;; left) mode=1; snap=5 ;; right) mode=1; snap=1 ;;
 esac
+# Spacers before and after the tray: whichever stretches pushes the tray the other way.
 case "$position" in
-  start) ids=(2 3) ;; middle) ids=(1 2 3) ;; end) ids=(1 2) ;;
+  start) before=false; after=true ;; middle) before=true; after=true ;; end) before=true; after=false ;;
 esac
 xfce_env=(env XDG_CONFIG_HOME="$dir/xfce" XDG_CONFIG_DIRS="$dir/xfce-defaults" NO_AT_BRIDGE=1)
 
@@ -132,14 +133,15 @@ if ! alive xfce4-panel; then
     for c in "${rgba[@]}"; do echo "    <value type=\"double\" value=\"$c\"/>"; done
     echo '   </property>'
     echo '   <property name="plugin-ids" type="array">'
-    for i in "${ids[@]}"; do echo "    <value type=\"int\" value=\"$i\"/>"; done
+    for i in 1 2 3; do echo "    <value type=\"int\" value=\"$i\"/>"; done
     echo '   </property>'
     echo '  </property>'
     echo ' </property>'
     echo ' <property name="plugins" type="empty">'
     for i in 1 3; do
+      expand=$before; [ $i = 3 ] && expand=$after
       echo "  <property name=\"plugin-$i\" type=\"string\" value=\"separator\">"
-      echo '   <property name="expand" type="bool" value="true"/>'
+      echo "   <property name=\"expand\" type=\"bool\" value=\"$expand\"/>"
       echo '   <property name="style" type="uint" value="0"/>'
       echo '  </property>'
     done
@@ -164,9 +166,8 @@ else
   q -p /plugins/plugin-2/icon-size -s $((22 * scale))
   q -p /panels/panel-1/background-rgba -t double -s "${rgba[0]}" -t double -s "${rgba[1]}" \
     -t double -s "${rgba[2]}" -t double -s "${rgba[3]}"
-  id_args=()
-  for i in "${ids[@]}"; do id_args+=(-t int -s "$i"); done
-  q -p /panels/panel-1/plugin-ids -a "${id_args[@]}"
+  q -p /plugins/plugin-1/expand -s "$before"
+  q -p /plugins/plugin-3/expand -s "$after"
   q -p /panels/panel-1/mode -s "$mode"
   q -p /panels/panel-1/position -s "p=$snap;x=0;y=0"
 fi

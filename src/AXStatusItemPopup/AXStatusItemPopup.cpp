@@ -139,8 +139,13 @@ void AXStatusItemPopup::drawStatusItem(QPainter& painter, const QRect& rect) {
 }
 
 void AXStatusItemPopup::updatePanelShade(const DockPanel& panel, const QRect& icon) {
-    const std::optional<QColor> background = DockPanels::backgroundColor(panel, icon);
-    if (!background || DockPanels::isLight(*background) == panelIsLight_) {
+    if (const std::optional<QColor> background = DockPanels::backgroundColor(panel, icon)) {
+        setPanelBackground(*background);
+    }
+}
+
+void AXStatusItemPopup::setPanelBackground(const QColor& color) {
+    if (DockPanels::isLight(color) == panelIsLight_) {
         return;
     }
     panelIsLight_ = !panelIsLight_;

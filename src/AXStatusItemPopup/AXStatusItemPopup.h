@@ -54,6 +54,8 @@ public:
     void setScalableImages(QIcon image, QIcon imageOnLightPanel, QIcon alternateImage);
     // Whether the panel behind the icon was last seen light (dark ink is drawn then).
     bool panelIsLight() const { return panelIsLight_; }
+    // The panel's colour behind the icon; picks the image that stands out on it.
+    void setPanelBackground(const QColor& color);
     // The arrow direction the last opening asked for: up, or towards a side panel.
     INPopoverArrowDirection preferredArrowDirection() const { return preferredDirection_; }
 

@@ -267,8 +267,13 @@ std::optional<QColor> backgroundColor(const DockPanel& panel, const QRect& exclu
 }
 
 bool isLight(const QColor& color) {
-    // Rec. 709 luma of the sRGB values; panels in between lean to light ink.
-    return 0.2126 * color.redF() + 0.7152 * color.greenF() + 0.0722 * color.blueF() > 0.55;
+    // Above this relative luminance dark ink contrasts more than light ink does (WCAG).
+    auto linear = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+                             0.0722 * linear(color.blueF());
+    return luminance > 0.179;
 }
 
 std::vector<DockPanel> current() {

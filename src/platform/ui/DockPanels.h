@@ -62,7 +62,7 @@ std::optional<TrayAnchor> trayAnchor(const std::vector<DockPanel>& panels, const
 // The colour most of the panel shows outside `exclude` (the icon), read from the screen; none
 // when the screen cannot be read.
 std::optional<QColor> backgroundColor(const DockPanel& panel, const QRect& exclude);
-// True for colours light enough to want dark ink on them.
+// True for colours light enough that dark ink stands out more on them than light ink.
 bool isLight(const QColor& color);
 
 // The panels of the running X11 desktop, in Qt's global coordinates; none elsewhere.
