@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
@@ -453,6 +454,16 @@ private slots:
         QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
         QTRY_VERIFY_WITH_TIMEOUT(!popoverOpen(), 5000);
         QVERIFY(!popup()->isActive());
+
+        // A right click brings up the menu, whichever protocol the host speaks (a
+        // StatusNotifierItem host draws it itself from ours, asking for it first).
+        QSignalSpy menuAsked(delegate_->trayMenu(), &QMenu::aboutToShow);
+        QVERIFY(clickAt(slot.center(), 3));
+        QTRY_VERIFY_WITH_TIMEOUT(menuAsked.size() >= 1, 5000);
+        QTest::qWait(100);
+        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+        QTRY_VERIFY(!delegate_->trayMenu()->isVisible());
+        QVERIFY(!popoverOpen());
     }
 };
 

@@ -162,6 +162,10 @@ void StatusItem::refreshToolTip() {
     }
 }
 
+bool StatusItem::isRefreshingToolTip() const {
+    return toolTipTimer_ != nullptr && toolTipTimer_->isActive();
+}
+
 QString StatusItem::toolTip() const {
     return tray_->toolTip();
 }

@@ -46,6 +46,8 @@ public:
     void setToolTipProvider(std::function<QString()> provider, int refreshMs = 2000);
     void refreshToolTip();
     QString toolTip() const;
+    // True while the shown tooltip is being kept current.
+    bool isRefreshingToolTip() const;
     // The menu of a right click, on both tray protocols. Not owned.
     void setContextMenu(QMenu* menu);
     // The picture the tray host is given, rendered at `size` device-independent pixels.
