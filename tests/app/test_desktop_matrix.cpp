@@ -4,7 +4,8 @@
 // screen with its arrow on the icon (or at the panel's tray end at launch where the host does
 // not tell where the icon is), a click on the icon toggles, a click elsewhere and Escape close,
 // and the closed icon stands out from the panel. A screenshot per cell goes to
-// build/screenshots/matrix/<host>-<edge>-<position>-<scale>[-light|-dark].png.
+// build/screenshots/matrix/<host>-<edge>-<position>-<scale>[-light|-dark].png (at launch) and
+// ...-closed.png (the closed icon on its panel).
 //
 // MATRIX_CELLS lists the cells as edge-position pairs ("top-start bottom-end ..."); the desktop
 // comes from with-desktop.sh (BRIMWELL_DESKTOP_PANEL moves its panel); MATRIX_PALETTE=light or
@@ -408,6 +409,7 @@ private slots:
 
         // Closed, the icon stands out from the panel.
         QTest::qWait(100);
+        screenshot(name + "-closed");
         {
             const QImage image = grabScreen();
             const QRect area = toDevice(slot).intersected(image.rect());
