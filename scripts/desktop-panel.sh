@@ -111,7 +111,9 @@ esac
 case "$position" in
   start) before=false; after=true ;; middle) before=true; after=true ;; end) before=true; after=false ;;
 esac
-xfce_env=(env XDG_CONFIG_HOME="$dir/xfce" XDG_CONFIG_DIRS="$dir/xfce-defaults" NO_AT_BRIDGE=1)
+# Its settings, caches and data stay in the desktop's folder, never the user's own.
+xfce_env=(env XDG_CONFIG_HOME="$dir/xfce" XDG_CONFIG_DIRS="$dir/xfce-defaults"
+          XDG_CACHE_HOME="$dir/xfce-cache" XDG_DATA_HOME="$dir/xfce-data" NO_AT_BRIDGE=1)
 
 if ! alive xfce4-panel; then
   channel="$dir/xfce/xfce4/xfconf/xfce-perchannel-xml"

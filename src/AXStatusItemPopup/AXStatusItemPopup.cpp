@@ -43,8 +43,8 @@ AXStatusItemPopup::AXStatusItemPopup(std::shared_ptr<ViewController> viewControl
         StatusBar::systemStatusBar()->statusItemWithLength(StatusBar::kVariableStatusItemLength);
     statusItem_->setView(this);
     connect(statusItem_.get(), &StatusItem::geometryChanged, this, [this] {
-        // Follow the icon while the popover points at it, with
-        // its direction chosen again: it may have been placed on another edge meanwhile.
+        // Follow the icon while the popover points at it, choosing the direction again: the
+        // host may have placed it on another edge meanwhile.
         if (popoverController_ && popoverController_->popoverIsVisible()) {
             placeOverStatusItem();
             popoverController_->repositionPopover(frame_, preferredDirection_);
@@ -244,11 +244,11 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
             // A StatusNotifierItem host draws the icon in its own window, so a press on the
             // icon looks like one in another application; the click it makes reaches
             // mouseDown, which toggles. Left to the monitor, a press read after that click
-            // (a busy moment) would close the popover the click just opened.
-            if (!statusItem_ || !statusItem_->isEmbedded()) {
-                if (geometry().contains(QCursor::pos())) {
-                    return;
-                }
+            // (a busy moment) would close the popover the click just opened. After a click
+            // this popup stands where the icon is.
+            const bool embedded = statusItem_ && statusItem_->isEmbedded();
+            if (!embedded && haveClick_ && geometry().contains(QCursor::pos())) {
+                return;
             }
             hidePopover();
         });
