@@ -61,8 +61,9 @@ private:
     std::shared_ptr<MCMemoryController> memoryController_;
     std::shared_ptr<AnalyticsHelper> analyticsHelper_;
     std::shared_ptr<MCContentViewController> panel_; // shared with the popup, which keeps it
+    // Before the popup: its tray icon lets go of the menu before the menu goes.
+    std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<AXStatusItemPopup> statusItemPopup_;
     std::unique_ptr<MCAboutWindowController> aboutWindowController_;
     std::unique_ptr<MCPanelWindow> panelWindow_;
-    std::unique_ptr<QMenu> trayMenu_;
 };
