@@ -176,23 +176,29 @@ void AXStatusItemPopup::placeOverStatusItem() {
         DockPanels::trayAnchor(DockPanels::current(), icon, click);
     QRect rect;
     preferredDirection_ = INPopoverArrowDirectionUp;
-    if (anchor) {
+    if (anchor && anchor->panel) {
         rect = anchor->rect;
-        if (anchor->panel) {
-            // A side panel: ask for the arrow pointing at it, so the popover opens beside it.
-            if (anchor->panel->edge == Qt::LeftEdge) {
-                preferredDirection_ = INPopoverArrowDirectionLeft;
-            } else if (anchor->panel->edge == Qt::RightEdge) {
-                preferredDirection_ = INPopoverArrowDirectionRight;
-            }
-            updatePanelShade(*anchor->panel, icon.isEmpty() ? rect : icon);
+        // A side panel: ask for the arrow pointing at it, so the popover opens beside it.
+        if (anchor->panel->edge == Qt::LeftEdge) {
+            preferredDirection_ = INPopoverArrowDirectionLeft;
+        } else if (anchor->panel->edge == Qt::RightEdge) {
+            preferredDirection_ = INPopoverArrowDirectionRight;
         }
+        updatePanelShade(*anchor->panel, icon.isEmpty() ? rect : icon);
     } else {
-        // No icon geometry, no click, no panel: the corner where trays usually are.
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
-        const int h = static_cast<int>(std::ceil(thickness_));
-        rect = QRect(area.right() - 24 - h / 2, area.top(), h, h);
+        // No panel known: the item's own size under the icon or the click, or without either
+        // the corner where trays usually are.
+        QRect at = anchor ? anchor->rect : QRect();
+        if (at.isEmpty()) {
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+            at = QRect(area.right() - 24, area.top(), 2, 2);
+        }
+        const double width =
+            std::max({pointWidth(image_), pointWidth(alternateImage_), kMinItemWidth});
+        const int w = static_cast<int>(std::ceil(width));
+        const int h = at.height() > 2 ? at.height() : static_cast<int>(std::ceil(thickness_));
+        rect = QRect(at.center().x() - w / 2, at.top(), w, h);
     }
     setGeometry(rect);
     frame_ = INRect(0, 0, rect.width(), rect.height());
