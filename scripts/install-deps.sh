@@ -9,11 +9,13 @@ packages=(
   clang libclang-rt-14-dev  # libFuzzer for the fuzz targets
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-svg-dev libqt6svg6  # the tray icon is drawn from SVG at any scale
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev uuid-dev libcpp-httplib-dev libx11-dev libxi-dev
   libspdlog-dev
   # runtime pieces the app and the end-to-end tests use
   xvfb xauth x11-utils x11-xserver-utils xdotool trayer dunst dbus dbus-bin xcompmgr
+  xfce4-panel xfconf  # a StatusNotifierItem tray host for the desktop matrix
   fonts-dejavu-core rsyslog attr
   # a headless Wayland compositor, with and without XWayland, and Qt's Wayland platform
   weston xwayland qt6-wayland

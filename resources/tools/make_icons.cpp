@@ -1,4 +1,5 @@
-// Draws the tray icons into resources/images. Run once after changing the design:
+// Draws the application's bitmap icon into resources/images (the tray icons are the SVG files
+// beside it, drawn on the same grid). Run once after changing the design:
 //   g++ -std=c++20 -fPIC make_icons.cpp $(pkg-config --cflags --libs Qt6Gui) -o make_icons
 //   QT_QPA_PLATFORM=offscreen ./make_icons ../images
 #include <QGuiApplication>
@@ -42,14 +43,7 @@ QImage chip(int size, QColor ink) {
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    // Most Linux panels are dark: a light glyph by default, pure white on the highlight.
-    const QColor normal(0xe8, 0xea, 0xed);
-    const QColor highlighted(Qt::white);
-    bool ok = chip(22, normal).save(dir + "/StatusBarIcon.png") &&
-              chip(44, normal).save(dir + "/StatusBarIcon@2x.png") &&
-              chip(22, highlighted).save(dir + "/StatusBarIcon-H.png") &&
-              chip(44, highlighted).save(dir + "/StatusBarIcon-H@2x.png") &&
-              chip(256, QColor(0x2a, 0x6f, 0xe0)).save(dir + "/brimwell.png");
+    const bool ok = chip(256, QColor(0x2a, 0x6f, 0xe0)).save(dir + "/brimwell.png");
     std::puts(ok ? "icons written" : "cannot write icons");
     return ok ? 0 : 1;
 }

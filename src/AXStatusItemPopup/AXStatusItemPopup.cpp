@@ -2,12 +2,15 @@
 
 #include "Appearance.h"
 #include "DDLog.h"
+#include "DockPanels.h"
+#include "INPopoverWindow.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,10 +44,11 @@ AXStatusItemPopup::AXStatusItemPopup(std::shared_ptr<ViewController> viewControl
         StatusBar::systemStatusBar()->statusItemWithLength(StatusBar::kVariableStatusItemLength);
     statusItem_->setView(this);
     connect(statusItem_.get(), &StatusItem::geometryChanged, this, [this] {
-        // Follow the icon while the popover points at it.
+        // Follow the icon while the popover points at it, choosing the direction again: the
+        // host may have placed it on another edge meanwhile.
         if (popoverController_ && popoverController_->popoverIsVisible()) {
             placeOverStatusItem();
-            popoverController_->_positionViewFrameChanged();
+            popoverController_->repositionPopover(frame_, preferredDirection_);
         }
     });
     active_ = false;
@@ -107,6 +111,50 @@ QPixmap AXStatusItemPopup::statusItemImage() {
     return canvas;
 }
 
+void AXStatusItemPopup::setScalableImages(QIcon image, QIcon imageOnLightPanel,
+                                          QIcon alternateImage) {
+    scalableImage_ = std::move(image);
+    scalableImageOnLight_ =
+        imageOnLightPanel.isNull() ? scalableImage_ : std::move(imageOnLightPanel);
+    scalableAlternateImage_ = alternateImage.isNull() ? scalableImage_ : std::move(alternateImage);
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+}
+
+void AXStatusItemPopup::drawStatusItem(QPainter& painter, const QRect& rect) {
+    const QIcon& icon = active_         ? scalableAlternateImage_
+                        : panelIsLight_ ? scalableImageOnLight_
+                                        : scalableImage_;
+    if (icon.isNull()) {
+        StatusItemView::drawStatusItem(painter, rect);
+        return;
+    }
+    if (active_) {
+        painter.fillRect(rect, QPalette().color(QPalette::Active, QPalette::Highlight));
+    }
+    // The pictures are drawn on a square grid: the largest square the slot holds, centred.
+    const int side = std::min(rect.width(), rect.height());
+    icon.paint(&painter, QRect(rect.x() + (rect.width() - side) / 2,
+                               rect.y() + (rect.height() - side) / 2, side, side));
+}
+
+void AXStatusItemPopup::updatePanelShade(const DockPanel& panel, const QRect& icon) {
+    if (const std::optional<QColor> background = DockPanels::backgroundColor(panel, icon)) {
+        setPanelBackground(*background);
+    }
+}
+
+void AXStatusItemPopup::setPanelBackground(const QColor& color) {
+    if (DockPanels::isLight(color) == panelIsLight_) {
+        return;
+    }
+    panelIsLight_ = !panelIsLight_;
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+}
+
 void AXStatusItemPopup::mouseDown(QPoint globalPosition) {
     lastClick_ = globalPosition;
     haveClick_ = true;
@@ -122,19 +170,39 @@ void AXStatusItemPopup::showPopover() {
 }
 
 void AXStatusItemPopup::placeOverStatusItem() {
-    QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
-    if (icon.isEmpty() && haveClick_) {
-        icon = QRect(lastClick_.x() - 1, lastClick_.y() - 1, 2, 2);
-    } else if (icon.isEmpty()) {
-        // No click and no word from the tray: the corner where trays usually are.
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
-        icon = QRect(area.right() - 24, area.top(), 2, 2);
+    const QRect icon = statusItem_ ? statusItem_->geometry() : QRect();
+    const std::optional<QPoint> click =
+        icon.isEmpty() && haveClick_ ? std::optional<QPoint>(lastClick_) : std::nullopt;
+    const std::optional<TrayAnchor> anchor =
+        DockPanels::trayAnchor(DockPanels::current(), icon, click);
+    QRect rect;
+    preferredDirection_ = INPopoverArrowDirectionUp;
+    if (anchor && anchor->panel) {
+        rect = anchor->rect;
+        // A side panel: ask for the arrow pointing at it, so the popover opens beside it.
+        if (anchor->panel->edge == Qt::LeftEdge) {
+            preferredDirection_ = INPopoverArrowDirectionLeft;
+        } else if (anchor->panel->edge == Qt::RightEdge) {
+            preferredDirection_ = INPopoverArrowDirectionRight;
+        }
+        updatePanelShade(*anchor->panel, icon.isEmpty() ? rect : icon);
+    } else {
+        // No panel known: the item's own size under the icon or the click, or without either
+        // the corner where trays usually are.
+        QRect at = anchor ? anchor->rect : QRect();
+        if (at.isEmpty()) {
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+            at = QRect(area.right() - 24, area.top(), 2, 2);
+        }
+        const double width =
+            std::max({pointWidth(image_), pointWidth(alternateImage_), kMinItemWidth});
+        const int w = static_cast<int>(std::ceil(width));
+        const int h = at.height() > 2 ? at.height() : static_cast<int>(std::ceil(thickness_));
+        rect = QRect(at.center().x() - w / 2, at.top(), w, h);
     }
-    const int w = static_cast<int>(std::ceil(frame_.width()));
-    const int h = icon.height() > 2 ? icon.height() : static_cast<int>(std::ceil(thickness_));
-    setGeometry(icon.center().x() - w / 2, icon.top(), w, h);
-    frame_ = INRect(0, 0, frame_.width(), h);
+    setGeometry(rect);
+    frame_ = INRect(0, 0, rect.width(), rect.height());
 }
 
 void AXStatusItemPopup::showPopoverAnimated(bool animated) {
@@ -150,6 +218,11 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
         popoverController_->setClosesWhenPopoverResignsKey(false);
         popoverController_->setClosesWhenApplicationBecomesInactive(false);
         popoverController_->setDelegate(this);
+        // Escape closes the popover as a click elsewhere does, whichever control has the focus.
+        auto* escape =
+            new QShortcut(QKeySequence(Qt::Key_Escape), popoverController_->popoverWindow());
+        escape->setContext(Qt::WindowShortcut);
+        connect(escape, &QShortcut::activated, this, [this] { hidePopover(); });
     }
     if (popoverController_->popoverIsVisible() || showPending_) {
         return;
@@ -157,7 +230,7 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
     // Right after start-up the tray host may not have placed the icon yet: wait for it a
     // little rather than point at the wrong place.
     const bool placed = statusItem_ && !statusItem_->geometry().isEmpty();
-    if (!placed && !haveClick_) {
+    if (!placed && !haveClick_ && statusItem_ && statusItem_->isEmbedded()) {
         if (!placementWait_.isValid()) {
             placementWait_.start();
         }
@@ -174,11 +247,22 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
     }
     popoverController_->setAnimates(animated);
     placeOverStatusItem();
-    popoverController_->presentPopoverFromRect(frame_, this, INPopoverArrowDirectionUp, true);
+    popoverController_->presentPopoverFromRect(frame_, this, preferredDirection_, true);
     // One monitor at a time, even when an earlier close left one behind.
     EventMonitor::removeMonitor(popoverTransiencyMonitor_);
-    popoverTransiencyMonitor_ = EventMonitor::addGlobalMonitorForEventsMatchingMask(
-        kTransiencyMask, [this](EventMask) { hidePopover(); });
+    popoverTransiencyMonitor_ =
+        EventMonitor::addGlobalMonitorForEventsMatchingMask(kTransiencyMask, [this](EventMask) {
+            // A StatusNotifierItem host draws the icon in its own window, so a press on the
+            // icon looks like one in another application; the click it makes reaches
+            // mouseDown, which toggles. Left to the monitor, a press read after that click
+            // (a busy moment) would close the popover the click just opened. After a click
+            // this popup stands where the icon is.
+            const bool embedded = statusItem_ && statusItem_->isEmbedded();
+            if (!embedded && haveClick_ && geometry().contains(QCursor::pos())) {
+                return;
+            }
+            hidePopover();
+        });
 }
 
 void AXStatusItemPopup::hidePopover() {

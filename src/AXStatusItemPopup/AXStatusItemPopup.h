@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AXStatusItemPopupDelegate.h"
+#include "DockPanels.h"
 #include "EventMonitor.h"
 #include "INGeometry.h"
 #include "INPopoverController.h"
@@ -8,6 +9,7 @@
 #include "ViewController.h"
 
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QPixmap>
 #include <QWidget>
 
@@ -46,6 +48,17 @@ public:
     void setAlternateImage(QPixmap image);
     void updateViewFrame();
 
+    // Vector pictures drawn at whatever size the tray asks for: the normal image for dark
+    // panels, one for light panels, and the highlighted one. Where set they are what the tray
+    // shows; the pixmaps above still size the item.
+    void setScalableImages(QIcon image, QIcon imageOnLightPanel, QIcon alternateImage);
+    // Whether the panel behind the icon was last seen light (dark ink is drawn then).
+    bool panelIsLight() const { return panelIsLight_; }
+    // The panel's colour behind the icon; picks the image that stands out on it.
+    void setPanelBackground(const QColor& color);
+    // The arrow direction the last opening asked for: up, or towards a side panel.
+    INPopoverArrowDirection preferredArrowDirection() const { return preferredDirection_; }
+
     bool animated() const { return animated_; }
     void setAnimated(bool animated) { animated_ = animated; }
 
@@ -61,6 +74,7 @@ public:
 
     // StatusItemView: the tray's picture, and a click on it.
     QPixmap statusItemImage() override;
+    void drawStatusItem(QPainter& painter, const QRect& rect) override;
     void mouseDown(QPoint globalPosition) override;
 
     // INPopoverControllerDelegate
@@ -69,8 +83,11 @@ public:
 
 private:
     void removeTransiencyMonitor();
-    // Stands this widget over the tray icon (or at the last click when the tray does not tell).
+    // Stands this widget over the tray icon (or at the last click when the tray does not tell,
+    // or at the tray end of the panel at launch).
     void placeOverStatusItem();
+    // Reads the panel's colour behind the icon and redraws the icon when it changed shade.
+    void updatePanelShade(const DockPanel& panel, const QRect& icon);
     static double pointWidth(const QPixmap& image);
 
     std::shared_ptr<ViewController> viewController_;
@@ -88,4 +105,9 @@ private:
     bool haveClick_ = false;
     bool showPending_ = false;
     QElapsedTimer placementWait_;
+    QIcon scalableImage_;
+    QIcon scalableImageOnLight_;
+    QIcon scalableAlternateImage_;
+    bool panelIsLight_ = false;
+    INPopoverArrowDirection preferredDirection_ = INPopoverArrowDirectionUp;
 };

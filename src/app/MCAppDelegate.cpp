@@ -7,28 +7,59 @@
 #include "MCContentViewController.h"
 #include "MCLogFormatter.h"
 #include "MCPanelWindow.h"
+#include "MCUtil.h"
 #include "StatusBar.h"
 #include "WindowSystem.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenu>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QTimer>
 
 namespace {
 
-// Looks an image up by name among the application's resources; a null image when missing.
+QString imagePath(const QString& name) {
+    return QStringLiteral(":/images/%1.svg").arg(name);
+}
+
+// Looks an image up by name among the application's resources, drawn for this screen's scale;
+// a null image when missing.
 QPixmap imageNamed(const QString& name) {
-    const QIcon icon(QStringLiteral(":/images/%1.png").arg(name));
-    if (icon.isNull()) {
+    QSvgRenderer svg(imagePath(name));
+    if (!svg.isValid()) {
         return {};
     }
-    // The icons are drawn on a 22-point grid; @2x variants serve HiDPI screens.
+    // The icons are drawn on a 22-point grid.
     const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap = icon.pixmap(QSize(22, 22), dpr);
+    QPixmap pixmap(QSize(22, 22) * dpr);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        svg.render(&painter);
+    }
+    pixmap.setDevicePixelRatio(dpr);
     return pixmap;
 }
 
+// The same image at any size, for trays that ask for bigger or smaller icons.
+QIcon scalableImageNamed(const QString& name) {
+    return QFile::exists(imagePath(name)) ? QIcon(imagePath(name)) : QIcon();
+}
+
 } // namespace
+
+QString MCAppDelegate::toolTipText(const std::optional<MCMemory>& sample) {
+    if (!sample) {
+        return QStringLiteral("Brimwell");
+    }
+    return QStringLiteral("Brimwell\nFree memory: %1")
+        .arg(QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
+}
 
 MCAppDelegate::MCAppDelegate() = default;
 
@@ -76,9 +107,48 @@ void MCAppDelegate::applicationDidFinishLaunching() {
     const QPixmap image = imageNamed(QStringLiteral("StatusBarIcon"));
     const QPixmap alternate = imageNamed(QStringLiteral("StatusBarIcon-H"));
     statusItemPopup_ = std::make_unique<AXStatusItemPopup>(panel_, image, alternate);
+    statusItemPopup_->setScalableImages(scalableImageNamed(QStringLiteral("StatusBarIcon")),
+                                        scalableImageNamed(QStringLiteral("StatusBarIcon-OnLight")),
+                                        scalableImageNamed(QStringLiteral("StatusBarIcon-H")));
     statusItemPopup_->setStatusItemPopupDelegate(panel_.get());
     panel_->setStatusItemPopup(statusItemPopup_.get());
+    setupStatusItemExtras();
     statusItemPopup_->showPopover();
+}
+
+void MCAppDelegate::setupStatusItemExtras() {
+    StatusItem* item = statusItemPopup_->statusItem();
+    if (item == nullptr) {
+        return;
+    }
+    item->setToolTipProvider([memory = panel_->memoryController()] {
+        return toolTipText(memory->currentMemoryUsage());
+    });
+    // Hosts that read the tooltip themselves see the figures the open panel refreshes anyway;
+    // nothing samples for it while the panel is closed.
+    connect(panel_->timer(), &QTimer::timeout, item, &StatusItem::refreshToolTip);
+    connect(panel_.get(), &MCContentViewController::popoverShown, item,
+            &StatusItem::refreshToolTip);
+    connect(panel_.get(), &MCContentViewController::cleanFinished, item,
+            &StatusItem::refreshToolTip);
+
+    // The menu's entries go the panel's own ways, so they behave (and are counted) as its
+    // controls are.
+    trayMenu_ = std::make_unique<QMenu>();
+    QAction* open = trayMenu_->addAction(QStringLiteral("Open"));
+    QAction* clean = trayMenu_->addAction(MCContentViewController::kCleanTitle);
+    trayMenu_->addSeparator();
+    QAction* about = trayMenu_->addAction(QStringLiteral("About Brimwell"));
+    QAction* quit = trayMenu_->addAction(QStringLiteral("Quit"));
+    MCContentViewController* panel = panel_.get();
+    connect(open, &QAction::triggered, this, [this] { statusItemPopup_->showPopover(); });
+    connect(clean, &QAction::triggered, panel,
+            [panel, clean] { panel->cleanMemoryButtonClicked(clean); });
+    connect(about, &QAction::triggered, panel, [panel, about] { panel->showAbout(about); });
+    connect(quit, &QAction::triggered, panel, [panel, quit] { panel->quitButtonClicked(quit); });
+    connect(trayMenu_.get(), &QMenu::aboutToShow, panel,
+            [panel, clean] { clean->setEnabled(!panel->cleanInProgress()); });
+    item->setContextMenu(trayMenu_.get());
 }
 
 void MCAppDelegate::showPanel() {
@@ -87,6 +157,10 @@ void MCAppDelegate::showPanel() {
     } else if (panelWindow_) {
         panelWindow_->showPanel();
     }
+}
+
+QMenu* MCAppDelegate::trayMenu() const {
+    return trayMenu_.get();
 }
 
 void MCAppDelegate::applicationWillTerminate() {

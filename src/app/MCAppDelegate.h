@@ -4,15 +4,19 @@
 #include "Application.h"
 #include "MCAboutWindowController.h"
 #include "MCAppServices.h"
+#include "MCMemory.h"
 
 #include <QObject>
+#include <QString>
 
 #include <memory>
+#include <optional>
 
 class AnalyticsHelper;
 class MCContentViewController;
 class MCMemoryController;
 class MCPanelWindow;
+class QMenu;
 
 // Starts the tray application: loggers, analytics, the memory panel and its tray icon.
 class MCAppDelegate : public QObject, public ApplicationDelegate, public MCAppServices {
@@ -46,11 +50,19 @@ public:
     void showPanel();
     MCContentViewController* contentViewController() const { return panel_.get(); }
     MCAboutWindowController* aboutWindowController() const { return aboutWindowController_.get(); }
+    // The tray icon's right-click menu: Open, Clean Memory, About Brimwell, Quit.
+    QMenu* trayMenu() const;
+    // The tray icon's tooltip for a sample.
+    static QString toolTipText(const std::optional<MCMemory>& sample);
 
 private:
+    void setupStatusItemExtras();
+
     std::shared_ptr<MCMemoryController> memoryController_;
     std::shared_ptr<AnalyticsHelper> analyticsHelper_;
     std::shared_ptr<MCContentViewController> panel_; // shared with the popup, which keeps it
+    // Before the popup: its tray icon lets go of the menu before the menu goes.
+    std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<AXStatusItemPopup> statusItemPopup_;
     std::unique_ptr<MCAboutWindowController> aboutWindowController_;
     std::unique_ptr<MCPanelWindow> panelWindow_;

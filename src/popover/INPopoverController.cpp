@@ -140,12 +140,23 @@ INRect INPopoverController::_placedFrameWithSize(INSize size) {
 INPopoverArrowDirection INPopoverController::_arrowDirectionWithPreferredArrowDirection(
     INPopoverArrowDirection preferred) const {
     const INRect screen = INScreenGeometry::screenFrameForWindow(positionWindow());
-    return INPopoverChooseArrowDirection(preferred, screen, screenRect_, contentSize_,
-                                         arrowSize().height);
+    return INPopoverChooseArrowDirectionToPlace(preferred, screen, screenRect_, contentSize_,
+                                                cornerRadius(), arrowSize());
 }
 
 void INPopoverController::recalculateAndResetArrowDirection() {
     _setArrowDirection(_arrowDirectionWithPreferredArrowDirection(arrowDirection()));
+}
+
+void INPopoverController::repositionPopover(const INRect& rect,
+                                            INPopoverArrowDirection preferredArrowDirection) {
+    if (!popoverIsVisible() || !positionView_) {
+        return;
+    }
+    viewRect_ = rect;
+    screenRect_ = INScreenGeometry::convertRectToScreen(positionView_, rect);
+    _setArrowDirection(_arrowDirectionWithPreferredArrowDirection(preferredArrowDirection));
+    popoverWindow_->setFrame(_placedFrameWithSize(contentSize_), true, false);
 }
 
 void INPopoverController::presentPopoverFromRect(const INRect& rect, QWidget* view,

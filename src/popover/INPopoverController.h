@@ -66,6 +66,10 @@ public:
     // Closes without asking.
     void forceClosePopover();
 
+    // Points the open popover at `rect` of its position view anew, choosing the direction again
+    // with `preferredArrowDirection` first: the anchor moved further than following it allows
+    // (a tray host that placed its icon only after the popover opened). Nothing when closed.
+    void repositionPopover(const INRect& rect, INPopoverArrowDirection preferredArrowDirection);
     // Chooses the direction again from the current one; the window is not moved.
     void recalculateAndResetArrowDirection();
     // The window frame for `size` placed against the current anchor.

@@ -4,6 +4,30 @@
 
 #include <cmath>
 
+namespace {
+
+// 0 <-> 2, 1 <-> 3; anything else has no opposite and turns into 0.
+INPopoverArrowDirection oppositeDirection(INPopoverArrowDirection d) {
+    switch (d) {
+    case INPopoverArrowDirectionRight:
+        return INPopoverArrowDirectionLeft;
+    case INPopoverArrowDirectionDown:
+        return INPopoverArrowDirectionUp;
+    case INPopoverArrowDirectionLeft:
+        return INPopoverArrowDirectionRight;
+    case INPopoverArrowDirectionUp:
+        return INPopoverArrowDirectionDown;
+    default:
+        return INPopoverArrowDirectionRight;
+    }
+}
+
+bool isVertical(INPopoverArrowDirection d) {
+    return d == INPopoverArrowDirectionUp || d == INPopoverArrowDirectionDown;
+}
+
+} // namespace
+
 INBezierPath INPopoverOutlinePath(const INRect& rect, double cornerRadius, INSize arrowSize,
                                   INPopoverArrowDirection direction, double arrowOffset) {
     const double r = cornerRadius;
@@ -121,23 +145,7 @@ INPopoverArrowDirection INPopoverChooseArrowDirection(INPopoverArrowDirection pr
     if (fits(preferred)) {
         return preferred;
     }
-    INPopoverArrowDirection opposite = INPopoverArrowDirectionRight;
-    switch (preferred) {
-    case INPopoverArrowDirectionRight:
-        opposite = INPopoverArrowDirectionLeft;
-        break;
-    case INPopoverArrowDirectionDown:
-        opposite = INPopoverArrowDirectionUp;
-        break;
-    case INPopoverArrowDirectionLeft:
-        opposite = INPopoverArrowDirectionRight;
-        break;
-    case INPopoverArrowDirectionUp:
-        opposite = INPopoverArrowDirectionDown;
-        break;
-    default:
-        break;
-    }
+    const INPopoverArrowDirection opposite = oppositeDirection(preferred);
     if (fits(opposite)) {
         return opposite;
     }
@@ -157,7 +165,7 @@ INPopoverArrowDirection INPopoverChooseArrowDirection(INPopoverArrowDirection pr
 }
 
 INPopoverPlacement INPopoverKeepOnScreen(const INRect& frame, INPopoverArrowDirection direction,
-                                         const INRect& screen, double cornerRadius,
+                                         const INRect& screen, double /*cornerRadius*/,
                                          INSize arrowSize) {
     INPopoverPlacement placed{frame, 0.0};
     const bool horizontal =
@@ -167,10 +175,10 @@ INPopoverPlacement INPopoverKeepOnScreen(const INRect& frame, INPopoverArrowDire
     if ((!horizontal && !vertical) || screen.isEmpty()) {
         return placed;
     }
-    // How far the arrow may leave the middle and still stand on the straight part of its edge.
+    // How far the arrow may leave the middle: its base may run into the body's rounded corner
+    // (an icon in the screen's very corner needs that), never past the body's side.
     const double length = horizontal ? frame.width() : frame.height();
-    const double room =
-        std::max(0.0, length * 0.5 - arrowSize.height - cornerRadius - arrowSize.width * 0.5);
+    const double room = std::max(0.0, length * 0.5 - arrowSize.height - arrowSize.width * 0.5);
     // The frame's outer band, as deep as the arrow is long, is see-through: the body is what
     // must stay on the screen.
     const double start = horizontal ? frame.minX() : frame.minY();
@@ -191,4 +199,59 @@ INPopoverPlacement INPopoverKeepOnScreen(const INRect& frame, INPopoverArrowDire
     }
     placed.arrowOffset = -shift;
     return placed;
+}
+
+bool INPopoverFitsWhenPlaced(INPopoverArrowDirection direction, const INRect& screenFrame,
+                             const INRect& anchor, INSize contentSize, double cornerRadius,
+                             INSize arrowSize) {
+    if (direction > INPopoverArrowDirectionUp || screenFrame.isEmpty()) {
+        return false;
+    }
+    const double ah = arrowSize.height;
+    const INPopoverPlacement placed =
+        INPopoverKeepOnScreen(INPopoverFrameForContentSize(contentSize, direction, anchor, ah),
+                              direction, screenFrame, cornerRadius, arrowSize);
+    // Along the arrow's edge the see-through band may leave the screen; across it, nothing may.
+    const INRect allowed = isVertical(direction) ? INInsetRect(screenFrame, -ah, 0.0)
+                                                 : INInsetRect(screenFrame, 0.0, -ah);
+    return INContainsRect(allowed, placed.frame);
+}
+
+INPopoverArrowDirection
+INPopoverChooseArrowDirectionToPlace(INPopoverArrowDirection preferred, const INRect& screenFrame,
+                                     const INRect& anchor, INSize contentSize, double cornerRadius,
+                                     INSize arrowSize) {
+    const double ah = arrowSize.height;
+    const INPopoverArrowDirection chosen =
+        INPopoverChooseArrowDirection(preferred, screenFrame, anchor, contentSize, ah);
+    if (preferred > INPopoverArrowDirectionUp ||
+        INContainsRect(screenFrame,
+                       INPopoverFrameForContentSize(contentSize, chosen, anchor, ah))) {
+        return chosen;
+    }
+    // The two directions across the preferred one, the side with more room first.
+    INPopoverArrowDirection across[2];
+    if (isVertical(preferred)) {
+        const bool moreRight =
+            screenFrame.maxX() - anchor.maxX() >= anchor.minX() - screenFrame.minX();
+        across[0] = moreRight ? INPopoverArrowDirectionLeft : INPopoverArrowDirectionRight;
+    } else {
+        const bool moreBelow =
+            anchor.minY() - screenFrame.minY() > screenFrame.maxY() - anchor.maxY();
+        across[0] = moreBelow ? INPopoverArrowDirectionUp : INPopoverArrowDirectionDown;
+    }
+    across[1] = oppositeDirection(across[0]);
+    // A direction across that fits without sliding beats one that must slide.
+    for (INPopoverArrowDirection d : across) {
+        if (INContainsRect(screenFrame, INPopoverFrameForContentSize(contentSize, d, anchor, ah))) {
+            return d;
+        }
+    }
+    for (INPopoverArrowDirection d :
+         {preferred, oppositeDirection(preferred), across[0], across[1]}) {
+        if (INPopoverFitsWhenPlaced(d, screenFrame, anchor, contentSize, cornerRadius, arrowSize)) {
+            return d;
+        }
+    }
+    return chosen;
 }

@@ -55,3 +55,20 @@ struct INPopoverPlacement {
 INPopoverPlacement INPopoverKeepOnScreen(const INRect& frame, INPopoverArrowDirection direction,
                                          const INRect& screen, double cornerRadius,
                                          INSize arrowSize);
+
+// The direction chosen above when its frame fits. Where it would not (a tray icon in a screen
+// corner, or on a panel along the left or right edge), the candidates are judged again with the
+// frame as it will finally stand, slid along its arrow's edge: the preferred direction, its
+// opposite, then the two across, the one with more room first. None fitting even so keeps the
+// choice above.
+INPopoverArrowDirection INPopoverChooseArrowDirectionToPlace(INPopoverArrowDirection preferred,
+                                                             const INRect& screenFrame,
+                                                             const INRect& anchor,
+                                                             INSize contentSize,
+                                                             double cornerRadius, INSize arrowSize);
+
+// True when the frame for `direction`, once slid along its arrow's edge, keeps its body on the
+// screen and its arrow side entirely on it.
+bool INPopoverFitsWhenPlaced(INPopoverArrowDirection direction, const INRect& screenFrame,
+                             const INRect& anchor, INSize contentSize, double cornerRadius,
+                             INSize arrowSize);

@@ -396,27 +396,25 @@ private slots:
         QVERIFY(!panel_->cleanInProgress());
     }
 
-    void escapeIsLeftForThePopover() {
-        // Whatever holds the focus, Escape travels up to the popover's window.
-        struct Catcher : QObject {
-            int escapes = 0;
-            bool eventFilter(QObject*, QEvent* event) override {
-                if (event->type() == QEvent::KeyPress &&
-                    static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-                    ++escapes;
-                }
-                return false;
+    void escapeClosesFromEveryControl() {
+        // No control swallows Escape: whatever holds the focus, the popover closes.
+        const QStringList controls{"plotView", "cleanButton", "aboutButton", "quitButton"};
+        for (const QString& name : controls) {
+            open();
+            // The offscreen platform does not hand the focus back to a reopened window; the
+            // window's own focus widget is where its keys go.
+            QWidget* window = popover()->popoverWindow();
+            auto focused = [window] { return window->focusWidget(); };
+            QVERIFY(focused() != nullptr);
+            for (int tabs = 0; focused()->objectName() != name && tabs < controls.size(); ++tabs) {
+                QTest::keyClick(focused(), Qt::Key_Tab);
             }
-        } catcher;
-        popover()->popoverWindow()->installEventFilter(&catcher);
-        QStringList seen;
-        for (int i = 0; i < 4; ++i) {
-            seen << focus()->objectName();
-            press(Qt::Key_Escape);
-            QCOMPARE(catcher.escapes, i + 1);
-            press(Qt::Key_Tab);
+            QCOMPARE(focused()->objectName(), name);
+            QTest::keyClick(focused(), Qt::Key_Escape);
+            QTRY_VERIFY2(!popover()->popoverIsVisible(), qPrintable(name));
+            QVERIFY(!popup_->isActive());
         }
-        QCOMPARE(seen, (QStringList{"plotView", "cleanButton", "aboutButton", "quitButton"}));
+        open();
     }
 
     void focusIsVisibleOnEveryControl_data() {

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -20,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <cstdlib>
 
@@ -96,6 +98,27 @@ class TrayEndToEnd : public QObject {
             return false;
         }
         return popoverOpen();
+    }
+    int eventCount(const std::string& name) const {
+        int count = 0;
+        for (const auto& r : server_->received()) {
+            count += r.path == "/__utm.gif" && r.target.find(name) != std::string::npos;
+        }
+        return count;
+    }
+    // Opens the icon's menu with a right click and picks `text` from it.
+    bool pickFromMenu(const QString& text) {
+        QMenu* menu = delegate_->trayMenu();
+        if (!clickAt(iconCentre(), 3) || !QTest::qWaitFor([menu] { return menu->isVisible(); })) {
+            qWarning("the menu did not open");
+            return false;
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text) {
+                return clickAt(menu->mapToGlobal(menu->actionGeometry(action).center()));
+            }
+        }
+        return false;
     }
     bool sawEvent(const std::string& name) const {
         for (const auto& r : server_->received()) {
@@ -312,12 +335,82 @@ private slots:
         about->window()->close();
     }
 
+    void tooltipShowsCurrentFreeMemoryOnlyWhileSeen() {
+        if (popoverOpen()) {
+            QVERIFY(clickAt(iconCentre()));
+            QTRY_VERIFY(!popoverOpen());
+        }
+        StatusItem* item = popup()->statusItem();
+        static const QRegularExpression text(
+            QStringLiteral("^Brimwell\nFree memory: (\\d+\\.\\d\\d [KMG]B|\\d+ B)$"));
+        QVERIFY2(text.match(item->toolTip()).hasMatch(), qPrintable(item->toolTip()));
+        QVERIFY(!item->isRefreshingToolTip());
+        // Hovering shows it, fresh, and keeps it fresh while it stays.
+        QVERIFY(run(QStringLiteral("xdotool"),
+                    {QStringLiteral("mousemove"), QString::number(iconCentre().x()),
+                     QString::number(iconCentre().y())}));
+        QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
+        QVERIFY(text.match(QToolTip::text()).hasMatch());
+        QVERIFY(item->isRefreshingToolTip());
+        screenshot("tooltip");
+        // Gone, nothing keeps sampling for it.
+        QVERIFY(run(QStringLiteral("xdotool"),
+                    {QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500")}));
+        QToolTip::hideText();
+        QTRY_VERIFY_WITH_TIMEOUT(!item->isRefreshingToolTip(), 5000);
+    }
+
+    void menuEntriesGoThePanelsWays() {
+        QMenu* menu = delegate_->trayMenu();
+        QVERIFY(menu != nullptr);
+        QStringList entries;
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                entries << action->text();
+            }
+        }
+        QCOMPARE(entries, (QStringList{"Open", "Clean Memory", "About Brimwell", "Quit"}));
+
+        // Open, from a closed popover.
+        if (popoverOpen()) {
+            QVERIFY(clickAt(iconCentre()));
+            QTRY_VERIFY(!popoverOpen());
+        }
+        const int shownBefore = eventCount("PopoverShown");
+        QVERIFY(pickFromMenu(QStringLiteral("Open")));
+        QTRY_VERIFY(popoverOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("PopoverShown") > shownBefore, 10000);
+
+        // Clean Memory: the panel's clean, with its event and its notification.
+        QSignalSpy cleaned(panel(), &MCContentViewController::cleanFinished);
+
+        const int cleansBefore = eventCount("CleanButtonClicked");
+        QVERIFY(pickFromMenu(MCContentViewController::kCleanTitle));
+        QTRY_COMPARE_WITH_TIMEOUT(cleaned.size(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") == cleansBefore + 1, 10000);
+        run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+
+        // About Brimwell: the panel's About, which also closes the popover.
+        const int aboutsBefore = eventCount("AboutShown");
+        QVERIFY(reopen());
+        QVERIFY(pickFromMenu(QStringLiteral("About Brimwell")));
+        QTRY_VERIFY(delegate_->aboutWindowController() &&
+                    delegate_->aboutWindowController()->window()->isVisible());
+        QTRY_VERIFY(!popoverOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("AboutShown") == aboutsBefore + 1, 10000);
+        delegate_->aboutWindowController()->window()->close();
+    }
+
     void quitAsksTheApplicationToEnd() {
         QVERIFY(reopen());
         QSignalSpy terminate(Application::sharedApplication(), &Application::terminateRequested);
         QVERIFY(clickAt(centreOf(control("quitButton"))));
         QTRY_COMPARE(terminate.size(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(sawEvent("QuitButtonClicked"), 10000);
+        // The menu's Quit goes the same way.
+        QVERIFY(pickFromMenu(QStringLiteral("Quit")));
+        QTRY_COMPARE(terminate.size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("QuitButtonClicked") == 2, 10000);
     }
 };
 

@@ -102,6 +102,24 @@ private slots:
         QCOMPARE(window().frame(), INRect(1025 - 162, 892 - 225, 325, 225));
     }
 
+    void repositionChoosesTheDirectionAgain() {
+        // A tray host that places its icon after the popover opened, on another edge: the
+        // popover goes with it, its direction chosen again, and stays on the screen.
+        open(INPopoverAnimationTypePop, false, {300, 340});
+        QCOMPARE(controller_->arrowDirection(), INPopoverArrowDirectionUp);
+        anchor_->move(100, 200 - 22); // the host's bottom edge: (1000, 700, 30, 22) on screen
+        host_->move(900, 900 - 200);
+        controller_->repositionPopover(INRect(0, 0, 30, 22), INPopoverArrowDirectionUp);
+        QCOMPARE(controller_->anchorScreenRect(), INRect(1000, 0, 30, 22));
+        QCOMPARE(controller_->arrowDirection(), INPopoverArrowDirectionDown);
+        QCOMPARE(window().frame(), INRect(853, 22, 324, 364));
+        // Closed, nothing moves.
+        controller_->forceClosePopover();
+        controller_->repositionPopover(INRect(0, 0, 30, 22), INPopoverArrowDirectionLeft);
+        QCOMPARE(controller_->arrowDirection(), INPopoverArrowDirectionRight);
+        QCOMPARE(controller_->anchorScreenRect(), INRect());
+    }
+
     void directionChoice() {
         // Down would leave the screen; up fits.
         open(INPopoverAnimationTypePop, false, {300, 200}, INPopoverArrowDirectionDown);

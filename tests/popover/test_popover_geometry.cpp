@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -114,18 +115,83 @@ TEST(DirectionChoice, PicksTheFirstCandidateThatFits) {
     }
 }
 
+// Tray icons on panels along every edge of a 1280 x 800 screen (screen model, y up), with the
+// panel's 324 x 364 popover: where the plain choice finds a direction that fits it stands; where
+// it would not, the frame as finally placed decides, and the result is always on the screen.
+TEST(DirectionChoice, EveryPanelEdgeAndCornerGetsAPopoverOnTheScreen) {
+    const INRect screen(0, 0, 1280, 800);
+    const INSize content{300, 340};
+    // Name, anchor, preferred, chosen direction, and what the plain choice alone gave.
+    const std::tuple<const char*, INRect, unsigned, unsigned, unsigned> cases[] = {
+        {"top middle", {625, 772, 28, 28}, 3, 3, 3},
+        {"top right corner", {1252, 772, 28, 28}, 3, 3, 3},
+        {"top left corner", {0, 772, 28, 28}, 3, 3, 3},
+        {"bottom middle", {625, 0, 28, 28}, 3, 1, 1},
+        // The faults: centred on the icon, "above" crosses the side edge and "below" was kept.
+        {"bottom right corner", {1252, 0, 28, 28}, 3, 1, 3},
+        {"bottom left corner", {0, 0, 28, 28}, 3, 1, 3},
+        {"bottom, 100 px in", {1152, 0, 28, 28}, 3, 1, 3},
+        // Side panels: the choice reaches across, to the side with room.
+        {"left middle, preferring up", {0, 386, 28, 28}, 3, 2, 3},
+        {"right middle, preferring up", {1252, 386, 28, 28}, 3, 0, 3},
+        {"left middle", {0, 386, 28, 28}, 2, 2, 2},
+        {"left top corner", {0, 772, 28, 28}, 2, 2, 2},
+        {"left bottom corner", {0, 0, 28, 28}, 2, 2, 2},
+        {"right top corner", {1252, 772, 28, 28}, 0, 0, 0},
+        {"right bottom corner", {1252, 0, 28, 28}, 0, 0, 0},
+        // Points at scale 2: a 640 x 400 screen that only just holds the popover.
+        {"scale 2 top right", {612, 372, 28, 28}, 3, 3, 3},
+        {"scale 2 bottom left", {0, 0, 28, 28}, 3, 1, 3},
+    };
+    for (const auto& [name, anchor, preferred, chosen, plain] : cases) {
+        const INRect s =
+            std::string_view(name).starts_with("scale 2") ? INRect(0, 0, 640, 400) : screen;
+        EXPECT_EQ(INPopoverChooseArrowDirection(preferred, s, anchor, content, 12), plain) << name;
+        const INPopoverArrowDirection d =
+            INPopoverChooseArrowDirectionToPlace(preferred, s, anchor, content, kRadius, kArrow);
+        EXPECT_EQ(d, chosen) << name;
+        EXPECT_TRUE(INPopoverFitsWhenPlaced(d, s, anchor, content, kRadius, kArrow)) << name;
+        // The placed frame's arrow tip still lands on the middle of the anchor's facing edge.
+        const INPopoverPlacement placed = INPopoverKeepOnScreen(
+            INPopoverFrameForContentSize(content, d, anchor, 12), d, s, kRadius, kArrow);
+        const bool vertical = d == 1 || d == 3;
+        const double tip =
+            (vertical ? placed.frame.midX() : placed.frame.midY()) + placed.arrowOffset;
+        EXPECT_NEAR(tip, vertical ? anchor.midX() : anchor.midY(), 0.5) << name;
+    }
+}
+
+TEST(DirectionChoice, WhatFitsNowhereKeepsThePlainChoice) {
+    const INRect screen(0, 0, 1440, 900);
+    const INRect statusItem(1000, 878, 30, 22);
+    // Name, screen, content, preferred, chosen.
+    const std::tuple<const char*, INRect, INSize, unsigned, unsigned> cases[] = {
+        {"too tall either way", screen, {300, 900}, 3, 3},
+        {"too tall, preferring down", screen, {300, 900}, 1, 1},
+        {"no screen", {}, {300, 200}, 1, 1},
+        {"no such direction", screen, {300, 200}, 9, 9},
+        {"wider than any side", {0, 0, 200, 900}, {300, 200}, 3, 3},
+    };
+    for (const auto& [name, s, content, preferred, chosen] : cases) {
+        EXPECT_EQ(INPopoverChooseArrowDirectionToPlace(preferred, s, statusItem, content, kRadius,
+                                                       kArrow),
+                  chosen)
+            << name;
+    }
+}
+
 // A tray icon near a screen edge: the popover slides back onto the screen and its arrow moves
 // the other way, so the tip still lands on the anchor's middle.
 TEST(KeepOnScreen, SlidesAlongTheArrowEdge) {
     // Frames are 324 x 364 (content 300 x 340 and 12-point arrows); the arrow may move at
-    // most 162 - 12 - 4 - 11.5 = 134.5 points from the middle.
+    // most 162 - 12 - 11.5 = 138.5 points from the middle, its base reaching the body's side.
     // Name, frame, arrow direction, expected frame and arrow offset.
     const std::tuple<const char*, INRect, unsigned, INRect, double> cases[] = {
         {"fits", {500, 500, 324, 364}, 3, {500, 500, 324, 364}, 0},
         // The see-through band around the body (12 points) may leave the screen.
         {"right edge", {1200, 500, 324, 364}, 3, {1128, 500, 324, 364}, 72},
         {"left edge", {-40, 500, 324, 364}, 1, {-12, 500, 324, 364}, -28},
-        {"beyond the arrow room", {1300, 500, 324, 364}, 3, {1165.5, 500, 324, 364}, 134.5},
+        {"beyond the arrow room", {1300, 500, 324, 364}, 3, {1161.5, 500, 324, 364}, 138.5},
         {"bottom edge side arrow", {600, -100, 324, 364}, 2, {600, -12, 324, 364}, -88},
         {"no direction", {1300, 500, 324, 364}, 7, {1300, 500, 324, 364}, 0},
     };

@@ -8,9 +8,13 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+class QMenu;
+class QPainter;
 class QSystemTrayIcon;
+class QTimer;
 
 // What an item shows and who hears its clicks.
 class StatusItemView {
@@ -18,6 +22,9 @@ public:
     virtual ~StatusItemView() = default;
     // The picture of the item as it should look now.
     virtual QPixmap statusItemImage() = 0;
+    // Paints the item into `rect` at whatever size the tray host asks for; by default the
+    // picture above, scaled to fit.
+    virtual void drawStatusItem(QPainter& painter, const QRect& rect);
     // A primary-button press on the item, at this global position (Qt coordinates).
     virtual void mouseDown(QPoint globalPosition) = 0;
 };
@@ -33,9 +40,23 @@ public:
     // Asks the view for its picture again.
     void viewNeedsDisplay();
 
+    // A tooltip asked for whenever it is about to show, and again every `refreshMs` while it
+    // is seen (XEmbed trays); StatusNotifierItem hosts read the text last set, so the owner
+    // calls refreshToolTip() when its figures change.
+    void setToolTipProvider(std::function<QString()> provider, int refreshMs = 2000);
+    void refreshToolTip();
+    QString toolTip() const;
+    // True while the shown tooltip is being kept current.
+    bool isRefreshingToolTip() const;
+    // The menu of a right click, on both tray protocols. Not owned.
+    void setContextMenu(QMenu* menu);
+    // The picture the tray host is given, rendered at `size` device-independent pixels.
+    QPixmap renderedIcon(QSize size, qreal devicePixelRatio = 1.0) const;
     // Where the tray shows the item, in Qt's global coordinates; empty when the tray host
     // does not say (StatusNotifierItem hosts do not).
     QRect geometry() const;
+    // True on an XEmbed tray, which tells where the icon is once it has placed it.
+    bool isEmbedded() const;
     QPixmap shownImage() const { return shown_; }
 
 signals:
@@ -53,6 +74,8 @@ private:
     void watchTrayWindow();
 
     std::unique_ptr<QSystemTrayIcon> tray_;
+    std::function<QString()> toolTipProvider_;
+    QTimer* toolTipTimer_ = nullptr;
     QPointer<QWidget> watched_;
     StatusItemView* view_ = nullptr;
     QPixmap shown_;

@@ -1,0 +1,159 @@
+// The tray icon as the tray host receives it: drawn at whatever size the host asks for, filling
+// its slot, dark ink on light panels and light ink on dark ones, and the open (highlighted)
+// state clearly apart from both.
+#include "AXStatusItemPopup.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+QIcon image(const char* name) {
+    return QIcon(QStringLiteral(BRIMWELL_IMAGES "/%1.svg").arg(QLatin1String(name)));
+}
+
+// The item drawn into a `side`-pixel square slot filled with `panel`, as a host composes it.
+QImage onPanel(AXStatusItemPopup& popup, int side, QColor panel, qreal dpr = 1.0) {
+    QImage slot(QSize(side, side) * dpr, QImage::Format_ARGB32_Premultiplied);
+    slot.fill(panel);
+    QPainter p(&slot);
+    p.drawPixmap(0, 0, popup.statusItem()->renderedIcon(QSize(side, side) * dpr));
+    return slot;
+}
+
+double luminance(QColor c) {
+    auto linear = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+// WCAG contrast between the panel and the ink most unlike it.
+double inkContrast(const QImage& slot, QColor panel) {
+    double best = 1.0;
+    for (int y = 0; y < slot.height(); ++y) {
+        for (int x = 0; x < slot.width(); ++x) {
+            const double a = luminance(slot.pixelColor(x, y));
+            const double b = luminance(panel);
+            best = std::max(best, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
+        }
+    }
+    return best;
+}
+
+// The box of pixels that differ from `panel`.
+QRect inkBox(const QImage& slot, QColor panel) {
+    QRect box;
+    for (int y = 0; y < slot.height(); ++y) {
+        for (int x = 0; x < slot.width(); ++x) {
+            const QColor c = slot.pixelColor(x, y);
+            if (std::abs(c.red() - panel.red()) + std::abs(c.green() - panel.green()) +
+                    std::abs(c.blue() - panel.blue()) >
+                60) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return box;
+}
+
+} // namespace
+
+class TestStatusItemIcon : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<AXStatusItemPopup> popup_;
+
+private slots:
+    void init() {
+        popup_ = std::make_unique<AXStatusItemPopup>(nullptr);
+        popup_->setScalableImages(image("StatusBarIcon"), image("StatusBarIcon-OnLight"),
+                                  image("StatusBarIcon-H"));
+    }
+    void cleanup() { popup_.reset(); }
+
+    void fillsItsSlotAtEveryScale_data() {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<qreal>("dpr");
+        for (int side : {16, 22, 24, 28, 44}) {
+            for (qreal dpr : {1.0, 1.5, 2.0}) {
+                QTest::addRow("%d px at %.1f", side, dpr) << side << dpr;
+            }
+        }
+    }
+    void fillsItsSlotAtEveryScale() {
+        QFETCH(int, side);
+        QFETCH(qreal, dpr);
+        const QColor panel(0x25, 0x28, 0x2d);
+        const QImage slot = onPanel(*popup_, side, panel, dpr);
+        const QRect box = inkBox(slot, panel);
+        // The chip spans 18 of the 22 grid points high and 13 wide, whatever the size.
+        const double pixels = side * dpr;
+        QVERIFY2(box.height() >= pixels * 0.75 && box.width() >= pixels * 0.5,
+                 qPrintable(QStringLiteral("ink %1x%2 in %3 pixels")
+                                .arg(box.width())
+                                .arg(box.height())
+                                .arg(pixels)));
+        QVERIFY(std::abs(box.center().x() - slot.width() / 2.0) <= pixels * 0.1);
+    }
+
+    void standsOutOnLightAndDarkPanels_data() {
+        QTest::addColumn<QColor>("panel");
+        QTest::addColumn<bool>("light");
+        QTest::newRow("dark grey") << QColor(0x25, 0x28, 0x2d) << false;
+        QTest::newRow("black") << QColor(Qt::black) << false;
+        QTest::newRow("xfce light") << QColor(0xee, 0xef, 0xf1) << true;
+        QTest::newRow("breeze") << QColor(0xef, 0xf0, 0xf1) << true;
+        QTest::newRow("white") << QColor(Qt::white) << true;
+        QTest::newRow("mid blue") << QColor(0x3d, 0x6f, 0xb6) << false;
+        QTest::newRow("amber") << QColor(0xf0, 0xb4, 0x29) << true;
+    }
+    void standsOutOnLightAndDarkPanels() {
+        QFETCH(QColor, panel);
+        QFETCH(bool, light);
+        popup_->setPanelBackground(panel);
+        QCOMPARE(popup_->panelIsLight(), light);
+        const double chosen = inkContrast(onPanel(*popup_, 22, panel), panel);
+        // The other variant, drawn on the same panel, stands out less.
+        const char* otherInk = light ? "StatusBarIcon" : "StatusBarIcon-OnLight";
+        popup_->setScalableImages(image(otherInk), image(otherInk), image("StatusBarIcon-H"));
+        const double other = inkContrast(onPanel(*popup_, 22, panel), panel);
+        // 3:1 is what a picture that carries meaning needs (WCAG 1.4.11).
+        QVERIFY2(
+            chosen >= 3.0 && chosen > other,
+            qPrintable(QStringLiteral("contrast %1, the other ink %2").arg(chosen).arg(other)));
+    }
+
+    void openStateDiffersFromClosed() {
+        for (const QColor panel : {QColor(0x25, 0x28, 0x2d), QColor(0xee, 0xef, 0xf1)}) {
+            popup_->setPanelBackground(panel);
+            popup_->setActive(false);
+            const QImage closed = onPanel(*popup_, 22, panel);
+            popup_->setActive(true);
+            const QImage open = onPanel(*popup_, 22, panel);
+            // The highlight fills the slot: its corner shows the selection colour, not the panel.
+            QCOMPARE(open.pixelColor(0, 0),
+                     QPalette().color(QPalette::Active, QPalette::Highlight));
+            QCOMPARE(closed.pixelColor(0, 0), panel);
+            QVERIFY(inkContrast(open, QPalette().color(QPalette::Active, QPalette::Highlight)) >=
+                    3.0);
+        }
+    }
+
+    void withoutScalableImagesThePixmapsAreScaledToTheSlot() {
+        AXStatusItemPopup plain(nullptr);
+        QPixmap glyph(22, 22);
+        glyph.fill(Qt::white);
+        plain.setImage(glyph);
+        const QImage slot = onPanel(plain, 44, Qt::black);
+        // The 30 x 22 item, glyph centred, scaled up to the slot's width.
+        QVERIFY(std::abs(inkBox(slot, Qt::black).height() - 44 * 22 / 30.0) <= 1.0);
+    }
+};
+
+QTEST_MAIN(TestStatusItemIcon)
+#include "test_status_item_icon.moc"
