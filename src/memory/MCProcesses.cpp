@@ -98,8 +98,11 @@ bool unsafeToShow(char32_t cp) {
 
 } // namespace
 
-MCProcessReader::MCProcessReader(std::string procRoot, std::uint64_t pageSize)
-    : tree_(std::move(procRoot)), pageSize_(pageSize) {
+MCProcessReader::MCProcessReader(std::string procRoot, std::uint64_t pageSize, Clock clock)
+    : tree_(std::move(procRoot)), pageSize_(pageSize), clock_(std::move(clock)) {
+    if (!clock_) {
+        clock_ = [] { return std::chrono::steady_clock::now(); };
+    }
     if (pageSize_ == 0) {
         const long size = ::sysconf(_SC_PAGESIZE);
         pageSize_ = size > 0 ? static_cast<std::uint64_t>(size) : 4096;
@@ -137,6 +140,8 @@ std::vector<MCProcess> MCProcessReader::biggest(std::size_t count, MCProcessScan
         return a.rss != b.rss ? a.rss > b.rss : a.pid < b.pid;
     });
 
+    const auto now = clock_();
+    std::vector<pid_t> seen; // remembered figures still in use
     for (const Candidate& candidate : candidates) {
         // PSS <= RSS: nobody from here on can beat the smallest of a full list.
         if (top.size() == count && toSigned(candidate.rss) < top.back().bytes) {
@@ -146,12 +151,29 @@ std::vector<MCProcess> MCProcessReader::biggest(std::size_t count, MCProcessScan
         process.pid = static_cast<int>(candidate.pid);
         process.bytes = toSigned(candidate.rss);
         ++cost.detailed;
-        const ssize_t smaps = tree_.read(candidate.pid, "smaps_rollup", buf, sizeof buf);
-        if (smaps > 0) {
+        const auto found = remembered_.find(candidate.pid);
+        const bool fresh = found != remembered_.end() && now - found->second.at < kPssMaxAge &&
+                           candidate.rss * 10 >= found->second.rss * 9 &&
+                           candidate.rss * 10 <= found->second.rss * 11;
+        if (fresh) {
+            // Scaled to today's RSS, never above it.
+            const double share =
+                static_cast<double>(found->second.pss) / static_cast<double>(found->second.rss);
+            process.bytes = toSigned(std::min<std::uint64_t>(
+                candidate.rss,
+                static_cast<std::uint64_t>(share * static_cast<double>(candidate.rss))));
+            process.proportional = true;
+            seen.push_back(candidate.pid);
+        } else {
+            ++cost.smapsRead;
+            const ssize_t smaps = tree_.read(candidate.pid, "smaps_rollup", buf, sizeof buf);
             std::array<meminfo_field, 1> pss{meminfo_field{"Pss"}};
-            if (parse_meminfo(std::string_view(buf, static_cast<std::size_t>(smaps)), pss)) {
-                process.bytes = toSigned(pss[0].bytes);
+            if (smaps > 0 &&
+                parse_meminfo(std::string_view(buf, static_cast<std::size_t>(smaps)), pss)) {
+                process.bytes = toSigned(std::min(pss[0].bytes, candidate.rss));
                 process.proportional = true;
+                remembered_[candidate.pid] = {candidate.rss, pss[0].bytes, now};
+                seen.push_back(candidate.pid);
             }
         }
         // The name last: a process that is gone by now is left out, whatever was read before.
@@ -167,6 +189,11 @@ std::vector<MCProcess> MCProcessReader::biggest(std::size_t count, MCProcessScan
             top.pop_back();
         }
     }
+    // Figures of processes that left the leading group (or ended, their pid to be reused) go.
+    std::sort(seen.begin(), seen.end());
+    std::erase_if(remembered_, [&seen](const auto& entry) {
+        return !std::binary_search(seen.begin(), seen.end(), entry.first);
+    });
     if (scan != nullptr) {
         *scan = cost;
     }

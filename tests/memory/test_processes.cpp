@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,8 @@
 #include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr std::int64_t kPage = 4096;
 
@@ -181,6 +184,41 @@ TEST(Processes, ReadsSmapsOnlyForTheLeadingCandidates) {
     EXPECT_EQ(pidsOf(top), (std::vector<int>{60, 59, 58, 57, 56}));
     EXPECT_EQ(scan.listed, 60u);
     EXPECT_EQ(scan.detailed, 5u);
+}
+
+// PSS is read again only when it may have changed: RSS moved by more than a tenth, or the
+// figure is 30 s old. In between, the remembered share is applied to today's RSS.
+TEST(Processes, RemembersPssWhileRssHolds) {
+    FakeProc proc;
+    proc.add(1, {1000, 500, "a\n"});
+    proc.add(2, {800, 800, "b\n"});
+    auto now = std::chrono::steady_clock::time_point{};
+    const MCProcessReader reader(proc.root(), kPage, [&now] { return now; });
+    MCProcessScan scan;
+    const auto first = reader.biggest(2, &scan);
+    EXPECT_EQ(scan.smapsRead, 2u);
+    EXPECT_EQ(first[0], (MCProcess{2, "b", 800 * kPage, true}));
+    EXPECT_EQ(first[1], (MCProcess{1, "a", 500 * kPage, true}));
+
+    proc.add(1, {1000, 999, "a\n"}); // PSS changes, RSS does not
+    now += 29s;
+    EXPECT_EQ(reader.biggest(2, &scan), first);
+    EXPECT_EQ(scan.smapsRead, 0u);
+
+    now += 1s; // 30 s old: read again
+    auto later = reader.biggest(2, &scan);
+    EXPECT_EQ(scan.smapsRead, 2u);
+    EXPECT_EQ(later[0], (MCProcess{1, "a", 999 * kPage, true}));
+
+    proc.add(1, {1080, 1080, "a\n"}); // RSS within a tenth: the share scaled, not read
+    later = reader.biggest(2, &scan);
+    EXPECT_EQ(scan.smapsRead, 0u);
+    EXPECT_EQ(later[0], (MCProcess{1, "a", 1078920 * kPage / 1000, true})); // 99.9 % of 1080
+
+    proc.add(2, {2000, 1200, "b\n"}); // RSS doubled: read at once
+    later = reader.biggest(2, &scan);
+    EXPECT_EQ(scan.smapsRead, 1u);
+    EXPECT_EQ(later[0], (MCProcess{2, "b", 1200 * kPage, true}));
 }
 
 TEST(ProcessNames, HostileNamesAreMadeSafe) {
