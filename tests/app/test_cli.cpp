@@ -2,6 +2,7 @@
 #include "MCMemoryController.h"
 
 #include "../memory/CleanDoubles.h"
+#include "../support/StrictJson.h"
 #include "../support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -82,11 +83,23 @@ TEST(CommandLineBinary, SampleJsonAgreesWithTheKernel) {
     ASSERT_EQ(run.status, 0) << run.out;
     const auto mem = meminfoBytes();
     const auto json = jsonNumbers(run.out);
-    ASSERT_EQ(json.size(), 4u) << run.out;
-    EXPECT_TRUE(std::regex_search(run.out, std::regex("\"freeText\":\"[0-9.]+ (GB|MB|KB|B)\"")));
+    const auto parsed = Json::parse(run.out);
+    ASSERT_TRUE(parsed.has_value()) << run.out;
+    // The first five keys stay as they always were, in their order; what was added comes after.
+    const std::vector<std::string> keys = parsed->keys();
+    ASSERT_GE(keys.size(), 5u) << run.out;
+    EXPECT_EQ(std::vector<std::string>(keys.begin(), keys.begin() + 5),
+              (std::vector<std::string>{"wired", "active", "inactive", "free", "freeText"}));
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("^\\{\"wired\":[0-9]+,\"active\":[0-9]+,"
+                                                      "\"inactive\":[0-9]+,\"free\":[0-9]+,"
+                                                      "\"freeText\":\"[0-9.]+ (GB|MB|KB|B)\"[,}]")))
+        << run.out;
     // The machine keeps living between the two reads: allow some drift.
     constexpr long long kDrift = 256LL << 20;
     EXPECT_NEAR(json.at("free"), mem.at("MemFree"), kDrift);
+    EXPECT_NEAR(json.at("available"), mem.at("MemAvailable"), kDrift);
+    EXPECT_EQ(json.at("swapTotal"), mem.at("SwapTotal"));
+    EXPECT_NEAR(json.at("swapFree"), mem.at("SwapFree"), kDrift);
     EXPECT_NEAR(json.at("active"), mem.at("Active"), kDrift);
     EXPECT_NEAR(json.at("inactive"), mem.at("Inactive"), kDrift);
     EXPECT_NEAR(json.at("wired"),
@@ -106,7 +119,10 @@ TEST(CommandLineBinary, OutputsAndExitStatus) {
         {"--sample", 0,
          "wired: +[0-9]+ bytes\nactive: +[0-9]+ bytes\ninactive: +[0-9]+ bytes\n"
          "free: +[0-9]+ bytes\nfree memory: " +
-             friendly + "\n"},
+             friendly +
+             "\navailable: +[0-9]+ bytes\nswap total: [0-9]+ bytes\nswap free: +[0-9]+ bytes\n"
+             "pressure: +(some [0-9.]+ %, full [0-9.]+ % \\((none|some|high)\\)|not reported by "
+             "this kernel)\n"},
         {"--clean", 0, "(" + friendly + " memory is cleaned!|Enjoy your life!)\n"},
         {"--clean --json", 0, "\\{\"freed\":-?[0-9]+,\"text\":\"[^\"]+\"\\}\n"},
         {"--version", 0, std::string("brimwell ") + BRIMWELL_VERSION + "\n"},

@@ -1,0 +1,202 @@
+// The preferences beside the panel: read, clamped, written back into the one preferences file,
+// and the usage-statistics switch read exactly as the analytics client reads it.
+#include "../support/TempDir.h"
+
+#include "MCSettings.h"
+#include "analytics_opt_out.h"
+#include "preferences.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(Settings, DefaultsWithoutAFile) {
+    TempDir dir;
+    platform::UserDefaults defaults(dir.path() / "preferences");
+    const MCSettings settings = MCSettings::read(defaults);
+    EXPECT_EQ(settings, MCSettings{});
+    EXPECT_EQ(settings.trayIconStyle, MCTrayIconStyle::LevelBar);
+    EXPECT_TRUE(settings.lowMemory.enabled);
+    EXPECT_EQ(settings.lowMemory.availablePercent, 10);
+    EXPECT_FALSE(settings.autoClean.enabled);
+    EXPECT_EQ(settings.autoClean.usedPercent, 90);
+    EXPECT_EQ(settings.autoClean.intervalMinutes, 30);
+    EXPECT_TRUE(settings.usageStatistics);
+}
+
+TEST(Settings, RoundTripThroughTheFileKeepsEverythingElse) {
+    TempDir dir;
+    const auto file = dir.path() / "preferences";
+    dir.write("preferences", "# mine\nUserUUID=KEEP-ME\nweird line\n");
+    MCSettings settings;
+    settings.trayIconStyle = MCTrayIconStyle::Plain;
+    settings.lowMemory = {false, 20};
+    settings.autoClean = {true, 75, 45};
+    settings.usageStatistics = false;
+    {
+        platform::UserDefaults defaults(file);
+        EXPECT_EQ(settings.write(defaults), std::nullopt);
+    }
+    platform::UserDefaults again(file);
+    EXPECT_EQ(MCSettings::read(again), settings);
+    EXPECT_EQ(again.stringForKey("UserUUID"), "KEEP-ME");
+    const std::string text = contents(file);
+    EXPECT_NE(text.find("# mine"), std::string::npos) << text;
+    EXPECT_NE(text.find("weird line"), std::string::npos) << text;
+    EXPECT_NE(text.find("AnalyticsOptOut=1"), std::string::npos) << text;
+    EXPECT_NE(text.find("TrayIconStyle=plain"), std::string::npos) << text;
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // And back on: the opt-out goes, the rest follows.
+    settings.usageStatistics = true;
+    settings.autoClean.enabled = false;
+    EXPECT_EQ(settings.write(again), std::nullopt);
+    platform::UserDefaults third(file);
+    EXPECT_EQ(MCSettings::read(third), settings);
+    EXPECT_EQ(platform::analyticsOptOutReason(third), std::nullopt);
+}
+
+TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
+    const struct {
+        const char* text;
+        MCSettings expected;
+    } cases[] = {
+        {"LowMemoryAvailablePercent=0\nAutoCleanUsedPercent=100\nAutoCleanIntervalMinutes=1\n",
+         [] {
+             MCSettings s;
+             s.lowMemory.availablePercent = 1;
+             s.autoClean.usedPercent = 99;
+             s.autoClean.intervalMinutes = 5;
+             return s;
+         }()},
+        {"LowMemoryAvailablePercent=99999999999999999999\nAutoCleanUsedPercent=-4\n"
+         "AutoCleanIntervalMinutes=100000\n",
+         [] {
+             MCSettings s;
+             s.lowMemory.availablePercent = 50;
+             s.autoClean.usedPercent = 50;
+             s.autoClean.intervalMinutes = 1440;
+             return s;
+         }()},
+        {"LowMemoryAvailablePercent=ten\nAutoCleanUsedPercent=85%\nAutoCleanIntervalMinutes=\n"
+         "TrayIconStyle=sparkles\nLowMemoryNotification=maybe\nAutoClean=please\n",
+         MCSettings{}},
+        {"LowMemoryAvailablePercent=+15\nTrayIconStyle=plain\nLowMemoryNotification=off\n"
+         "AutoClean=YES\n",
+         [] {
+             MCSettings s;
+             s.lowMemory = {false, 15};
+             s.trayIconStyle = MCTrayIconStyle::Plain;
+             s.autoClean.enabled = true;
+             return s;
+         }()},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        platform::UserDefaults defaults(dir.write("preferences", c.text));
+        EXPECT_EQ(MCSettings::read(defaults), c.expected) << c.text;
+    }
+    MCSettings wild;
+    wild.lowMemory.availablePercent = -3;
+    wild.autoClean = {true, 1000, 1 << 30};
+    const MCSettings clamped = wild.clamped();
+    EXPECT_EQ(clamped.lowMemory.availablePercent, 1);
+    EXPECT_EQ(clamped.autoClean.usedPercent, 99);
+    EXPECT_EQ(clamped.autoClean.intervalMinutes, 1440);
+    // What is written is clamped too.
+    TempDir dir;
+    platform::UserDefaults defaults(dir.path() / "preferences");
+    ASSERT_EQ(wild.write(defaults), std::nullopt);
+    EXPECT_EQ(defaults.stringForKey("AutoCleanIntervalMinutes"), "1440");
+}
+
+// The switch shows what the analytics client will do, for every way a file can say it.
+TEST(Settings, UsageStatisticsFollowTheOptOutAsTheAnalyticsClientReadsIt) {
+    const struct {
+        const char* text;
+        bool statistics;
+    } cases[] = {
+        {"", true},
+        {"AnalyticsOptOut=1\n", false},
+        {"analyticsoptout = yes\n", false},
+        {"ANALYTICSOPTOUT=anything\n", false},
+        {"AnalyticsOptOut=0\n", true},
+        {"AnalyticsOptOut=off\n", true},
+        {"AnalyticsOptOut=\n", true},
+        {"bad\\qAnalyticsOptOut=1\n", false}, // a line that could not be read mentions it
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        platform::UserDefaults defaults(dir.write("preferences", c.text));
+        EXPECT_EQ(MCSettings::read(defaults).usageStatistics, c.statistics) << c.text;
+        EXPECT_EQ(platform::analyticsOptOutReason(defaults).has_value(), !c.statistics) << c.text;
+    }
+}
+
+TEST(Settings, TurningStatisticsOnRemovesEveryOptOutSpelling) {
+    TempDir dir;
+    const auto file = dir.write("preferences", "analyticsOPTout=yes\nAnalyticsOptOut=1\n");
+    platform::UserDefaults defaults(file);
+    MCSettings settings = MCSettings::read(defaults);
+    ASSERT_FALSE(settings.usageStatistics);
+    settings.usageStatistics = true;
+    EXPECT_EQ(settings.write(defaults), std::nullopt);
+    platform::UserDefaults reread(file);
+    EXPECT_TRUE(MCSettings::read(reread).usageStatistics) << contents(file);
+    EXPECT_EQ(reread.stringForKey("analyticsOPTout"), std::nullopt);
+}
+
+TEST(Settings, ProblemsAreToldAndNothingIsLost) {
+    {
+        // A line that cannot be read still opts out: the switch cannot turn statistics on.
+        TempDir dir;
+        const auto file = dir.write("preferences", "bad\\qAnalyticsOptOut=1\n");
+        platform::UserDefaults defaults(file);
+        MCSettings settings;
+        settings.usageStatistics = true;
+        const auto problem = settings.write(defaults);
+        ASSERT_TRUE(problem.has_value());
+        EXPECT_NE(problem->find("usage statistics stay off"), std::string::npos) << *problem;
+        platform::UserDefaults reread(file);
+        EXPECT_FALSE(MCSettings::read(reread).usageStatistics);
+        EXPECT_NE(contents(file).find("bad\\qAnalyticsOptOut=1"), std::string::npos);
+    }
+    {
+        // A file that could not be read whole is never replaced.
+        TempDir dir;
+        const std::string utf16("\xff\xfe"
+                                "A\0=\0"
+                                "1\0",
+                                8);
+        const auto file = dir.write("preferences", utf16);
+        platform::UserDefaults defaults(file);
+        const auto problem = MCSettings{}.write(defaults);
+        ASSERT_TRUE(problem.has_value());
+        EXPECT_NE(problem->find("could not be read"), std::string::npos) << *problem;
+        EXPECT_EQ(contents(file), utf16);
+    }
+    {
+        // A folder that cannot be made: a file took its name after the preferences were read.
+        TempDir dir;
+        platform::UserDefaults defaults(dir.path() / "blocker" / "preferences");
+        dir.write("blocker", "a file where the folder should be");
+        const auto problem = MCSettings{}.write(defaults);
+        ASSERT_TRUE(problem.has_value());
+        EXPECT_NE(problem->find("cannot save"), std::string::npos) << *problem;
+    }
+}
+
+} // namespace

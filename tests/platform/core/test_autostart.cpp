@@ -1,0 +1,242 @@
+// Start at login: the user's autostart entry written, read back, hidden and removed, never
+// through a planted link.
+#include "../../support/TempDir.h"
+
+#include "autostart.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using platform::Autostart;
+namespace fs = std::filesystem;
+
+std::string contents(const fs::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The value of `key` in an entry's text, as a desktop reads it: string escapes undone.
+std::string valueOf(const std::string& text, const std::string& key) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with(key + "=")) {
+            std::string value;
+            for (std::size_t i = key.size() + 1; i < line.size(); ++i) {
+                if (line[i] == '\\' && i + 1 < line.size()) {
+                    ++i;
+                    value += line[i] == 's' ? ' ' : line[i] == 'n' ? '\n' : line[i];
+                } else {
+                    value += line[i];
+                }
+            }
+            return value;
+        }
+    }
+    return {};
+}
+
+// The program an Exec value starts: one quoted argument, with its backslash escapes and field
+// codes ("%%") undone as a desktop does.
+std::string programOf(const std::string& exec) {
+    if (exec.size() < 2 || exec.front() != '"' || exec.back() != '"') {
+        return "(not quoted: " + exec + ")";
+    }
+    std::string program;
+    for (std::size_t i = 1; i + 1 < exec.size(); ++i) {
+        if (exec[i] == '\\') {
+            program += exec[++i];
+        } else if (exec[i] == '%' && exec[i + 1] == '%') {
+            program += '%';
+            ++i;
+        } else if (exec[i] == '"' || exec[i] == '`' || exec[i] == '$' || exec[i] == '%') {
+            return "(unescaped " + std::string(1, exec[i]) + ")";
+        } else {
+            program += exec[i];
+        }
+    }
+    return program;
+}
+
+struct Desk {
+    TempDir dir;
+    fs::path user = dir.path() / "config" / "autostart";
+    fs::path system = dir.path() / "xdg" / "autostart";
+    Autostart autostart(const std::string& exe = "/opt/brimwell/bin/brimwell") const {
+        return Autostart(user, {dir.path() / "missing" / "autostart", system}, exe);
+    }
+    void systemEntry(const std::string& text) const {
+        fs::create_directories(system);
+        std::ofstream(system / Autostart::kEntryName) << text;
+    }
+};
+
+TEST(Autostart, FoldersFromTheEnvironment) {
+    EXPECT_EQ(Autostart::userFolderFor("/x/cfg", "/home/u"), fs::path("/x/cfg/autostart"));
+    EXPECT_EQ(Autostart::userFolderFor("relative", "/home/u"),
+              fs::path("/home/u/.config/autostart"));
+    EXPECT_EQ(Autostart::userFolderFor(nullptr, "/home/u"), fs::path("/home/u/.config/autostart"));
+    EXPECT_EQ(Autostart::userFolderFor("", ""), std::nullopt);
+    EXPECT_EQ(Autostart::systemFoldersFor(nullptr), std::vector<fs::path>{"/etc/xdg/autostart"});
+    EXPECT_EQ(Autostart::systemFoldersFor("/a:rel::/b/"),
+              (std::vector<fs::path>{"/a/autostart", "/b//autostart"}));
+    const std::string exe = Autostart::runningExecutable();
+    ASSERT_FALSE(exe.empty());
+    EXPECT_TRUE(exe.ends_with("/test_autostart")) << exe;
+    EXPECT_TRUE(fs::equivalent(exe, "/proc/self/exe"));
+}
+
+TEST(Autostart, WrittenReadBackAndRemoved) {
+    Desk desk;
+    const Autostart autostart = desk.autostart();
+    EXPECT_FALSE(autostart.isEnabled());
+    ASSERT_TRUE(autostart.setEnabled(true).ok);
+    EXPECT_TRUE(autostart.isEnabled());
+    const std::string text = contents(autostart.userEntry());
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\n")) << text;
+    EXPECT_EQ(valueOf(text, "Type"), "Application");
+    EXPECT_EQ(programOf(valueOf(text, "Exec")), "/opt/brimwell/bin/brimwell");
+    EXPECT_EQ(valueOf(text, "TryExec"), "/opt/brimwell/bin/brimwell");
+    struct stat info {};
+    ASSERT_EQ(::stat(autostart.userEntry().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(desk.user.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u); // made for us, closed to others
+    // Nothing but the entry is left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(desk.user), fs::directory_iterator()), 1);
+
+    ASSERT_TRUE(autostart.setEnabled(true).ok); // again: replaced, still one file
+    EXPECT_EQ(std::distance(fs::directory_iterator(desk.user), fs::directory_iterator()), 1);
+
+    ASSERT_TRUE(autostart.setEnabled(false).ok);
+    EXPECT_FALSE(fs::exists(autostart.userEntry()));
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_TRUE(autostart.setEnabled(false).ok); // nothing to remove is fine
+}
+
+TEST(Autostart, OffWithoutAFolderNeedsNothing) {
+    Desk desk;
+    EXPECT_TRUE(desk.autostart().setEnabled(false).ok);
+    EXPECT_FALSE(fs::exists(desk.user));
+}
+
+TEST(Autostart, ProgramPathsOnTheExecLine) {
+    const struct {
+        std::string path;
+        bool accepted;
+    } cases[] = {
+        {"/usr/bin/brimwell", true},
+        {"/home/ann/My Apps/brimwell", true},
+        {"/opt/it's \"quoted\"/brimwell", true},
+        {"/opt/$HOME/`id`/brimwell", true},
+        {"/opt/back\\slash/100%/brimwell", true},
+        {"/opt/caf\xc3\xa9/brimwell", true},
+        {"relative/brimwell", false},
+        {"", false},
+        {"/opt/new\nline/brimwell", false},
+        {"/opt/tab\there", false},
+    };
+    for (const auto& c : cases) {
+        const auto text = Autostart::entryText(c.path);
+        ASSERT_EQ(text.has_value(), c.accepted) << c.path;
+        if (text) {
+            EXPECT_EQ(programOf(valueOf(*text, "Exec")), c.path) << *text;
+            EXPECT_EQ(valueOf(*text, "TryExec"), c.path) << *text;
+            EXPECT_EQ(std::count(text->begin(), text->end(), '\n'), 9) << *text;
+        }
+    }
+    Desk desk;
+    const auto refused = desk.autostart("relative").setEnabled(true);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_FALSE(refused.problem.empty());
+    EXPECT_FALSE(fs::exists(desk.autostart().userEntry()));
+}
+
+TEST(Autostart, APlantedLinkIsNeverWrittenThrough) {
+    Desk desk;
+    const Autostart autostart = desk.autostart();
+    fs::create_directories(desk.user);
+    const fs::path target = desk.dir.path() / "victim";
+    std::ofstream(target) << "precious\n";
+    fs::create_symlink(target, autostart.userEntry());
+
+    const auto result = autostart.setEnabled(true);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.problem.find("symbolic link"), std::string::npos) << result.problem;
+    EXPECT_EQ(contents(target), "precious\n");
+    EXPECT_TRUE(fs::is_symlink(autostart.userEntry()));
+
+    // Off removes the link itself, never what it points at.
+    EXPECT_TRUE(autostart.setEnabled(false).ok);
+    EXPECT_FALSE(fs::is_symlink(autostart.userEntry()));
+    EXPECT_EQ(contents(target), "precious\n");
+}
+
+TEST(Autostart, FoldersAndEntriesThatAreNotOurs) {
+    {
+        Desk desk;
+        fs::create_directories(desk.user / Autostart::kEntryName); // a folder in its place
+        EXPECT_FALSE(desk.autostart().setEnabled(true).ok);
+        EXPECT_FALSE(desk.autostart().setEnabled(false).ok);
+        EXPECT_TRUE(fs::is_directory(desk.user / Autostart::kEntryName));
+    }
+    {
+        Desk desk;
+        fs::create_directories(desk.user);
+        ::chmod(desk.user.c_str(), 0777); // anyone may swap files in it
+        const auto result = desk.autostart().setEnabled(true);
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.problem.find("others may write"), std::string::npos) << result.problem;
+        EXPECT_FALSE(fs::exists(desk.user / Autostart::kEntryName));
+    }
+}
+
+TEST(Autostart, ASystemEntryIsHiddenRatherThanRemoved) {
+    Desk desk;
+    desk.systemEntry("[Desktop Entry]\nType=Application\nExec=brimwell\n");
+    const Autostart autostart = desk.autostart();
+    EXPECT_TRUE(autostart.isEnabled()); // started for every user
+
+    ASSERT_TRUE(autostart.setEnabled(false).ok);
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(valueOf(contents(autostart.userEntry()), "Hidden"), "true");
+
+    ASSERT_TRUE(autostart.setEnabled(true).ok);
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(valueOf(contents(autostart.userEntry()), "Hidden"), "");
+
+    // A system entry that is itself off: off means no user entry at all.
+    desk.systemEntry("[Desktop Entry]\nType=Application\nHidden=true\n");
+    ASSERT_TRUE(autostart.setEnabled(false).ok);
+    EXPECT_FALSE(fs::exists(autostart.userEntry()));
+    EXPECT_FALSE(autostart.isEnabled());
+}
+
+TEST(Autostart, WhatAnEntrySays) {
+    const struct {
+        const char* text;
+        bool starts;
+    } cases[] = {
+        {"[Desktop Entry]\nExec=x\n", true},
+        {"[Desktop Entry]\nHidden=true\n", false},
+        {"[Desktop Entry]\nHidden = true\r\n", false},
+        {"[Desktop Entry]\nHidden=false\n", true},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", false},
+        {"[Desktop Entry]\nExec=x\n[Desktop Action quit]\nHidden=true\n", true},
+        {"# no group at all\nExec=x\n", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Autostart::entryStarts(c.text), c.starts) << c.text;
+    }
+}
+
+} // namespace
