@@ -11,7 +11,7 @@
 #include <QtTest>
 
 #include <cmath>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -113,11 +113,13 @@ private slots:
                 QPainter painter(&image);
                 graph.draw(painter);
                 painter.end();
-                return std::pair(image, graph.plotAreaRect());
+                return std::tuple(image, graph.plotAreaRect(), graph.titleRect());
             };
-            const auto [plain, plotArea] = drawn(false);
-            const auto [titled, titledPlotArea] = drawn(true);
+            const auto [plain, plotArea, noTitle] = drawn(false);
+            const auto [titled, titledPlotArea, title] = drawn(true);
             QCOMPARE(titledPlotArea, plotArea);
+            QVERIFY(noTitle.isEmpty());
+            QVERIFY2(bounds.contains(title), "the title is cut off");
             // The title's ink: what the titled chart has that the plain one has not.
             QRect ink;
             bool greyCore = false;
