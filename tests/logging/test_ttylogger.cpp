@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
-#include <functional>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -84,86 +85,72 @@ TEST(DDTTYLogger, ColourModeComesFromTermThenXcodeColors) {
 
 namespace {
 
-struct Row {
-    int number; // the terminal's colour number
-    int r, g, b;
-};
+// A table row as "<foreground code> <background code> <r>,<g>,<b>".
+std::string row(const std::string& fg, const std::string& bg, long r, long g, long b) {
+    return fg + " " + bg + " " + std::to_string(r) + "," + std::to_string(g) + "," +
+           std::to_string(b);
+}
 
-// Every row of a table that differs from the expected one, as "number: what differs".
-std::vector<std::string> differences(const DDTTYColorTable& table, const std::vector<Row>& rows,
-                                     const std::function<std::string(int)>& fgCode,
-                                     const std::function<std::string(int)>& bgCode) {
-    std::vector<std::string> found;
-    if (table.colors.size() != rows.size() || table.fgCodes.size() != rows.size() ||
-        table.bgCodes.size() != rows.size()) {
-        found.push_back("table sizes " + std::to_string(table.colors.size()) + "/" +
-                        std::to_string(table.fgCodes.size()) + "/" +
-                        std::to_string(table.bgCodes.size()) + ", expected " +
-                        std::to_string(rows.size()));
-        return found;
-    }
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
+std::vector<std::string> rowsOf(const DDTTYColorTable& table) {
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < table.colors.size(); ++i) {
         const DDColor& c = table.colors[i];
-        const long got[] = {std::lround(c.red * 255), std::lround(c.green * 255),
-                            std::lround(c.blue * 255)};
-        const std::string where = std::to_string(row.number) + ": ";
-        if (got[0] != row.r || got[1] != row.g || got[2] != row.b) {
-            found.push_back(where + "colour " + std::to_string(got[0]) + "," +
-                            std::to_string(got[1]) + "," + std::to_string(got[2]));
-        }
-        if (table.fgCodes[i] != fgCode(row.number)) {
-            found.push_back(where + "foreground " + table.fgCodes[i]);
-        }
-        if (table.bgCodes[i] != bgCode(row.number)) {
-            found.push_back(where + "background " + table.bgCodes[i]);
-        }
+        rows.push_back(row(table.fgCodes.at(i), table.bgCodes.at(i), std::lround(c.red * 255),
+                           std::lround(c.green * 255), std::lround(c.blue * 255)));
     }
-    return found;
+    return rows;
+}
+
+// Reports each row of the table that differs from the expected one.
+void expectRows(const DDTTYColorTable& table, int firstNumber,
+                const std::vector<std::string>& expected) {
+    const std::vector<std::string> rows = rowsOf(table);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i], expected[i]) << "colour number " << firstNumber + static_cast<int>(i);
+    }
 }
 
 } // namespace
 
 TEST(DDTTYLogger, SixteenColourTableHoldsEveryRow) {
-    const std::vector<Row> rows = {
-        {0, 0, 0, 0},       {1, 194, 54, 33},   {2, 37, 188, 36},   {3, 173, 173, 39},
-        {4, 73, 46, 225},   {5, 211, 56, 211},  {6, 51, 187, 200},  {7, 203, 204, 205},
-        {8, 129, 131, 131}, {9, 252, 57, 31},   {10, 49, 231, 34},  {11, 234, 236, 35},
-        {12, 88, 51, 255},  {13, 249, 53, 248}, {14, 20, 240, 240}, {15, 233, 235, 235}};
-    // 30-37 and 40-47, the bright half with the bold attribute.
-    const auto code = [](int base) {
-        return [base](int n) { return (n < 8 ? "" : "1;") + std::to_string(base + n % 8) + "m"; };
-    };
-    EXPECT_EQ(differences(DDTTYLogger::initialize_colors_16(), rows, code(30), code(40)),
-              std::vector<std::string>{});
+    const int rgb[16][3] = {{0, 0, 0},       {194, 54, 33},  {37, 188, 36},  {173, 173, 39},
+                            {73, 46, 225},   {211, 56, 211}, {51, 187, 200}, {203, 204, 205},
+                            {129, 131, 131}, {252, 57, 31},  {49, 231, 34},  {234, 236, 35},
+                            {88, 51, 255},   {249, 53, 248}, {20, 240, 240}, {233, 235, 235}};
+    std::vector<std::string> expected;
+    for (int i = 0; i < 16; ++i) {
+        // 30-37 and 40-47, the bright half with the bold attribute.
+        const std::string bold = i < 8 ? "" : "1;";
+        expected.push_back(row(bold + std::to_string(30 + i % 8) + "m",
+                               bold + std::to_string(40 + i % 8) + "m", rgb[i][0], rgb[i][1],
+                               rgb[i][2]));
+    }
+    expectRows(DDTTYLogger::initialize_colors_16(), 0, expected);
 }
 
 TEST(DDTTYLogger, TwoHundredFiftySixColourTableHoldsEveryRow) {
-    // The xterm palette from its definition: numbers 16-231 a 6x6x6 cube over six levels,
-    // 232-255 a grey ramp from 8 in steps of 10 ...
+    // The numbers whose shades terminals are known to show differently from the xterm palette.
+    const std::map<int, std::array<int, 3>> shown = {
+        {16, {47, 49, 49}},   {21, {88, 51, 255}},    {22, {42, 128, 37}},   {46, {27, 254, 30}},
+        {124, {214, 57, 30}}, {196, {255, 61, 30}},   {226, {251, 252, 15}}, {231, {254, 255, 255}},
+        {232, {52, 53, 53}},  {244, {151, 152, 153}}, {255, {240, 242, 242}}};
+    // Otherwise the palette's definition: 16-231 a 6x6x6 cube over six levels, 232-255 a grey
+    // ramp from 8 in steps of 10.
     const int levels[6] = {0, 95, 135, 175, 215, 255};
-    std::vector<Row> rows;
-    for (int n = 16; n <= 231; ++n) {
-        const int k = n - 16;
-        rows.push_back({n, levels[k / 36], levels[k / 6 % 6], levels[k % 6]});
+    std::vector<std::string> expected;
+    for (int n = 16; n <= 255; ++n) {
+        const int k = n - 16, grey = 8 + 10 * (n - 232);
+        std::array<int, 3> rgb = n < 232
+                                     ? std::array{levels[k / 36], levels[k / 6 % 6], levels[k % 6]}
+                                     : std::array{grey, grey, grey};
+        if (const auto it = shown.find(n); it != shown.end()) {
+            rgb = it->second;
+        }
+        expected.push_back(row("38;5;" + std::to_string(n) + "m", "48;5;" + std::to_string(n) + "m",
+                               rgb[0], rgb[1], rgb[2]));
     }
-    for (int i = 0; i < 24; ++i) {
-        const int grey = 8 + 10 * i;
-        rows.push_back({232 + i, grey, grey, grey});
-    }
-    // ... except the numbers whose shades terminals are known to show differently.
-    const Row shown[] = {{16, 47, 49, 49},     {21, 88, 51, 255},    {22, 42, 128, 37},
-                         {46, 27, 254, 30},    {124, 214, 57, 30},   {196, 255, 61, 30},
-                         {226, 251, 252, 15},  {231, 254, 255, 255}, {232, 52, 53, 53},
-                         {244, 151, 152, 153}, {255, 240, 242, 242}};
-    for (const Row& row : shown) {
-        rows[static_cast<std::size_t>(row.number - 16)] = row;
-    }
-    const auto code = [](const char* prefix) {
-        return [prefix](int n) { return prefix + std::to_string(n) + "m"; };
-    };
-    EXPECT_EQ(differences(DDTTYLogger::initialize_colors_256(), rows, code("38;5;"), code("48;5;")),
-              std::vector<std::string>{});
+    expectRows(DDTTYLogger::initialize_colors_256(), 16, expected);
 }
 
 TEST(DDTTYLogger, LineLayoutNewlineRuleAndLongLinesWrittenWhole) {
