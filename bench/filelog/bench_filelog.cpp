@@ -5,6 +5,7 @@
 // like-for-like spdlog setup is an asynchronous logger whose sink is flushed after every line;
 // spdlog's usual buffered setups are printed for reference.
 #include "DDFileLogger.h"
+#include "DDLog.h"
 
 #include <spdlog/async.h>
 #include <spdlog/sinks/rotating_file_sink.h>

@@ -2,6 +2,7 @@
 //   (a) cost of a call filtered out at the call site
 //   (b) delivered messages per second from 1 and 4 threads, two loggers writing to /dev/null
 #include "DDASLLogger.h"
+#include "DDLog.h"
 #include "DDTTYLogger.h"
 #include "MCLogFormatter.h"
 

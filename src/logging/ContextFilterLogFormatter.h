@@ -4,7 +4,8 @@
 // a logger sees it as unchanged. Contexts may be added and removed from any thread while loggers
 // filter on their queues.
 
-#include "DDLog.h"
+#include "DDLogFormatter.h"
+#include "DDLogMessage.h"
 #include "spin_lock.h"
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "DDASLLogger.h"
 
+#include "DDLogLevel.h"
 #include "syslog_client.h"
 
 namespace {

@@ -9,6 +9,7 @@
 // the public readers wait for the logger's queue and must not be called on it.
 
 #include "DDAbstractLogger.h"
+#include "dispatch_timer.h"
 
 #include <cstdint>
 

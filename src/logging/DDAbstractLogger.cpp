@@ -1,5 +1,7 @@
 #include "DDAbstractLogger.h"
 
+#include "DDLogCore.h"
+
 #include <cstdlib>
 #include <cxxabi.h>
 #include <typeinfo>

@@ -16,6 +16,10 @@ bool linkCountAndSize(int fd, struct statx& st) {
     return ::statx(fd, "", AT_EMPTY_PATH, STATX_NLINK | STATX_SIZE, &st) == 0;
 }
 
+void syncToDisk(int fd) {
+    ::fsync(fd);
+}
+
 } // namespace
 
 // ---- DDLogFileFormatterDefault
@@ -45,14 +49,18 @@ DDText DDLogFileFormatterDefault::formatLogMessage(const DDLogMessage& logMessag
 DDFileLogger::DDFileLogger() : DDFileLogger(std::make_shared<DDLogFileManagerDefault>()) {}
 
 DDFileLogger::DDFileLogger(DDLogFileManagerPtr logFileManager)
-    : logFileManager_(std::move(logFileManager)) {
+    : DDFileLogger(std::move(logFileManager), nullptr) {}
+
+DDFileLogger::DDFileLogger(DDLogFileManagerPtr logFileManager, FileSync fileSync)
+    : logFileManager_(std::move(logFileManager)),
+      fileSync_(fileSync ? std::move(fileSync) : FileSync(syncToDisk)) {
     // Set directly: a default formatter is not told it was added.
     formatter = std::make_shared<DDLogFileFormatterDefault>();
 }
 
 DDFileLogger::~DDFileLogger() {
     if (currentLogFileHandle_ >= 0) {
-        ::fsync(currentLogFileHandle_);
+        fileSync_(currentLogFileHandle_);
         ::close(currentLogFileHandle_);
     }
     cancelRollingTimer();
@@ -287,8 +295,8 @@ void DDFileLogger::rollLogFileNow() {
     }
     // Syncing a megabyte takes milliseconds: done on a shared queue, off the logging path.
     dispatch::async(dispatch::get_global_queue(dispatch::QUEUE_PRIORITY_LOW, 0),
-                    [fd = currentLogFileHandle_] {
-                        ::fsync(fd);
+                    [fd = currentLogFileHandle_, sync = fileSync_] {
+                        sync(fd);
                         ::close(fd);
                     });
     currentLogFileHandle_ = -1;

@@ -15,8 +15,10 @@
 #include "DDAbstractLogger.h"
 #include "DDDateFormatter.h"
 #include "DDLogFileManager.h"
+#include "dispatch_timer.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,9 +38,14 @@ private:
 
 class DDFileLogger : public DDAbstractLogger {
 public:
+    // Brings a file's data to disk before it is closed, at a roll and at teardown; fsync(2)
+    // unless the logger was given another (tests count the calls). Null means fsync(2).
+    using FileSync = std::function<void(int fd)>;
+
     // A DDLogFileManagerDefault in the default logs directory.
     DDFileLogger();
     explicit DDFileLogger(DDLogFileManagerPtr logFileManager);
+    DDFileLogger(DDLogFileManagerPtr logFileManager, FileSync fileSync);
     ~DDFileLogger() override;
 
     const DDLogFileManagerPtr& logFileManager() const { return logFileManager_; }
@@ -74,6 +81,7 @@ private:
     void cancelRollingTimer();
 
     const DDLogFileManagerPtr logFileManager_;
+    const FileSync fileSync_;
     DDLogFileInfoPtr currentLogFileInfo_;
     int currentLogFileHandle_ = -1;
     // The file's length after the last write; read instead of asking the file system.

@@ -1,6 +1,7 @@
 #include "DDLogFileManager.h"
 
-#include "DDLog.h"
+#include "DDLogCore.h"
+#include "dispatch_queue.h"
 #include "file_mark.h"
 #include "thread_info.h"
 #include "uuid_string.h"

@@ -48,8 +48,9 @@ public:
     std::optional<Date> modificationDate();
     // 0 counts as not read yet, so an empty file is asked again.
     std::uint64_t fileSize();
-    // Seconds since the creation date; 0 when it is unknown.
-    double age();
+    // Seconds since the creation date; 0 when it is unknown. A subclass may tell another age
+    // (tests of the file logger's choice of file).
+    virtual double age();
 
     bool isArchived();
     void setIsArchived(bool flag);

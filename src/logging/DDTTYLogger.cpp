@@ -1,5 +1,6 @@
 #include "DDTTYLogger.h"
 
+#include "DDLogLevel.h"
 #include "thread_info.h"
 
 #include <algorithm>

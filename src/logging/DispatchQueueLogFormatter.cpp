@@ -1,5 +1,7 @@
 #include "DispatchQueueLogFormatter.h"
 
+#include "dispatch_queue.h"
+
 #include <cstdio>
 #include <cstring>
 

@@ -8,7 +8,8 @@
 // while only one does, all calls come from that logger's queue and one formatter is enough.
 
 #include "DDDateFormatter.h"
-#include "DDLog.h"
+#include "DDLogFormatter.h"
+#include "DDLogMessage.h"
 #include "spin_lock.h"
 
 #include <atomic>

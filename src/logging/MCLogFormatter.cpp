@@ -1,5 +1,7 @@
 #include "MCLogFormatter.h"
 
+#include "DDLogLevel.h"
+
 MCLogFormatter::MCLogFormatter()
     : dateFormat_(std::make_shared<const DDDateFormatter>("yyyy/MM/dd HH:mm:ss:SSS")) {}
 

@@ -3,7 +3,8 @@
 // "yyyy/MM/dd HH:mm:ss:SSS" in local time. One instance serves both loggers at once.
 
 #include "DDDateFormatter.h"
-#include "DDLog.h"
+#include "DDLogFormatter.h"
+#include "DDLogMessage.h"
 
 #include <memory>
 #include <mutex>

@@ -1,4 +1,5 @@
 #include "MCAboutWindowController.h"
+#include "bundle_info.h"
 
 #include <QDesktopServices>
 #include <QPushButton>
@@ -23,7 +24,11 @@ private slots:
         about.showWindow();
         QVERIFY(about.isWindowLoaded());
         QCOMPARE(about.versionTextField()->text(), QStringLiteral("Version: " BRIMWELL_VERSION));
-        QVERIFY(about.copyrightTextField()->text().startsWith(QStringLiteral("Copyright")));
+        // The copyright line as configured, unchanged: its "©" read as UTF-8.
+        const auto copyright =
+            platform::objectForInfoDictionaryKey(platform::kNSHumanReadableCopyright);
+        QVERIFY(copyright && !copyright->empty());
+        QCOMPARE(about.copyrightTextField()->text(), QString::fromUtf8(*copyright));
         QWidget* first = about.window();
         about.showWindow();
         QCOMPARE(about.window(), first); // one window, brought to the front again

@@ -4,6 +4,7 @@
 #include "PanelFixture.h"
 
 #include "DDAbstractLogger.h"
+#include "DDLog.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

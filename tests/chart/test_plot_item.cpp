@@ -1,12 +1,18 @@
 // The plot item base and the plot view: rendering into a host view, tear-down, themes,
-// title and padding defaults, snapshot and delegate rules.
+// where the default title and padding put the title, snapshot and delegate rules.
 
 #include "CPTAnimation.h"
 #include "PlotItem.h"
 #include "PlotView.h"
 
+#include <QImage>
+#include <QPainter>
 #include <QVariantAnimation>
 #include <QtTest>
+
+#include <cmath>
+#include <tuple>
+#include <vector>
 
 namespace {
 // A chart that builds one graph and records the order of its hooks.
@@ -88,22 +94,57 @@ private slots:
         QVERIFY(!graph.theme() && !graph.fill());
     }
 
-    void titleDefaults() {
-        // The font size is the height over 20, halves rounded up.
-        for (const auto& [height, fontSize] : {std::pair(300.0, 15.0), std::pair(310.0, 16.0)}) {
-            PlotItem item;
-            item.setTitle(QStringLiteral("Memory"));
-            CPTGraph graph(QRectF(0, 0, 400, height));
-            item.setTitleDefaultsForGraph(graph, QRectF(0, 0, 400, height));
-            QCOMPARE(graph.title(), std::optional<QString>(QStringLiteral("Memory")));
-            const auto style = graph.titleTextStyle();
-            QCOMPARE(style->fontName(), QStringLiteral("Helvetica-Bold"));
-            QVERIFY(style->font().bold());
-            QCOMPARE(style->fontSize(), fontSize);
-            QCOMPARE(style->color(), CPTColor::grayColor());
-            QCOMPARE(graph.titleDisplacement(), QPointF(0, fontSize * 1.5));
-            QCOMPARE(graph.titlePlotAreaFrameAnchor(), CPTRectAnchor::Top);
+    void titleSitsCentredAboveThePlotAreaAndGrowsWithTheChart() {
+        // Title and padding defaults together, as a chart applies them: the title is drawn in
+        // grey, centred, in the room the padding leaves above the plot area.
+        std::vector<double> inkHeights;
+        for (const double height : {300.0, 600.0}) {
+            const QRectF bounds(0, 0, 400, height);
+            auto drawn = [&](bool titled) {
+                PlotItem item;
+                if (titled) {
+                    item.setTitle(QStringLiteral("Memory"));
+                }
+                CPTGraph graph(bounds);
+                item.setTitleDefaultsForGraph(graph, bounds);
+                item.setPaddingDefaultsForGraph(graph, bounds);
+                QImage image(bounds.size().toSize(), QImage::Format_ARGB32);
+                image.fill(Qt::transparent);
+                QPainter painter(&image);
+                graph.draw(painter);
+                painter.end();
+                return std::tuple(image, graph.plotAreaRect(), graph.titleRect());
+            };
+            const auto [plain, plotArea, noTitle] = drawn(false);
+            const auto [titled, titledPlotArea, title] = drawn(true);
+            QCOMPARE(titledPlotArea, plotArea);
+            QVERIFY(noTitle.isEmpty());
+            QVERIFY2(bounds.contains(title), "the title is cut off");
+            // The title's ink: what the titled chart has that the plain one has not.
+            QRect ink;
+            bool greyCore = false;
+            for (int y = 0; y < titled.height(); ++y) {
+                for (int x = 0; x < titled.width(); ++x) {
+                    const QRgb pixel = titled.pixel(x, y);
+                    if (pixel == plain.pixel(x, y)) {
+                        continue;
+                    }
+                    ink |= QRect(x, y, 1, 1);
+                    greyCore = greyCore ||
+                               (qAlpha(pixel) == 255 && qRed(pixel) == qGreen(pixel) &&
+                                qGreen(pixel) == qBlue(pixel) && std::abs(qRed(pixel) - 128) <= 1);
+                }
+            }
+            QVERIFY2(!ink.isEmpty(), "no title drawn");
+            QVERIFY(greyCore);
+            QVERIFY(ink.top() >= 0);
+            QVERIFY2(ink.bottom() < plotArea.top(), "the title runs into the plot area");
+            QVERIFY(std::abs(ink.center().x() + 0.5 - bounds.width() / 2) <= 2);
+            inkHeights.push_back(ink.height());
         }
+        // A chart twice as high has a title twice as high.
+        QVERIFY2(std::abs(inkHeights[1] / inkHeights[0] - 2.0) < 0.3,
+                 qPrintable(QStringLiteral("%1 %2").arg(inkHeights[0]).arg(inkHeights[1])));
     }
 
     void paddingDefaults() {

@@ -1,4 +1,5 @@
 #include "DDAbstractLogger.h"
+#include "DDLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "DDASLLogger.h"
+#include "DDLogLevel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // Writes through the system log logger to a real rsyslogd listening on a private socket and
 // reads the entries back from the daemon's output file.
 #include "DDASLLogger.h"
+#include "DDLog.h"
 #include "MCLogFormatter.h"
 
 #include <gtest/gtest.h>

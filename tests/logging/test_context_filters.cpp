@@ -1,5 +1,6 @@
 #include "ContextFilterLogFormatter.h"
 #include "DDAbstractLogger.h"
+#include "DDLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "DDAbstractDatabaseLogger.h"
+#include "DDLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "DDAbstractLogger.h"
+#include "DDLog.h"
 #include "DispatchQueueLogFormatter.h"
 #include "thread_info.h"
 

@@ -1,10 +1,15 @@
 #include "../support/TempDir.h"
 #include "DDFileLogger.h"
+#include "DDLog.h"
 #include "log_file_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <iterator>
 #include <mutex>
+#include <optional>
 #include <sys/xattr.h>
 
 namespace fs = std::filesystem;
@@ -114,40 +119,98 @@ TEST(DDFileLogger, FirstMessageCreatesAFileWithTheLine) {
               "2014/03/05 07:08:09:012  first\n2014/03/05 07:08:09:012  second\n");
 }
 
-TEST(DDFileLogger, ChoosesTheNewestFileOnlyWhenUnarchivedSmallAndYoung) {
+namespace {
+
+// A log file that tells a fixed age instead of the time since its creation.
+class AgedInfo : public DDLogFileInfo {
+public:
+    AgedInfo(std::string path, double age) : DDLogFileInfo(std::move(path)), age_(age) {}
+    double age() override { return age_; }
+
+private:
+    double age_;
+};
+
+// Lists the newest file with a given age.
+class AgingManager : public RecordingManager {
+public:
+    AgingManager(const fs::path& dir, std::optional<double> newestAge)
+        : RecordingManager(dir.string()), newestAge_(newestAge) {}
+    std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override {
+        auto infos = RecordingManager::sortedLogFileInfos();
+        if (newestAge_ && !infos.empty()) {
+            infos.front() = std::make_shared<AgedInfo>(infos.front()->filePath(), *newestAge_);
+        }
+        return infos;
+    }
+
+private:
+    std::optional<double> newestAge_;
+};
+
+} // namespace
+
+TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoungerThanTheAge) {
+    constexpr double kDay = 60 * 60 * 24;
     struct Case {
         const char* what;
-        std::string contents;
-        bool archived;
+        std::size_t bytes;             // of the newest file
+        std::optional<double> age;     // of the newest file; unset: its real age (moments)
+        bool archived;                 // the newest file's mark before the logger starts
+        std::uint64_t maximumFileSize; // 0: no size limit
+        double rollingFrequency;       // 0 or less: no age limit
         bool reused;
     };
     const Case cases[] = {
-        {"young, small, unarchived", "old\n", false, true},
-        {"archived", "old\n", true, false},
-        {"too big", std::string(2 * 1024 * 1024, 'x') + "\n", false, false},
+        {"young, small, unarchived", 4, std::nullopt, false, 1000, kDay, true},
+        {"archived", 4, std::nullopt, true, 1000, kDay, false},
+        {"one byte below the size limit", 999, std::nullopt, false, 1000, kDay, true},
+        {"at the size limit", 1000, std::nullopt, false, 1000, kDay, false},
+        {"one byte above the size limit", 1001, std::nullopt, false, 1000, kDay, false},
+        {"any size without a size limit", 2 * 1024 * 1024, std::nullopt, false, 0, kDay, true},
+        {"one second younger than the age limit", 4, kDay - 1, false, 1000, kDay, true},
+        {"at the age limit", 4, kDay, false, 1000, kDay, false},
+        {"one second older than the age limit", 4, kDay + 1, false, 1000, kDay, false},
+        {"any age without an age limit", 4, 100 * kDay, false, 1000, 0, true},
+        {"any age with a negative age limit", 4, 100 * kDay, false, 1000, -1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir tmp;
-        logfiles::createInOrder(tmp.path(), {"log-00000A.txt", "log-00000B.txt"}, c.contents);
+        const std::string contents = std::string(c.bytes - 1, 'x') + "\n";
+        logfiles::createInOrder(tmp.path(), {"log-00000A.txt", "log-00000B.txt"}, contents);
         const std::string newest = (tmp.path() / "log-00000B.txt").string();
         DDLogFileInfo(newest).setIsArchived(c.archived);
-        Fixture f(tmp.path());
-        f.log("new");
+        auto manager = std::make_shared<AgingManager>(tmp.path(), c.age);
+        auto logger = std::make_shared<DDFileLogger>(manager);
+        logger->setLogFormatter(nullptr);
+        logger->setMaximumFileSize(c.maximumFileSize);
+        logger->setRollingFrequency(c.rollingFrequency);
+        (void)logger->maximumFileSize(); // the changes above have taken effect
+        dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message("new")); });
 
+        const auto names = logfiles::sortedNames(tmp.path());
+        const auto events = manager->events();
         if (c.reused) {
-            EXPECT_EQ(f.currentPath(), newest);
-            EXPECT_EQ(logfiles::read(newest), c.contents + "new\n");
-            EXPECT_TRUE(f.manager->events().empty());
+            EXPECT_EQ(logfiles::read(newest), contents + "new\n");
+            EXPECT_EQ(names.size(), 2u) << "a new file was made";
+            // Reaching the size limit with this very line rolls it; nothing else is reported.
+            for (const auto& event : events) {
+                EXPECT_EQ(event, "rolled " + newest);
+            }
         } else {
-            EXPECT_NE(f.currentPath(), newest);
-            EXPECT_EQ(logfiles::read(f.currentPath()), "new\n");
-            EXPECT_EQ(logfiles::read(newest), c.contents);
+            EXPECT_EQ(logfiles::read(newest), contents);
             EXPECT_TRUE(archived(newest));
+            std::vector<std::string> made;
+            std::copy_if(names.begin(), names.end(), std::back_inserter(made),
+                         [](const std::string& name) {
+                             return name != "log-00000A.txt" && name != "log-00000B.txt";
+                         });
+            ASSERT_EQ(made.size(), 1u);
+            EXPECT_EQ(logfiles::read((tmp.path() / made[0]).string()), "new\n");
             // Only a file found unfit is archived here and reported.
-            EXPECT_EQ(f.manager->events(), c.archived
-                                               ? std::vector<std::string>{}
-                                               : std::vector<std::string>{"archived " + newest});
+            EXPECT_EQ(events, c.archived ? std::vector<std::string>{}
+                                         : std::vector<std::string>{"archived " + newest});
         }
     }
 }
@@ -276,6 +339,82 @@ TEST(DDFileLogger, RemovalFromTheCoreArchivesTheFile) {
     EXPECT_TRUE(archived(path));
     EXPECT_EQ(logfiles::read(path), "via core\n");
     EXPECT_EQ(f.manager->events(), std::vector<std::string>{"rolled " + path});
+}
+
+namespace {
+
+// Stands in for fsync(2) and notes, per call, which file it was for: the file's path, or
+// "(closed)" when the descriptor was no longer open.
+class SyncRecorder {
+public:
+    static DDFileLogger::FileSync into(const std::shared_ptr<SyncRecorder>& recorder) {
+        return [recorder](int fd) { recorder->record(fd); };
+    }
+    // The files synced so far, once at least count calls came (waiting a bounded time: the
+    // sync at a roll runs on a shared queue).
+    std::vector<std::string> synced(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, 10s, [&] { return paths_.size() >= count; });
+        return paths_;
+    }
+
+private:
+    void record(int fd) {
+        std::error_code error;
+        const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+        ::fsync(fd);
+        std::lock_guard lock(mutex_);
+        paths_.push_back(error ? "(closed)" : path.string());
+        arrived_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<std::string> paths_;
+};
+
+} // namespace
+
+TEST(DDFileLogger, EveryFileIsSyncedToDiskBeforeItIsClosed) {
+    enum Trigger { Roll, SizeLimit, Removal, Teardown };
+    const std::pair<const char*, Trigger> cases[] = {
+        {"rollLogFile", Roll},
+        {"the size limit reached", SizeLimit},
+        {"removal from the core", Removal},
+        {"the logger's end", Teardown},
+    };
+    for (const auto& [what, trigger] : cases) {
+        SCOPED_TRACE(what);
+        TempDir tmp;
+        auto recorder = std::make_shared<SyncRecorder>();
+        auto manager = std::make_shared<RecordingManager>(tmp.path().string());
+        auto logger = std::make_shared<DDFileLogger>(manager, SyncRecorder::into(recorder));
+        logger->setLogFormatter(nullptr);
+        logger->setMaximumFileSize(trigger == SizeLimit ? 8 : 0);
+        (void)logger->maximumFileSize(); // the changes above have taken effect
+        dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message("one")); });
+        const auto names = logfiles::sortedNames(tmp.path());
+        ASSERT_EQ(names.size(), 1u);
+        const std::string path = fs::canonical(tmp.path() / names[0]).string();
+        EXPECT_TRUE(recorder->synced(0).empty()) << "synced while still being written";
+        switch (trigger) {
+        case Roll:
+            logger->rollLogFile();
+            (void)logger->maximumFileSize(); // the roll has run
+            break;
+        case SizeLimit:
+            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message("two")); });
+            break;
+        case Removal:
+            dispatch::sync(logger->loggerQueue(), [&] { logger->willRemoveLogger(); });
+            break;
+        case Teardown:
+            logger.reset();
+            break;
+        }
+        EXPECT_EQ(recorder->synced(1), std::vector<std::string>{path});
+        EXPECT_EQ(logfiles::read(path), trigger == SizeLimit ? "one\ntwo\n" : "one\n");
+    }
 }
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include "../support/TempDir.h"
 #include "DDFileLogger.h"
+#include "DDLogLevel.h"
 #include "log_file_test_support.h"
 #include "thread_info.h"
 

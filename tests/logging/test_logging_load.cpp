@@ -1,6 +1,7 @@
 // Eight producers log through the terminal and system log loggers at once; after flushLog every
 // message must have reached both, each producer's messages in the order it logged them.
 #include "DDASLLogger.h"
+#include "DDLog.h"
 #include "DDTTYLogger.h"
 #include "MCLogFormatter.h"
 

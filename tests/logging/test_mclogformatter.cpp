@@ -1,3 +1,4 @@
+#include "DDLogLevel.h"
 #include "MCLogFormatter.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,14 @@
+#include "DDLogLevel.h"
 #include "DDTTYLogger.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <map>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -79,20 +83,74 @@ TEST(DDTTYLogger, ColourModeComesFromTermThenXcodeColors) {
     EXPECT_EQ(DDTTYLogger::sharedInstance()->colorMode(), Mode::ansi16);
 }
 
-// The nearest-colour choice (214,57,30 -> 124 in 256 mode, index 1 in 16 mode) shows in the
-// escape sequences of ProfilesWrapTheLineWithTheNewlineBeforeTheReset.
-TEST(DDTTYLogger, ColourTablesHoldTheTellingRowsAndTheNominalPaletteElsewhere) {
-    const auto& t256 = DDTTYLogger::initialize_colors_256();
-    ASSERT_EQ(DDTTYLogger::initialize_colors_16().colors.size(), 16u);
-    ASSERT_EQ(t256.colors.size(), 240u);
-    const int rows[][4] = {
-        {16, 47, 49, 49}, {231, 254, 255, 255}, {17, 0, 0, 95}, {233, 18, 18, 18}};
-    for (const auto& [n, r, g, b] : rows) {
-        const DDColor& c = t256.colors[static_cast<std::size_t>(n - 16)];
-        const long got[] = {std::lround(c.red * 255), std::lround(c.green * 255),
-                            std::lround(c.blue * 255)};
-        EXPECT_TRUE(got[0] == r && got[1] == g && got[2] == b) << n;
+namespace {
+
+// A table row as "<foreground code> <background code> <r>,<g>,<b>".
+std::string row(const std::string& fg, const std::string& bg, long r, long g, long b) {
+    return fg + " " + bg + " " + std::to_string(r) + "," + std::to_string(g) + "," +
+           std::to_string(b);
+}
+
+std::vector<std::string> rowsOf(const DDTTYColorTable& table) {
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < table.colors.size(); ++i) {
+        const DDColor& c = table.colors[i];
+        rows.push_back(row(table.fgCodes.at(i), table.bgCodes.at(i), std::lround(c.red * 255),
+                           std::lround(c.green * 255), std::lround(c.blue * 255)));
     }
+    return rows;
+}
+
+// Reports each row of the table that differs from the expected one.
+void expectRows(const DDTTYColorTable& table, int firstNumber,
+                const std::vector<std::string>& expected) {
+    const std::vector<std::string> rows = rowsOf(table);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i], expected[i]) << "colour number " << firstNumber + static_cast<int>(i);
+    }
+}
+
+} // namespace
+
+TEST(DDTTYLogger, SixteenColourTableHoldsEveryRow) {
+    const int rgb[16][3] = {{0, 0, 0},       {194, 54, 33},  {37, 188, 36},  {173, 173, 39},
+                            {73, 46, 225},   {211, 56, 211}, {51, 187, 200}, {203, 204, 205},
+                            {129, 131, 131}, {252, 57, 31},  {49, 231, 34},  {234, 236, 35},
+                            {88, 51, 255},   {249, 53, 248}, {20, 240, 240}, {233, 235, 235}};
+    std::vector<std::string> expected;
+    for (int i = 0; i < 16; ++i) {
+        // 30-37 and 40-47, the bright half with the bold attribute.
+        const std::string bold = i < 8 ? "" : "1;";
+        expected.push_back(row(bold + std::to_string(30 + i % 8) + "m",
+                               bold + std::to_string(40 + i % 8) + "m", rgb[i][0], rgb[i][1],
+                               rgb[i][2]));
+    }
+    expectRows(DDTTYLogger::initialize_colors_16(), 0, expected);
+}
+
+TEST(DDTTYLogger, TwoHundredFiftySixColourTableHoldsEveryRow) {
+    // The numbers whose shades terminals are known to show differently from the xterm palette.
+    const std::map<int, std::array<int, 3>> shown = {
+        {16, {47, 49, 49}},   {21, {88, 51, 255}},    {22, {42, 128, 37}},   {46, {27, 254, 30}},
+        {124, {214, 57, 30}}, {196, {255, 61, 30}},   {226, {251, 252, 15}}, {231, {254, 255, 255}},
+        {232, {52, 53, 53}},  {244, {151, 152, 153}}, {255, {240, 242, 242}}};
+    // Otherwise the palette's definition: 16-231 a 6x6x6 cube over six levels, 232-255 a grey
+    // ramp from 8 in steps of 10.
+    const int levels[6] = {0, 95, 135, 175, 215, 255};
+    std::vector<std::string> expected;
+    for (int n = 16; n <= 255; ++n) {
+        const int k = n - 16, grey = 8 + 10 * (n - 232);
+        std::array<int, 3> rgb = n < 232
+                                     ? std::array{levels[k / 36], levels[k / 6 % 6], levels[k % 6]}
+                                     : std::array{grey, grey, grey};
+        if (const auto it = shown.find(n); it != shown.end()) {
+            rgb = it->second;
+        }
+        expected.push_back(row("38;5;" + std::to_string(n) + "m", "48;5;" + std::to_string(n) + "m",
+                               rgb[0], rgb[1], rgb[2]));
+    }
+    expectRows(DDTTYLogger::initialize_colors_256(), 16, expected);
 }
 
 TEST(DDTTYLogger, LineLayoutNewlineRuleAndLongLinesWrittenWhole) {

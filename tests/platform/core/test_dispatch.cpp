@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -90,5 +94,88 @@ TEST(DispatchQueue, LabelsNameTheMainThreadAndTheSharedQueues) {
         std::string seen;
         dispatch::sync(queue, [&] { seen = dispatch::current_queue_label(); });
         EXPECT_EQ(seen, label);
+    }
+}
+
+namespace {
+
+// Runs work on a thread of its own and tells whether it finished within a bound: a shutdown
+// that never wakes its worker hangs instead of failing. A hung thread is left behind.
+bool finishesWithin(std::chrono::seconds bound, std::function<void()> work) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([done, work = std::move(work)] {
+        work();
+        done->set_value();
+    }).detach();
+    return finished.wait_for(bound) == std::future_status::ready;
+}
+
+} // namespace
+
+TEST(DispatchQueue, DroppingTheLastReferenceRunsWhatIsQueuedFirst) {
+    auto ran = std::make_shared<std::atomic<int>>(0);
+    auto queue = dispatch::queue_create("test.drain");
+    // The worker is busy for a moment, so everything below is still queued at the drop.
+    dispatch::async(queue, [] { std::this_thread::sleep_for(20ms); });
+    for (int i = 0; i < 100; ++i) {
+        dispatch::async(queue, [ran] { ran->fetch_add(1); });
+    }
+    auto held = std::make_shared<dispatch::queue_t>(std::move(queue));
+    ASSERT_TRUE(finishesWithin(10s, [held] { held->reset(); }));
+    EXPECT_EQ(ran->load(), 100);
+}
+
+TEST(DispatchQueue, ALastReferenceDroppedByItsOwnBlockEndsTheQueueOnItsWorker) {
+    auto holder = std::make_shared<dispatch::queue_t>(dispatch::queue_create("test.self"));
+    auto opened = std::make_shared<std::promise<void>>();
+    auto laterRan = std::make_shared<std::promise<void>>();
+    std::shared_future<void> open = opened->get_future().share();
+    dispatch::async(*holder, [open] { open.wait(); });
+    dispatch::async(*holder, [holder] { holder->reset(); }); // the last reference, by then
+    dispatch::async(*holder, [laterRan] { laterRan->set_value(); });
+    const std::weak_ptr<dispatch::Queue> watched = *holder;
+    std::future<void> later = laterRan->get_future();
+    holder.reset(); // the blocks' copy of holder still holds the queue
+    opened->set_value();
+    // The worker cannot wait for itself: it lets go and still runs what was queued behind.
+    EXPECT_EQ(later.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(finishesWithin(10s, [watched] {
+        while (!watched.expired()) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }));
+}
+
+TEST(DispatchTimer, DroppingATimerEndsItsThreadWhateverItWaitsFor) {
+    const std::pair<const char*, std::function<void(const dispatch::timer_t&)>> cases[] = {
+        {"suspended", [](const dispatch::timer_t&) {}},
+        {"waiting an hour for its fire",
+         [](const dispatch::timer_t& timer) {
+             dispatch::timer_set(timer, dispatch::clock::now() + 1h, dispatch::TIME_FOREVER, 0ms);
+             dispatch::timer_resume(timer);
+         }},
+        {"repeating",
+         [](const dispatch::timer_t& timer) {
+             dispatch::timer_set(timer, dispatch::clock::now(), 1ms, 0ms);
+             dispatch::timer_resume(timer);
+         }},
+    };
+    auto queue = dispatch::queue_create("test.timer.end");
+    for (const auto& [what, start] : cases) {
+        SCOPED_TRACE(what);
+        auto fires = std::make_shared<std::atomic<int>>(0);
+        auto timer = dispatch::timer_create(queue);
+        dispatch::timer_set_event_handler(timer, [fires] { fires->fetch_add(1); });
+        start(timer);
+        const std::weak_ptr<dispatch::TimerSource> watched = timer;
+        auto held = std::make_shared<dispatch::timer_t>(std::move(timer));
+        ASSERT_TRUE(finishesWithin(10s, [held] { held->reset(); }));
+        EXPECT_TRUE(watched.expired());
+        // No fire is handed to the queue after the end.
+        dispatch::sync(queue, [] {});
+        const int atEnd = fires->load();
+        dispatch::sync(queue, [] {});
+        EXPECT_EQ(fires->load(), atEnd);
     }
 }

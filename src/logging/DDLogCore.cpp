@@ -1,11 +1,13 @@
-#include "DDLog.h"
+#include "DDLogCore.h"
 
+#include "detail/DDLoggerNode.h"
+#include "dispatch_group.h"
+#include "dispatch_semaphore.h"
 #include "thread_info.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 
 namespace {
@@ -24,9 +26,6 @@ struct State {
     dispatch::group_t loggingGroup;
     std::unique_ptr<dispatch::semaphore_t> queueSemaphore;
     int numProcessors = 1;
-
-    std::mutex classesMutex;
-    std::vector<DDLogClass> classes;
 
     // Releasing a message frees memory that the logging thread allocated. Done on the global
     // logging queue, the one thread all messages pass through would pay for a free into another
@@ -63,16 +62,6 @@ void flushAtExit() {
     if (!dispatch::running_on_queue()) {
         DDLog::flushLog();
     }
-}
-
-std::unique_ptr<char[]> copyString(const char* text) {
-    if (text == nullptr) {
-        return nullptr;
-    }
-    const std::size_t length = std::strlen(text);
-    auto copy = std::make_unique<char[]>(length + 1);
-    std::memcpy(copy.get(), text, length + 1);
-    return copy;
 }
 
 void lt_addLogger(const DDLoggerPtr& logger) {
@@ -193,104 +182,6 @@ void lt_flush() {
 
 } // namespace
 
-// ---- DDFileName / DDBaseFileName ----
-
-DDFileName::DDFileName(std::string_view bytes, bool copy) {
-    if (copy) {
-        owned_ = std::make_shared<const std::string>(bytes);
-        view_ = *owned_;
-    } else {
-        view_ = bytes;
-    }
-}
-
-DDFileName::DDFileName(const DDFileName& other) : owned_(other.owned_), view_(other.view_) {}
-
-DDFileName& DDFileName::operator=(const DDFileName& other) {
-    owned_ = other.owned_;
-    view_ = other.view_;
-    return *this;
-}
-
-std::optional<DDFileName> DDBaseFileName(const char* path, bool copy) {
-    if (path == nullptr) {
-        return std::nullopt;
-    }
-    const char* lastSlash = nullptr;
-    const char* lastDot = nullptr;
-    const char* p = path;
-    for (; *p != '\0'; ++p) {
-        if (*p == '/') {
-            lastSlash = p;
-            lastDot = nullptr; // only a dot after the last slash counts
-        } else if (*p == '.') {
-            lastDot = p;
-        }
-    }
-    const char* start = lastSlash != nullptr ? lastSlash + 1 : path;
-    const char* end = lastDot != nullptr ? lastDot : p;
-    return DDFileName(std::string_view(start, static_cast<std::size_t>(end - start)), copy);
-}
-
-// ---- DDLogMessage ----
-
-DDLogOrigin DDLogOrigin::current() {
-    DDLogOrigin origin;
-    origin.timestamp = std::chrono::system_clock::now();
-    origin.machThreadID = thread_info::currentThreadID();
-    origin.queueLabel = dispatch::current_queue_label();
-    origin.threadName = thread_info::currentThreadName();
-    return origin;
-}
-
-DDLogMessage::DDLogMessage(DDText logMsg, std::int32_t level, std::int32_t flag,
-                           std::int32_t context, const char* file, const char* function,
-                           std::int32_t line, DDLogTag tag, std::int32_t options)
-    : DDLogMessage(std::move(logMsg), level, flag, context, file, function, line, std::move(tag),
-                   options, DDLogOrigin::current()) {}
-
-DDLogMessage::DDLogMessage(DDText logMsg, std::int32_t level, std::int32_t flag,
-                           std::int32_t context, const char* file, const char* function,
-                           std::int32_t line, DDLogTag tag, std::int32_t options,
-                           const DDLogOrigin& origin)
-    : logLevel_(level), logFlag_(flag), logContext_(context), logMsg_(std::move(logMsg)),
-      timestamp_(origin.timestamp), file_(file), function_(function), lineNumber_(line),
-      machThreadID_(origin.machThreadID), queueLabel_(origin.queueLabel),
-      threadName_(origin.threadName), tag_(std::move(tag)), options_(options) {
-    // The main thread's label lives as long as the program; any other is the queue's and may go.
-    if (queueLabel_ != nullptr && queueLabel_ != dispatch::MAIN_QUEUE_LABEL) {
-        ownedQueueLabel_ = copyString(queueLabel_);
-        queueLabel_ = ownedQueueLabel_.get();
-    }
-    if ((options & LogMessageOptionCopyFile) != 0 && file != nullptr) {
-        ownedFile_ = copyString(file);
-        file_ = ownedFile_.get();
-    }
-    if ((options & LogMessageOptionCopyFunction) != 0 && function != nullptr) {
-        ownedFunction_ = copyString(function);
-        function_ = ownedFunction_.get();
-    }
-}
-
-std::string DDLogMessage::threadID() const {
-    char buffer[16];
-    const int n = std::snprintf(buffer, sizeof buffer, "%x", machThreadID_);
-    return std::string(buffer, static_cast<std::size_t>(n));
-}
-
-std::optional<DDFileName> DDLogMessage::fileName() const {
-    return DDBaseFileName(file_, false);
-}
-
-std::optional<std::string> DDLogMessage::methodName() const {
-    if (function_ == nullptr) {
-        return std::nullopt;
-    }
-    return std::string(function_);
-}
-
-// ---- DDLog ----
-
 dispatch::queue_t DDLog::loggingQueue() {
     return state().loggingQueue;
 }
@@ -374,76 +265,4 @@ void DDLog::flushLog() {
 
 void DDLog::applicationWillTerminate(const void* /*notification*/) {
     flushLog();
-}
-
-// ---- per-class levels ----
-
-void DDLog::registerClass(const DDLogClass& cls) {
-    State& st = state();
-    std::lock_guard lock(st.classesMutex);
-    auto it = std::find_if(st.classes.begin(), st.classes.end(),
-                           [&](const DDLogClass& c) { return c.name == cls.name; });
-    if (it != st.classes.end()) {
-        *it = cls;
-    } else {
-        st.classes.push_back(cls);
-    }
-}
-
-bool DDLog::isRegisteredClass(const DDLogClass& cls) {
-    return cls.ddLogLevel != nullptr && cls.ddSetLogLevel != nullptr;
-}
-
-std::vector<DDLogClass> DDLog::registeredClasses() {
-    State& st = state();
-    std::lock_guard lock(st.classesMutex);
-    std::vector<DDLogClass> result;
-    for (const auto& cls : st.classes) {
-        if (isRegisteredClass(cls)) {
-            result.push_back(cls);
-        }
-    }
-    return result;
-}
-
-std::vector<std::string> DDLog::registeredClassNames() {
-    std::vector<std::string> names;
-    for (const auto& cls : registeredClasses()) {
-        names.push_back(cls.name);
-    }
-    return names;
-}
-
-std::int32_t DDLog::logLevelForClass(const DDLogClass& cls) {
-    return isRegisteredClass(cls) ? cls.ddLogLevel() : -1;
-}
-
-namespace {
-std::optional<DDLogClass> classNamed(const std::string& name) {
-    State& st = state();
-    std::lock_guard lock(st.classesMutex);
-    for (const auto& cls : st.classes) {
-        if (cls.name == name) {
-            return cls;
-        }
-    }
-    return std::nullopt;
-}
-} // namespace
-
-std::int32_t DDLog::logLevelForClassWithName(const std::string& name) {
-    const auto cls = classNamed(name);
-    return cls ? logLevelForClass(*cls) : -1;
-}
-
-void DDLog::setLogLevel(std::int32_t level, const DDLogClass& cls) {
-    if (isRegisteredClass(cls)) {
-        cls.ddSetLogLevel(level);
-    }
-}
-
-void DDLog::setLogLevel(std::int32_t level, const std::string& className) {
-    if (const auto cls = classNamed(className)) {
-        setLogLevel(level, *cls);
-    }
 }
