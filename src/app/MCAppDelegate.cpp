@@ -80,6 +80,7 @@ void MCAppDelegate::showPanel() {
 }
 
 void MCAppDelegate::applicationWillTerminate() {
+    DDLogVerbose("==> %s", "-[MCAppDelegate applicationWillTerminate:]");
     DDLog::flushLog();
 }
 
