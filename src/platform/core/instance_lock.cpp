@@ -81,7 +81,9 @@ RuntimeFolder privateRuntimeFolder(const char* xdgRuntimeDir, std::string_view n
         usableRuntimeDir(xdgRuntimeDir)
             ? std::filesystem::path(xdgRuntimeDir) / name
             : temporaryRoot / (std::string(name) + "-" + std::to_string(::geteuid()));
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        ::chmod(folder.c_str(), 0700); // whatever the umask took away
+    } else if (errno != EEXIST) {
         result.problem = "cannot create " + folder.string() + ": " + std::strerror(errno);
         return result;
     }

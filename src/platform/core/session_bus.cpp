@@ -134,6 +134,10 @@ public:
             if (n < 0 && errno == EINTR) {
                 continue;
             }
+            if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+                problem = "the bus closed the connection";
+                return false;
+            }
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 if (!waitFor(fd_, POLLOUT, deadline_)) {
                     problem = "no room to write within the time allowed";
@@ -156,7 +160,7 @@ public:
                 buffer_.append(chunk, static_cast<std::size_t>(n));
                 continue;
             }
-            if (n == 0) {
+            if (n == 0 || errno == ECONNRESET) {
                 problem = "the bus closed the connection";
                 return false;
             }
