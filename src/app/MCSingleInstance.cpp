@@ -28,6 +28,10 @@ constexpr uint kPrimaryOwner = 1;
 constexpr uint kExists = 3;
 constexpr uint kAlreadyOwner = 4;
 
+std::string within() {
+    return " within " + std::to_string(MCSingleInstance::kAnswerTimeout.count() / 1000) + " s";
+}
+
 int millisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 1;
@@ -147,23 +151,22 @@ MCSingleInstance::Role MCSingleInstance::claim() {
         if (reply.answer == kShownAnswer) {
             return Role::AlreadyRunning;
         }
-        return notResponding("answers \"" + reply.answer.substr(0, 80) + "\"");
+        return notResponding("answers \"" + reply.answer.substr(0, 80) + "\" when asked to show");
     case platform::instance_socket::Outcome::LockAcquired:
         return becomeFirst(); // the other copy ended meanwhile
     case platform::instance_socket::Outcome::NoListener:
-        return notResponding("cannot be reached");
+        return notResponding("cannot be reached" + within());
     case platform::instance_socket::Outcome::NoAnswer:
         break;
     }
-    return notResponding("does not answer");
+    return notResponding("does not answer" + within());
 }
 
 MCSingleInstance::Role MCSingleInstance::notResponding(const std::string& why) {
     const auto pid = lock_ ? lock_->holder() : std::nullopt;
     problem_ = "Brimwell is already running" +
                (pid ? " (process " + std::to_string(*pid) + ")" : std::string()) + " but " + why +
-               " within " + std::to_string(kAnswerTimeout.count() / 1000) +
-               " s; not starting a second copy";
+               "; not starting a second copy";
     return Role::NotResponding;
 }
 
@@ -184,7 +187,7 @@ MCSingleInstance::Role MCSingleInstance::becomeFirst() {
     if (askOverBus(deadline) == true) {
         return Role::AlreadyRunning;
     }
-    return notResponding("does not answer on the session bus");
+    return notResponding("does not answer on the session bus" + within());
 }
 
 void MCSingleInstance::listen() {
