@@ -253,7 +253,7 @@ private slots:
         QVERIFY2(second->exitCode() == 0, second->readAllStandardError().constData());
         QVERIFY(second->readAllStandardOutput().contains("already running"));
         QCOMPARE(first->state(), QProcess::Running);
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 10000);
         if (bus == Bus::Silent) {
             QTest::qWait(400); // the opening animation
             screenshot(QStringLiteral("single-instance-silent-bus"));
@@ -285,7 +285,7 @@ private slots:
         QProcess* fourth = start(env);
         QVERIFY(ended(fourth, 15000));
         QCOMPARE(fourth->exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 10000);
 
         ::kill(static_cast<pid_t>(pid), SIGTERM);
         QVERIFY(ended(first, 10000));
@@ -355,7 +355,7 @@ private slots:
         QVERIFY(ended(second, 15000));
         QVERIFY2(second->exitCode() == 0, second->readAllStandardError().constData());
         QCOMPARE(first->state(), QProcess::Running);
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(first->processId()), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(first->processId()), 10000);
     }
 
     void signalsEndTheProgramAsQuitDoes_data() {

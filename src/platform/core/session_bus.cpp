@@ -276,14 +276,6 @@ std::string helloCall(std::uint32_t serial) {
     return w.bytes();
 }
 
-// One received message, as far as a reply to Hello needs reading.
-struct Message {
-    std::uint8_t type = 0;
-    std::optional<std::uint32_t> replySerial;
-    std::string errorName;
-    std::string firstString; // the body's first value when it is a string
-};
-
 class Reader {
 public:
     // Alignment counts from the start of `bytes`; reading begins at `from`.
@@ -354,75 +346,26 @@ std::uint32_t u32At(std::string_view bytes, std::size_t at, bool bigEndian) {
 }
 
 // Reads the next whole message from the connection.
-bool readMessage(Connection& connection, Message& message, std::string& problem) {
-    if (!connection.fill(16, problem)) {
-        return false;
-    }
-    const std::string_view head = connection.buffer();
-    const char endian = head[0];
-    if ((endian != 'l' && endian != 'B') || head[3] != 1) {
-        problem = "the bus does not speak D-Bus";
-        return false;
-    }
-    const bool bigEndian = endian == 'B';
-    const std::uint32_t bodyLength = u32At(head, 4, bigEndian);
-    const std::uint32_t fieldsLength = u32At(head, 12, bigEndian);
-    if (bodyLength > kMaxMessagePart || fieldsLength > kMaxMessagePart) {
-        problem = "the bus sent an oversized message";
-        return false;
-    }
-    const std::size_t headerEnd = (16 + std::size_t{fieldsLength} + 7) / 8 * 8;
-    const std::size_t total = headerEnd + bodyLength;
-    if (!connection.fill(total, problem)) {
-        return false;
-    }
-    const std::string_view bytes = std::string_view(connection.buffer()).substr(0, total);
-    message = Message{};
-    message.type = static_cast<std::uint8_t>(bytes[1]);
-
-    Reader fields(bytes.substr(0, 16 + fieldsLength), bigEndian, 16);
-    while (fields.at() < 16 + std::size_t{fieldsLength}) {
-        std::uint8_t code = 0;
-        std::string type;
-        if (!fields.align(8) || !fields.byte(code) || !fields.signature(type) || type.size() != 1) {
-            problem = "the bus sent a malformed message";
+bool readMessage(Connection& connection, BusMessage& message, std::string& problem) {
+    for (;;) {
+        std::size_t size = 0;
+        switch (parseBusMessage(connection.buffer(), message, size)) {
+        case BusParse::Complete:
+            connection.buffer().erase(0, size);
+            return true;
+        case BusParse::Malformed:
+            problem = "the bus does not speak D-Bus";
             return false;
-        }
-        bool read = false;
-        std::string text;
-        std::uint32_t number = 0;
-        switch (type[0]) {
-        case 'u':
-            read = fields.u32(number);
-            break;
-        case 's':
-        case 'o':
-            read = fields.string(text);
-            break;
-        case 'g':
-            read = fields.signature(text);
-            break;
-        default:
-            break;
-        }
-        if (!read) {
-            problem = "the bus sent a malformed message";
+        case BusParse::Oversized:
+            problem = "the bus sent an oversized message";
             return false;
-        }
-        if (code == kFieldReplySerial && type[0] == 'u') {
-            message.replySerial = number;
-        } else if (code == kFieldErrorName && type[0] == 's') {
-            message.errorName = text;
-        }
-    }
-    if (bodyLength >= 4) {
-        Reader body(bytes.substr(headerEnd), bigEndian);
-        if (!body.string(message.firstString)) {
-            message.firstString.clear();
+        case BusParse::Incomplete:
+            if (!connection.fill(connection.buffer().size() + 1, problem)) {
+                return false;
+            }
+            break;
         }
     }
-    connection.buffer().erase(0, total);
-    return true;
 }
 
 std::string hexOfDecimal(unsigned long value) {
@@ -513,7 +456,7 @@ BusProbe probeEntry(const BusAddressEntry& entry, Clock::time_point deadline) {
         return result;
     }
     for (;;) {
-        Message message;
+        BusMessage message;
         if (!readMessage(connection, message, result.problem)) {
             result.problem = "Hello: " + result.problem;
             return result;
@@ -553,6 +496,71 @@ std::optional<std::vector<BusAddressEntry>> parseBusAddress(std::string_view add
         entries.push_back(std::move(*entry));
     }
     return entries;
+}
+
+BusParse parseBusMessage(std::string_view bytes, BusMessage& message, std::size_t& size) {
+    if (bytes.size() < 16) {
+        return BusParse::Incomplete;
+    }
+    const char endian = bytes[0];
+    if ((endian != 'l' && endian != 'B') || bytes[3] != 1) {
+        return BusParse::Malformed;
+    }
+    const bool bigEndian = endian == 'B';
+    const std::uint32_t bodyLength = u32At(bytes, 4, bigEndian);
+    const std::uint32_t fieldsLength = u32At(bytes, 12, bigEndian);
+    if (bodyLength > kMaxMessagePart || fieldsLength > kMaxMessagePart) {
+        return BusParse::Oversized;
+    }
+    const std::size_t headerEnd = (16 + std::size_t{fieldsLength} + 7) / 8 * 8;
+    const std::size_t total = headerEnd + bodyLength;
+    if (bytes.size() < total) {
+        return BusParse::Incomplete;
+    }
+    message = BusMessage{};
+    message.type = static_cast<std::uint8_t>(bytes[1]);
+
+    Reader fields(bytes.substr(0, 16 + fieldsLength), bigEndian, 16);
+    while (fields.at() < 16 + std::size_t{fieldsLength}) {
+        std::uint8_t code = 0;
+        std::string type;
+        if (!fields.align(8) || !fields.byte(code) || !fields.signature(type) || type.size() != 1) {
+            return BusParse::Malformed;
+        }
+        bool read = false;
+        std::string text;
+        std::uint32_t number = 0;
+        switch (type[0]) {
+        case 'u':
+            read = fields.u32(number);
+            break;
+        case 's':
+        case 'o':
+            read = fields.string(text);
+            break;
+        case 'g':
+            read = fields.signature(text);
+            break;
+        default:
+            break;
+        }
+        if (!read) {
+            return BusParse::Malformed;
+        }
+        if (code == kFieldReplySerial && type[0] == 'u') {
+            message.replySerial = number;
+        } else if (code == kFieldErrorName && type[0] == 's') {
+            message.errorName = text;
+        }
+    }
+    if (bodyLength >= 4) {
+        Reader body(bytes.substr(headerEnd, bodyLength), bigEndian);
+        if (!body.string(message.firstString)) {
+            message.firstString.clear();
+        }
+    }
+    size = total;
+    return BusParse::Complete;
 }
 
 BusProbe probeBus(std::string_view address, std::chrono::milliseconds timeout) {

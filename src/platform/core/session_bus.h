@@ -8,6 +8,8 @@
 // hides a bus that fails it from Qt; a bus that answers is handed on as the one entry that did.
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,6 +28,21 @@ struct BusAddressEntry {
 // The entries of a ';'-separated address, in order. Null when any entry is malformed (no
 // transport, a key without '=', a bad escape, a repeated key).
 std::optional<std::vector<BusAddressEntry>> parseBusAddress(std::string_view address);
+
+// One message from a bus, as far as the handshake reads it.
+struct BusMessage {
+    std::uint8_t type = 0; // 1 method call, 2 method return, 3 error, 4 signal
+    std::optional<std::uint32_t> replySerial;
+    std::string errorName;
+    std::string firstString; // the body's first value, when it is a string
+};
+
+enum class BusParse { Incomplete, Malformed, Oversized, Complete };
+
+// Reads the message at the start of `bytes` (what a peer sent, in either byte order). On
+// Complete, `size` is its length in bytes. Messages over 64 KiB in header or body are refused
+// as Oversized before they are waited for.
+BusParse parseBusMessage(std::string_view bytes, BusMessage& message, std::size_t& size);
 
 struct BusProbe {
     bool usable = false;
