@@ -72,6 +72,26 @@ bool popoverOpen(qint64 pid) {
     return popoverWindows(pid) > 0;
 }
 
+// Waits until the popover of `pid` has been open (or closed) for a moment without a break:
+// while it opens or closes, its snapshot and its window take turns on the screen. False when
+// that did not happen within `timeoutMs`.
+bool popoverSettles(qint64 pid, bool open, int timeoutMs) {
+    QElapsedTimer total;
+    total.start();
+    QElapsedTimer steady;
+    while (total.elapsed() < timeoutMs) {
+        if (popoverOpen(pid) != open) {
+            steady.invalidate();
+        } else if (!steady.isValid()) {
+            steady.start();
+        } else if (steady.elapsed() >= 300) {
+            return true;
+        }
+        QTest::qWait(30);
+    }
+    return false;
+}
+
 // A press on the bare desktop, far from the tray and the popover: closes an open popover.
 bool clickOnTheDesktop() {
     return xdotool({QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("600")}) &&
@@ -232,10 +252,16 @@ private slots:
         clock.start();
         QProcess* first = start(env, {QStringLiteral("--verbose")});
         const qint64 pid = first->processId();
+        QByteArray log; // what it has written so far
+        auto logSoFar = [&log, first] {
+            return (log += first->readAllStandardError()).constData();
+        };
         // Whatever the bus does, the popover opens: the start did not block on it. The
         // deadline is only there so that a hang fails instead of stalling the suite.
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 15000);
+        bool shown = false; // latched: the try macros look once more after success
+        QTRY_VERIFY_WITH_TIMEOUT(shown || (shown = popoverOpen(pid)), 15000);
         qInfo("%s: launch to popover %lld ms", QTest::currentDataTag(), clock.elapsed());
+        QVERIFY(popoverSettles(pid, true, 5000));
         if (bus == Bus::Silent) {
             // It did talk to the silent bus, and gave up on it.
             QVERIFY(silent_->connections() > silentBefore);
@@ -243,7 +269,7 @@ private slots:
 
         // Closed first, so that only the second start can open it again.
         QVERIFY(clickOnTheDesktop());
-        QTRY_VERIFY_WITH_TIMEOUT(!popoverOpen(pid), 5000);
+        QVERIFY(popoverSettles(pid, false, 5000));
 
         clock.restart();
         QProcess* second = start(env);
@@ -253,7 +279,7 @@ private slots:
         QVERIFY2(second->exitCode() == 0, second->readAllStandardError().constData());
         QVERIFY(second->readAllStandardOutput().contains("already running"));
         QCOMPARE(first->state(), QProcess::Running);
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 10000);
+        QVERIFY2(popoverSettles(pid, true, 10000), logSoFar());
         if (bus == Bus::Silent) {
             QTest::qWait(400); // the opening animation
             screenshot(QStringLiteral("single-instance-silent-bus"));
@@ -262,7 +288,7 @@ private slots:
         // A running copy that does not answer: a later start says so and gives up; it never
         // starts a second copy beside it.
         QVERIFY(clickOnTheDesktop());
-        QTRY_VERIFY_WITH_TIMEOUT(!popoverOpen(pid), 5000);
+        QVERIFY(popoverSettles(pid, false, 5000));
         QCOMPARE(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
         QProcess* third = start(env);
         const bool gaveUp = ended(third, 20000);
@@ -285,14 +311,14 @@ private slots:
         QProcess* fourth = start(env);
         QVERIFY(ended(fourth, 15000));
         QCOMPARE(fourth->exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 10000);
+        QVERIFY(popoverSettles(pid, true, 10000));
 
         ::kill(static_cast<pid_t>(pid), SIGTERM);
         QVERIFY(ended(first, 10000));
         QCOMPARE(first->exitStatus(), QProcess::NormalExit);
         QCOMPARE(first->exitCode(), 0);
         // Without a usable bus: one warning, saying so. With one: none.
-        const QByteArray log = first->readAllStandardError();
+        logSoFar();
         const int warnings = count(log, ", [WARN], ");
         if (bus == Bus::Live) {
             QVERIFY2(warnings == 0, log.constData());
@@ -339,7 +365,7 @@ private slots:
             QCOMPARE(copy->exitStatus(), QProcess::NormalExit);
             QVERIFY2(copy->exitCode() == 0, copy->readAllStandardError().constData());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(survivor->processId()), 10000);
+        QVERIFY(popoverSettles(survivor->processId(), true, 10000));
         // And it stays the only one.
         QTest::qWait(300);
         QCOMPARE(running(), 1);
@@ -348,14 +374,14 @@ private slots:
     void copiesOfDifferentRunTimeFoldersMeetOnTheBus() {
         // Two logins of one user can share a bus but not XDG_RUNTIME_DIR: the bus name holds.
         QProcess* first = start(environment(Bus::Live, makeRuntimeFolder(QStringLiteral("one"))));
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(first->processId()), 15000);
+        QVERIFY(popoverSettles(first->processId(), true, 15000));
         QVERIFY(clickOnTheDesktop());
-        QTRY_VERIFY_WITH_TIMEOUT(!popoverOpen(first->processId()), 5000);
+        QVERIFY(popoverSettles(first->processId(), false, 5000));
         QProcess* second = start(environment(Bus::Live, makeRuntimeFolder(QStringLiteral("two"))));
         QVERIFY(ended(second, 15000));
         QVERIFY2(second->exitCode() == 0, second->readAllStandardError().constData());
         QCOMPARE(first->state(), QProcess::Running);
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(first->processId()), 10000);
+        QVERIFY(popoverSettles(first->processId(), true, 10000));
     }
 
     void signalsEndTheProgramAsQuitDoes_data() {
@@ -378,7 +404,7 @@ private slots:
                                                                        QTest::currentDataTag())),
                               {QStringLiteral("--verbose")});
         const auto pid = static_cast<pid_t>(app->processId());
-        QTRY_VERIFY_WITH_TIMEOUT(popoverOpen(pid), 15000);
+        QVERIFY(popoverSettles(pid, true, 15000));
         QByteArray log = app->readAllStandardError();
         ::kill(pid, first);
         if (second != 0) {
