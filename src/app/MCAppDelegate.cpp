@@ -164,6 +164,7 @@ QMenu* MCAppDelegate::trayMenu() const {
 }
 
 void MCAppDelegate::applicationWillTerminate() {
+    DDLogVerbose("==> %s", "-[MCAppDelegate applicationWillTerminate:]");
     DDLog::flushLog();
 }
 

@@ -9,11 +9,13 @@
 #include "MCPlatformChoice.h"
 #include "MCSingleInstance.h"
 #include "WindowSystem.h"
+#include "session_bus.h"
 
 #include <QApplication>
 #include <QScreen>
 #include <QTimer>
 
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -58,6 +60,12 @@ void screenshotWhenShown(MCContentViewController* panel, const QString& path, bo
 }
 
 int runApplication(int argc, char** argv, const MCCommandLine& command) {
+    // Before Qt starts: it connects to the session bus from this thread during its own start-up
+    // (accessibility, the tray, the first D-Bus call) and would wait without end for a bus that
+    // accepts and then stays silent. A bus that fails a bounded handshake is hidden from it.
+    const platform::BusProbe& bus = platform::SessionBus::status();
+    platform::SessionBus::exposeOnlyWhatAnswered();
+
     QApplication app(argc, argv);
     MCPlatformChoice::releaseEnvironment();
     QApplication::setApplicationName(QStringLiteral("Brimwell"));
@@ -66,19 +74,44 @@ int runApplication(int argc, char** argv, const MCCommandLine& command) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/brimwell.png")));
     const QString screenshot = QString::fromStdString(command.screenshotPath);
 
+    // Logged once the loggers exist, at launch.
+    std::vector<std::string> warnings;
+    if (!bus.usable) {
+        warnings.push_back("No usable session bus (" + bus.problem +
+                           "): running without it, so without desktop notifications");
+    }
     MCSingleInstance instance;
-    if (screenshot.isEmpty() && instance.claim() == MCSingleInstance::Role::AlreadyRunning) {
-        std::cout << "Brimwell is already running: showing its panel.\n";
-        return 0;
+    if (screenshot.isEmpty()) {
+        switch (instance.claim()) {
+        case MCSingleInstance::Role::AlreadyRunning:
+            std::cout << "Brimwell is already running: showing its panel.\n";
+            return 0;
+        case MCSingleInstance::Role::NotResponding:
+            std::cerr << "brimwell: " << instance.problem() << "\n";
+            return 1;
+        case MCSingleInstance::Role::First:
+            break;
+        }
+        warnings.insert(warnings.end(), instance.warnings().begin(), instance.warnings().end());
     }
 
     // Closing the About window must not end a tray application.
     QApplication::setQuitOnLastWindowClosed(false);
     MCAppDelegate delegate;
     Application::sharedApplication()->setDelegate(&delegate);
+    // TERM, INT and HUP (logout, Ctrl+C, a closed terminal) end the app as Quit does.
+    Application::terminateOnSignals();
+    QObject::connect(Application::sharedApplication(), &Application::terminationSignalReceived,
+                     [](int signalNumber) {
+                         const char* name = sigabbrev_np(signalNumber);
+                         DDLogInfo("Quitting on SIG%s", name != nullptr ? name : "?");
+                     });
     instance.setShowHandler([&delegate] { delegate.showPanel(); });
-    QTimer::singleShot(0, &app, [&delegate, screenshot] {
+    QTimer::singleShot(0, &app, [&delegate, screenshot, warnings] {
         delegate.applicationDidFinishLaunching();
+        for (const std::string& warning : warnings) {
+            DDLogWarn("%@", warning);
+        }
         if (screenshot.isEmpty()) {
             return;
         }

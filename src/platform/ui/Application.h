@@ -3,6 +3,8 @@
 
 #include <QObject>
 
+class QSocketNotifier;
+
 class ApplicationDelegate {
 public:
     virtual ~ApplicationDelegate() = default;
@@ -22,11 +24,26 @@ public:
 
     // Asks the event loop to end; the delegate hears applicationWillTerminate on the way out.
     void terminate(QObject* sender = nullptr);
+    // True from the first request to end on.
+    bool isTerminating() const { return terminating_; }
+
+    // From now on SIGTERM, SIGINT and SIGHUP end the application the way terminate() does,
+    // from the event loop; one that arrives before the loop runs is handled once it does, and
+    // one that arrives while the application is already ending changes nothing. Needs the
+    // QApplication; calling it again does nothing more.
+    static void terminateOnSignals();
 
 signals:
     void terminateRequested();
+    // A termination signal arrived and the application is about to end because of it.
+    void terminationSignalReceived(int signalNumber);
 
 private:
     Application();
+    void watchSignals();
+    void readSignals();
+
     ApplicationDelegate* delegate_ = nullptr;
+    QSocketNotifier* signalNotifier_ = nullptr;
+    bool terminating_ = false;
 };

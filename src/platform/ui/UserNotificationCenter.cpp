@@ -1,5 +1,7 @@
 #include "UserNotificationCenter.h"
 
+#include "session_bus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -21,6 +23,14 @@ UserNotificationCenter::UserNotificationCenter(QString appName, QObject* parent)
     : QObject(parent), appName_(std::move(appName)) {}
 
 void UserNotificationCenter::deliverNotification(const UserNotification& notification) {
+    // Qt would wait without end for a bus that accepts and then stays silent: look first,
+    // within a bound (once per process; the application has looked before Qt started).
+    const platform::BusProbe& probe = platform::SessionBus::status();
+    if (!probe.usable) {
+        emit deliveryFailed(
+            QStringLiteral("no session bus: %1").arg(QString::fromStdString(probe.problem)));
+        return;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         emit deliveryFailed(QStringLiteral("no session bus: %1").arg(bus.lastError().message()));

@@ -21,8 +21,10 @@ public:
     explicit UserNotificationCenter(QString appName = QStringLiteral("Brimwell"),
                                     QObject* parent = nullptr);
 
-    // Hands the notification to the service without waiting for it. When there is no service
-    // nothing is shown; the failure is reported once through `deliveryFailed`.
+    // Hands the notification to the service without waiting for it: the GUI thread never
+    // waits on the bus for longer than the one bounded look at it per process. When there is
+    // no bus or no service nothing is shown; the failure is reported once through
+    // `deliveryFailed`.
     virtual void deliverNotification(const UserNotification& notification);
 
 signals:
