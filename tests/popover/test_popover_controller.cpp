@@ -57,7 +57,7 @@ class TestPopoverController : public QObject {
         auto view = std::make_unique<QWidget>();
         view->resize(size);
         controller_ = std::make_unique<INPopoverController>(
-            std::make_shared<INWidgetViewController>(std::move(view)));
+            std::make_unique<INWidgetViewController>(std::move(view)));
         controller_->setAnimates(animates);
         controller_->setAnimationType(type);
         controller_->setDelegate(&recorder_);
