@@ -1,15 +1,15 @@
-#include "MCAppDelegate.h"
+#include "app/MCAppDelegate.h"
 
-#include "AnalyticsHelper.h"
-#include "DDASLLogger.h"
-#include "DDLog.h"
-#include "DDTTYLogger.h"
-#include "MCContentViewController.h"
-#include "MCLogFormatter.h"
-#include "MCPanelWindow.h"
-#include "MCUtil.h"
-#include "StatusBar.h"
-#include "WindowSystem.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "app/MCContentViewController.h"
+#include "app/MCPanelWindow.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
+#include "logging/DDTTYLogger.h"
+#include "logging/MCLogFormatter.h"
+#include "memory/MCUtil.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/ui/WindowSystem.h"
 
 #include <QAction>
 #include <QApplication>

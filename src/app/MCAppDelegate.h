@@ -1,10 +1,10 @@
 #pragma once
 
-#include "AXStatusItemPopup.h"
-#include "Application.h"
-#include "MCAboutWindowController.h"
-#include "MCAppServices.h"
-#include "MCMemory.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAboutWindowController.h"
+#include "app/MCAppServices.h"
+#include "memory/MCMemory.h"
+#include "platform/ui/Application.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "AXStatusItemPopupDelegate.h"
-#include "Appearance.h"
-#include "MCMemoryController.h"
-#include "PlotView.h"
-#include "ViewController.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "chart/PlotView.h"
+#include "memory/MCMemoryController.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/ViewController.h"
 
 #include <QFutureWatcher>
 #include <QLabel>
