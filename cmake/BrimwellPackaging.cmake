@@ -1,10 +1,10 @@
 # The Debian package: `cpack -G DEB` in a release build makes brimwell_<version>_<arch>.deb.
 #
 # Its dependencies are computed by dpkg-shlibdeps from the program's libraries; the ones it
-# cannot see are named here: Qt's SVG image and icon plugins (the tray icon is an SVG) and
-# Qt's platform plugins and themes, which Qt loads at run time. libcurl is loaded only when
-# usage events are sent to a collection host, and Qt's Wayland platform only serves Wayland
-# sessions without XWayland: both are recommended.
+# cannot see are named here: Qt's SVG image and icon plugins, which Qt loads at run time (the
+# tray icon is an SVG; Debian 12 ships them in libqt6svg6). The X11 platform comes with
+# libqt6gui6. libcurl is loaded only when usage events are sent to a collection host, and Qt's
+# Wayland platform only serves Wayland sessions without XWayland: both are recommended.
 
 # The package's file list, for the checks in tests/packaging: the fixed files, then every
 # private library under its target's file names.
@@ -51,6 +51,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6svg6)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, qt6-wayland")
 include(CPack)

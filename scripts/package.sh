@@ -12,7 +12,7 @@ rm -f build/release/brimwell_*.deb
 (cd build/release && cpack -G DEB)
 deb=$(echo build/release/brimwell_*.deb)
 echo "Package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 
 passed=0 failed=0 skipped=0
 check() {

@@ -1,14 +1,16 @@
 #include "MCPlatformChoice.h"
 
+#include <algorithm>
 #include <array>
-#include <condition_variable>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -65,26 +67,45 @@ bool unixSocketAnswers(const std::string& path) {
     return connected;
 }
 
-// A server that accepts and then stays silent would hold xcb_connect forever, so it runs on a
-// thread of its own that is left behind when the time is up.
+// A server that accepts and then stays silent would hold xcb_connect forever, so a child process
+// asks it and reports through a pipe; when the time is up the child is killed. (A thread left
+// behind would share libxcb's and libXau's state with the exit that follows.)
 bool xServerAnswers(const std::string& display, std::chrono::milliseconds timeout) {
-    struct Outcome {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::optional<bool> answered;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    std::thread([outcome, display] {
+    std::array<int, 2> pipe{};
+    if (::pipe2(pipe.data(), O_CLOEXEC) != 0) {
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
         xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
-        const bool ok = xcb_connection_has_error(connection) == 0;
+        const char answered = xcb_connection_has_error(connection) == 0 ? '1' : '0';
         xcb_disconnect(connection);
-        const std::lock_guard lock(outcome->mutex);
-        outcome->answered = ok;
-        outcome->done.notify_all();
-    }).detach();
-    std::unique_lock lock(outcome->mutex);
-    outcome->done.wait_for(lock, timeout, [&outcome] { return outcome->answered.has_value(); });
-    return outcome->answered.value_or(false);
+        const ssize_t written = ::write(pipe[1], &answered, 1);
+        ::_exit(written == 1 ? 0 : 1);
+    }
+    ::close(pipe[1]);
+    char answer = '0';
+    if (child > 0) {
+        pollfd ready{pipe[0], POLLIN, 0};
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            const int n = ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+            if (n > 0 && ::read(pipe[0], &answer, 1) != 1) {
+                answer = '0';
+            }
+            if (n >= 0 || errno != EINTR) {
+                break;
+            }
+        }
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ::close(pipe[0]);
+    return answer == '1';
 }
 
 } // namespace

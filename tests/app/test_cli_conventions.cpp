@@ -1,17 +1,15 @@
 // The real program's command-line conventions: a failed write to standard output is a failure,
 // no desktop is one clear line instead of Qt's abort, and Qt's own options reach Qt.
 
+#include "../support/SilentXServer.h"
 #include "../support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,38 +74,6 @@ TEST(CommandLineConventions, FailedWriteToStandardOutputFailsEveryMode) {
     EXPECT_NE(closed.err.find("brimwell: cannot write to standard output"), std::string::npos)
         << closed.err;
 }
-
-// A loopback port that accepts connections (the kernel completes them) and never answers: an X
-// server that hangs, as display 127.0.0.1:N.
-class SilentXServer {
-public:
-    SilentXServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        for (int display = 40; fd_ >= 0 && display < 100; ++display) {
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(static_cast<std::uint16_t>(6000 + display));
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                ::listen(fd_, 4) == 0) {
-                display_ = "127.0.0.1:" + std::to_string(display);
-                return;
-            }
-        }
-    }
-    ~SilentXServer() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    SilentXServer(const SilentXServer&) = delete;
-    SilentXServer& operator=(const SilentXServer&) = delete;
-    const std::string& display() const { return display_; }
-
-private:
-    int fd_ = -1;
-    std::string display_;
-};
 
 TEST(CommandLineConventions, NoDesktopIsOneLineAndStatusOne) {
     const TempDir dir;

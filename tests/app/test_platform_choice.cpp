@@ -4,8 +4,12 @@
 #include "MCCommandLine.h"
 #include "MCPlatformChoice.h"
 
+#include "../support/SilentXServer.h"
+
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -226,6 +230,25 @@ TEST(PlatformChoice, DesktopFound) {
             << row.name;
         EXPECT_EQ(asked, row.asked) << row.name;
     }
+}
+
+// The live probes: an X server that hangs costs the timeout and then counts as none, one that
+// refuses the connection is none; a Wayland socket path that is no socket is no compositor.
+TEST(PlatformChoice, LiveProbesGiveUp) {
+    const SilentXServer silent;
+    const SilentXServer refusing(SilentXServer::Kind::Refusing);
+    ASSERT_FALSE(silent.display().empty()) << "no free loopback port for a silent X server";
+    ASSERT_FALSE(refusing.display().empty()) << "no free loopback port for a refusing X server";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(
+        MCPlatformChoice::desktopFound("xcb", silent.display(), std::chrono::milliseconds(200)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_FALSE(
+        MCPlatformChoice::desktopFound("xcb", refusing.display(), std::chrono::milliseconds(5000)));
+    ::unsetenv("WAYLAND_SOCKET");
+    ::setenv("WAYLAND_DISPLAY", "/", 1);
+    EXPECT_FALSE(MCPlatformChoice::desktopFound("wayland", "", std::chrono::milliseconds(200)));
+    ::unsetenv("WAYLAND_DISPLAY");
 }
 
 } // namespace

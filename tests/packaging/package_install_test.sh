@@ -55,9 +55,22 @@ expected_version=$(dpkg-deb -f "$deb" Version)
   fail "--version says '$version', the package is $expected_version"
 sample=$(brimwell --sample) || fail "brimwell --sample failed"
 grep -qE '^free memory: [0-9.]+ (GB|MB|KB|B)$' <<<"$sample" || fail "--sample printed: $sample"
-# The private library is the installed one, found through the RUNPATH.
-ldd /usr/bin/brimwell | grep -qE "=> /usr/lib/[^ ]*/brimwell/lib[^ ]+\.so\.[0-9]+ " ||
-  fail "the private library is not loaded from /usr/lib/.../brimwell: $(ldd /usr/bin/brimwell)"
+# Every private library the program loads is the installed one, found through the RUNPATH
+# ("/usr/bin/../lib/..." as ldd names it).
+loaded=$(ldd /usr/bin/brimwell)
+private=0
+for file in $files; do
+  case $file in
+    /usr/lib/*/brimwell/*.so.*) ;;
+    *) continue ;;
+  esac
+  [ -L "$file" ] || continue
+  private=$((private + 1))
+  path=$(awk -v name="$(basename "$file")" '$1 == name && $2 == "=>" {print $3}' <<<"$loaded")
+  [ -n "$path" ] && [ "$(realpath "$path")" = "$(realpath "$file")" ] ||
+    fail "$(basename "$file") is not loaded from $file: $loaded"
+done
+[ $private -gt 0 ] || fail "the package holds no private library under /usr/lib/<triplet>/brimwell"
 [ "$(man -w brimwell)" = /usr/share/man/man1/brimwell.1.gz ] || fail "man -w brimwell"
 
 apt-get purge -y -qq brimwell >/dev/null || fail "apt-get purge brimwell"
