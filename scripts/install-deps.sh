@@ -18,6 +18,7 @@ packages=(
   xvfb xauth x11-utils x11-xserver-utils xdotool trayer dunst dbus dbus-bin xcompmgr
   xfce4-panel xfconf  # a StatusNotifierItem tray host for the desktop matrix
   fonts-dejavu-core rsyslog attr
+  jq  # reads the command line's JSON back in tests
   # the package: icons drawn from the SVG, the checkers of the menu entry, metainfo, manual page
   # and package, and the .deb tools
   librsvg2-bin desktop-file-utils appstream man-db groff-base lintian dpkg-dev file

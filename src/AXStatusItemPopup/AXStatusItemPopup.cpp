@@ -1,9 +1,9 @@
-#include "AXStatusItemPopup.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
 
-#include "Appearance.h"
-#include "DDLog.h"
-#include "DockPanels.h"
-#include "INPopoverWindow.h"
+#include "logging/DDLog.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/DockPanels.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -18,20 +18,20 @@
 
 namespace {
 
-// The popover shows whatever view the panel's controller builds.
+// The popover shows whatever view the panel's controller builds. Not owned: the popup keeps
+// the controller and outlives the popover.
 class ContentViewController final : public INViewController {
 public:
-    explicit ContentViewController(std::shared_ptr<ViewController> controller)
-        : controller_(std::move(controller)) {}
-    QWidget* view() override { return controller_->view(); }
+    explicit ContentViewController(ViewController* controller) : controller_(controller) {}
+    QWidget* view() override { return controller_ != nullptr ? controller_->view() : nullptr; }
 
 private:
-    std::shared_ptr<ViewController> controller_;
+    ViewController* controller_;
 };
 
 } // namespace
 
-AXStatusItemPopup::AXStatusItemPopup(std::shared_ptr<ViewController> viewController, QPixmap image,
+AXStatusItemPopup::AXStatusItemPopup(std::unique_ptr<ViewController> viewController, QPixmap image,
                                      QPixmap alternateImage)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput),
       viewController_(std::move(viewController)),
@@ -51,8 +51,6 @@ AXStatusItemPopup::AXStatusItemPopup(std::shared_ptr<ViewController> viewControl
             popoverController_->repositionPopover(frame_, preferredDirection_);
         }
     });
-    active_ = false;
-    animated_ = true;
 }
 
 AXStatusItemPopup::~AXStatusItemPopup() {
@@ -209,7 +207,7 @@ void AXStatusItemPopup::showPopoverAnimated(bool animated) {
     setActive(true);
     if (!popoverController_) {
         popoverController_ = std::make_unique<INPopoverController>(
-            std::make_shared<ContentViewController>(viewController_));
+            std::make_unique<ContentViewController>(viewController_.get()));
         popoverController_->setBorderWidth(0.0);
         // The body follows the desktop's light or dark palette, also when it switches.
         popoverController_->setColor(Appearance::current().popoverFill);

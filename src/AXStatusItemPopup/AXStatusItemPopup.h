@@ -1,12 +1,12 @@
 #pragma once
 
-#include "AXStatusItemPopupDelegate.h"
-#include "DockPanels.h"
-#include "EventMonitor.h"
-#include "INGeometry.h"
-#include "INPopoverController.h"
-#include "StatusBar.h"
-#include "ViewController.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "platform/ui/DockPanels.h"
+#include "platform/ui/EventMonitor.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/ui/ViewController.h"
+#include "popover/INGeometry.h"
+#include "popover/INPopoverController.h"
 
 #include <QElapsedTimer>
 #include <QIcon>
@@ -29,8 +29,9 @@ public:
     // How long a show waits for a tray host that has not placed the icon yet.
     static constexpr int kPlacementWaitMs = 1500;
 
-    // A missing alternate image means the normal one, shown on the highlight.
-    explicit AXStatusItemPopup(std::shared_ptr<ViewController> viewController, QPixmap image = {},
+    // Keeps `viewController`, whose view is the popover's content. A missing alternate image
+    // means the normal one, shown on the highlight.
+    explicit AXStatusItemPopup(std::unique_ptr<ViewController> viewController, QPixmap image = {},
                                QPixmap alternateImage = {});
     ~AXStatusItemPopup() override;
 
@@ -38,8 +39,7 @@ public:
     void showPopoverAnimated(bool animated);
     void hidePopover() override;
 
-    bool isActive() const { return active_; }
-    bool active() const override { return active_; }
+    bool isActive() const override { return active_; }
     void setActive(bool active);
 
     const QPixmap& image() const { return image_; }
@@ -62,7 +62,7 @@ public:
     bool animated() const { return animated_; }
     void setAnimated(bool animated) { animated_ = animated; }
 
-    // Not owned: the delegate (the panel) is owned by this popup through its view controller.
+    // Not owned: the delegate is usually the view controller this popup keeps.
     AXStatusItemPopupDelegate* statusItemPopupDelegate() const { return delegate_; }
     void setStatusItemPopupDelegate(AXStatusItemPopupDelegate* delegate) { delegate_ = delegate; }
 
@@ -90,7 +90,8 @@ private:
     void updatePanelShade(const DockPanel& panel, const QRect& icon);
     static double pointWidth(const QPixmap& image);
 
-    std::shared_ptr<ViewController> viewController_;
+    // Before the popover controller: it lends the view, and goes first.
+    std::unique_ptr<ViewController> viewController_;
     bool active_ = false;
     std::unique_ptr<StatusItem> statusItem_;
     bool animated_ = true;

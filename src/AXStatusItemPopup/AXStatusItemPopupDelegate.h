@@ -15,5 +15,5 @@ public:
     virtual ~AXStatusItemPopupControl() = default;
     virtual void hidePopover() = 0;
     // True while the popover is open.
-    virtual bool active() const = 0;
+    virtual bool isActive() const = 0;
 };

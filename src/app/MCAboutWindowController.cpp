@@ -1,8 +1,7 @@
-#include "MCAboutWindowController.h"
+#include "app/MCAboutWindowController.h"
 
-#include "ButtonKeys.h"
-#include "InterfaceRegistry.h"
-#include "bundle_info.h"
+#include "platform/core/bundle_info.h"
+#include "platform/ui/ButtonKeys.h"
 #include "ui_MCAboutWindowController.h"
 
 #include <QAbstractButton>
@@ -10,14 +9,6 @@
 #include <QIcon>
 
 namespace {
-
-const bool kInterfaceRegistered = [] {
-    InterfaceRegistry::add(QStringLiteral("MCAboutWindowController"), [](QWidget* root) {
-        Ui::MCAboutWindowController ui;
-        ui.setupUi(root);
-    });
-    return true;
-}();
 
 QString infoValue(std::string_view key) {
     const auto value = platform::objectForInfoDictionaryKey(key);
@@ -27,8 +18,24 @@ QString infoValue(std::string_view key) {
 } // namespace
 
 MCAboutWindowController::MCAboutWindowController()
-    : WindowController(kInterfaceRegistered ? QStringLiteral("MCAboutWindowController")
-                                            : QString()) {}
+    : WindowController(QStringLiteral("MCAboutWindowController")) {}
+
+MCAboutWindowController::~MCAboutWindowController() = default;
+
+QLabel* MCAboutWindowController::versionTextField() const {
+    return ui_ ? ui_->versionTextField : nullptr;
+}
+
+QLabel* MCAboutWindowController::copyrightTextField() const {
+    return ui_ ? ui_->copyrightTextField : nullptr;
+}
+
+std::unique_ptr<QWidget> MCAboutWindowController::loadWindow() {
+    auto window = std::make_unique<QWidget>(nullptr, Qt::Window);
+    ui_ = std::make_unique<Ui::MCAboutWindowController>();
+    ui_->setupUi(window.get());
+    return window;
+}
 
 QString MCAboutWindowController::styleSheet(const Appearance& a) {
     return QStringLiteral(R"(#MCAboutWindowController { background: %1; }
@@ -63,22 +70,13 @@ void MCAboutWindowController::windowDidLoad() {
         // Return writes no mail.
         root->setFocus(Qt::OtherFocusReason);
     }
-    versionTextField_ = outlet<QLabel>("versionTextField");
-    copyrightTextField_ = outlet<QLabel>("copyrightTextField");
-    if (auto* contact = outlet<QAbstractButton>("contactUsButton")) {
-        connect(contact, &QAbstractButton::clicked, this,
-                [this, contact] { onContactUsButtonClicked(contact); });
-    }
-    if (auto* icon = outlet<QLabel>("iconLabel")) {
-        icon->setPixmap(QIcon(QStringLiteral(":/images/brimwell.png")).pixmap(56, 56));
-    }
-    if (versionTextField_) {
-        versionTextField_->setText(
-            QStringLiteral("Version: %1").arg(infoValue("CFBundleShortVersionString")));
-    }
-    if (copyrightTextField_) {
-        copyrightTextField_->setText(infoValue("NSHumanReadableCopyright"));
-    }
+    QAbstractButton* contact = ui_->contactUsButton;
+    connect(contact, &QAbstractButton::clicked, this,
+            [this, contact] { onContactUsButtonClicked(contact); });
+    ui_->iconLabel->setPixmap(QIcon(QStringLiteral(":/images/brimwell.png")).pixmap(56, 56));
+    ui_->versionTextField->setText(
+        QStringLiteral("Version: %1").arg(infoValue("CFBundleShortVersionString")));
+    ui_->copyrightTextField->setText(infoValue("NSHumanReadableCopyright"));
 }
 
 std::optional<QUrl> MCAboutWindowController::contactUrl(const QString& version) {

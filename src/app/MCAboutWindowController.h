@@ -1,14 +1,18 @@
 #pragma once
 
-#include "Appearance.h"
-#include "WindowController.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/WindowController.h"
 
 #include <QLabel>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
+
+namespace Ui {
+class MCAboutWindowController;
+}
 
 // The About window: version, copyright and a button that writes to support.
 class MCAboutWindowController : public WindowController {
@@ -17,9 +21,11 @@ public:
     static inline const QString kSupportEmail = QStringLiteral("support@brimwell.app");
 
     MCAboutWindowController();
+    ~MCAboutWindowController() override;
 
-    QLabel* versionTextField() const { return versionTextField_; }
-    QLabel* copyrightTextField() const { return copyrightTextField_; }
+    // Outlets; null until the window is loaded.
+    QLabel* versionTextField() const;
+    QLabel* copyrightTextField() const;
 
     // The support mail address for this version; none when the text is not a valid address.
     static std::optional<QUrl> contactUrl(const QString& version);
@@ -31,11 +37,11 @@ public slots:
     void onContactUsButtonClicked(QObject* sender = nullptr);
 
 protected:
+    std::unique_ptr<QWidget> loadWindow() override;
     void windowDidLoad() override;
 
 private:
     void applyAppearance();
 
-    QPointer<QLabel> versionTextField_;
-    QPointer<QLabel> copyrightTextField_;
+    std::unique_ptr<Ui::MCAboutWindowController> ui_;
 };

@@ -1,15 +1,15 @@
-#include "MCAppDelegate.h"
+#include "app/MCAppDelegate.h"
 
-#include "AnalyticsHelper.h"
-#include "DDASLLogger.h"
-#include "DDLog.h"
-#include "DDTTYLogger.h"
-#include "MCContentViewController.h"
-#include "MCLogFormatter.h"
-#include "MCPanelWindow.h"
-#include "MCUtil.h"
-#include "StatusBar.h"
-#include "WindowSystem.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "app/MCContentViewController.h"
+#include "app/MCPanelWindow.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
+#include "logging/DDTTYLogger.h"
+#include "logging/MCLogFormatter.h"
+#include "memory/MCUtil.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/ui/WindowSystem.h"
 
 #include <QAction>
 #include <QApplication>
@@ -76,7 +76,7 @@ void MCAppDelegate::setupLog() {
 }
 
 void MCAppDelegate::setupGA() {
-    analyticsHelper_ = std::make_shared<AnalyticsHelper>();
+    analyticsHelper_ = std::make_unique<AnalyticsHelper>();
     analyticsHelper_->setDomainName(kAnalyticsDomainName);
     analyticsHelper_->setAnalyticsAccountCode(kAnalyticsAccountCode);
 }
@@ -84,12 +84,13 @@ void MCAppDelegate::setupGA() {
 void MCAppDelegate::applicationDidFinishLaunching() {
     setupLog();
     setupGA();
-    panel_ = MCContentViewController::initWithNibName(QStringLiteral("MCContentViewController"),
-                                                      memoryController_);
-    if (!panel_) {
+    auto panel = MCContentViewController::initWithNibName(QStringLiteral("MCContentViewController"),
+                                                          memoryController_, this);
+    if (!panel) {
         DDLogError("The panel's interface resource is missing");
         return;
     }
+    panel_ = panel.get();
     DDLogInfo("Window system: %@%@", QGuiApplication::platformName().toStdString(),
               WindowSystem::isXWayland() ? " (XWayland)" : "");
     const bool placeable = WindowSystem::canPositionWindows();
@@ -100,17 +101,17 @@ void MCAppDelegate::applicationDidFinishLaunching() {
         } else {
             DDLogWarn("This desktop has no system tray: the panel opens in a window");
         }
-        panelWindow_ = std::make_unique<MCPanelWindow>(panel_.get());
+        panelWindow_ = std::make_unique<MCPanelWindow>(std::move(panel));
         panelWindow_->showPanel();
         return;
     }
     const QPixmap image = imageNamed(QStringLiteral("StatusBarIcon"));
     const QPixmap alternate = imageNamed(QStringLiteral("StatusBarIcon-H"));
-    statusItemPopup_ = std::make_unique<AXStatusItemPopup>(panel_, image, alternate);
+    statusItemPopup_ = std::make_unique<AXStatusItemPopup>(std::move(panel), image, alternate);
     statusItemPopup_->setScalableImages(scalableImageNamed(QStringLiteral("StatusBarIcon")),
                                         scalableImageNamed(QStringLiteral("StatusBarIcon-OnLight")),
                                         scalableImageNamed(QStringLiteral("StatusBarIcon-H")));
-    statusItemPopup_->setStatusItemPopupDelegate(panel_.get());
+    statusItemPopup_->setStatusItemPopupDelegate(panel_);
     panel_->setStatusItemPopup(statusItemPopup_.get());
     setupStatusItemExtras();
     statusItemPopup_->showPopover();
@@ -127,10 +128,8 @@ void MCAppDelegate::setupStatusItemExtras() {
     // Hosts that read the tooltip themselves see the figures the open panel refreshes anyway;
     // nothing samples for it while the panel is closed.
     connect(panel_->timer(), &QTimer::timeout, item, &StatusItem::refreshToolTip);
-    connect(panel_.get(), &MCContentViewController::popoverShown, item,
-            &StatusItem::refreshToolTip);
-    connect(panel_.get(), &MCContentViewController::cleanFinished, item,
-            &StatusItem::refreshToolTip);
+    connect(panel_, &MCContentViewController::popoverShown, item, &StatusItem::refreshToolTip);
+    connect(panel_, &MCContentViewController::cleanFinished, item, &StatusItem::refreshToolTip);
 
     // The menu's entries go the panel's own ways, so they behave (and are counted) as its
     // controls are.
@@ -140,7 +139,7 @@ void MCAppDelegate::setupStatusItemExtras() {
     trayMenu_->addSeparator();
     QAction* about = trayMenu_->addAction(QStringLiteral("About Brimwell"));
     QAction* quit = trayMenu_->addAction(QStringLiteral("Quit"));
-    MCContentViewController* panel = panel_.get();
+    MCContentViewController* panel = panel_;
     connect(open, &QAction::triggered, this, [this] { statusItemPopup_->showPopover(); });
     connect(clean, &QAction::triggered, panel,
             [panel, clean] { panel->cleanMemoryButtonClicked(clean); });

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "AXStatusItemPopup.h"
-#include "Application.h"
-#include "MCAboutWindowController.h"
-#include "MCAppServices.h"
-#include "MCMemory.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAboutWindowController.h"
+#include "app/MCAppServices.h"
+#include "memory/MCMemory.h"
+#include "platform/ui/Application.h"
 
 #include <QObject>
 #include <QString>
@@ -48,7 +48,7 @@ public:
     MCPanelWindow* panelWindow() const { return panelWindow_.get(); }
     // Shows the panel again, in the popover or the window.
     void showPanel();
-    MCContentViewController* contentViewController() const { return panel_.get(); }
+    MCContentViewController* contentViewController() const { return panel_; }
     MCAboutWindowController* aboutWindowController() const { return aboutWindowController_.get(); }
     // The tray icon's right-click menu: Open, Clean Memory, About Brimwell, Quit.
     QMenu* trayMenu() const;
@@ -59,8 +59,9 @@ private:
     void setupStatusItemExtras();
 
     std::shared_ptr<MCMemoryController> memoryController_;
-    std::shared_ptr<AnalyticsHelper> analyticsHelper_;
-    std::shared_ptr<MCContentViewController> panel_; // shared with the popup, which keeps it
+    std::unique_ptr<AnalyticsHelper> analyticsHelper_;
+    // Kept by the popup, or by the panel window where there is no tray; both go before this.
+    MCContentViewController* panel_ = nullptr;
     // Before the popup: its tray icon lets go of the menu before the menu goes.
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<AXStatusItemPopup> statusItemPopup_;

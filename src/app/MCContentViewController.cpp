@@ -1,63 +1,56 @@
-#include "MCContentViewController.h"
+#include "app/MCContentViewController.h"
 
-#include "AnalyticsHelper.h"
-#include "Application.h"
-#include "ButtonKeys.h"
-#include "CPTTheme.h"
-#include "DDLog.h"
-#include "FocusRing.h"
-#include "InterfaceRegistry.h"
-#include "MCAppServices.h"
-#include "MCCleanReport.h"
-#include "MCUtil.h"
-#include "PlotView.h"
-#include "SimplePieChart.h"
-#include "UserNotificationCenter.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "app/MCAppServices.h"
+#include "app/MCCleanReport.h"
+#include "chart/PlotView.h"
+#include "chart/SimplePieChart.h"
+#include "chart/framework/CPTTheme.h"
+#include "logging/DDLog.h"
+#include "memory/MCUtil.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/ButtonKeys.h"
+#include "platform/ui/FocusRing.h"
+#include "platform/ui/UserNotificationCenter.h"
 #include "ui_MCContentViewController.h"
 
 #include <QAbstractButton>
-#include <QFutureWatcher>
 #include <QLabel>
 #include <QPromise>
 #include <QPushButton>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <thread>
-
-namespace {
-
-const bool kInterfaceRegistered = [] {
-    InterfaceRegistry::add(QStringLiteral("MCContentViewController"), [](QWidget* root) {
-        Ui::MCContentViewController ui;
-        ui.setupUi(root);
-    });
-    return true;
-}();
-
-} // namespace
 
 std::unique_ptr<MCContentViewController>
 MCContentViewController::initWithNibName(const QString& nibName,
-                                         std::shared_ptr<MCMemoryController> memoryController) {
-    if (!kInterfaceRegistered || !InterfaceRegistry::find(nibName)) {
+                                         std::shared_ptr<MCMemoryController> memoryController,
+                                         MCAppServices* services) {
+    // The one interface resource this controller knows how to build.
+    if (nibName != QLatin1String("MCContentViewController")) {
         return nullptr;
     }
     if (!memoryController) {
         memoryController = std::make_shared<MCMemoryController>();
     }
     return std::unique_ptr<MCContentViewController>(
-        new MCContentViewController(nibName, std::move(memoryController)));
+        new MCContentViewController(nibName, std::move(memoryController), services));
 }
 
 MCContentViewController::MCContentViewController(
-    const QString& nibName, std::shared_ptr<MCMemoryController> memoryController)
-    : ViewController(nibName), memoryController_(std::move(memoryController)),
+    const QString& nibName, std::shared_ptr<MCMemoryController> memoryController,
+    MCAppServices* services)
+    : ViewController(nibName), services_(services), memoryController_(std::move(memoryController)),
       pieChart_(std::make_unique<SimplePieChart>()), timer_(new QTimer(this)) {
     timer_->setInterval(kRefreshIntervalMs);
     connect(timer_, &QTimer::timeout, this, [this] { refreshMemoryUsage(timer_); });
+    connect(&cleanWatcher_, &QFutureWatcher<void>::progressValueChanged, this,
+            &MCContentViewController::showCleanProgress);
+    connect(&cleanWatcher_, &QFutureWatcher<void>::finished, this,
+            &MCContentViewController::taskDone);
     setNotificationCenter(UserNotificationCenter::defaultUserNotificationCenter());
     if (const auto& warning = memoryController_->configurationWarning()) {
         DDLogWarn("%@", *warning);
@@ -65,6 +58,18 @@ MCContentViewController::MCContentViewController(
 }
 
 MCContentViewController::~MCContentViewController() = default;
+
+QLabel* MCContentViewController::freeMemoryTextField() const {
+    return ui_ ? ui_->freeMemoryTextField : nullptr;
+}
+
+PlotView* MCContentViewController::plotView() const {
+    return ui_ ? ui_->plotView : nullptr;
+}
+
+QPushButton* MCContentViewController::cleanButton() const {
+    return ui_ ? ui_->cleanButton : nullptr;
+}
 
 void MCContentViewController::setNotificationCenter(UserNotificationCenter* center) {
     if (notificationCenter_ != nullptr) {
@@ -142,32 +147,30 @@ QString MCContentViewController::chartDescription(const std::vector<std::int64_t
 
 void MCContentViewController::setChartData(const std::vector<std::int64_t>& data) {
     pieChart_->setPlotData(data);
-    if (plotView_) {
-        plotView_->setAccessibleDescription(chartDescription(data));
+    if (PlotView* plot = plotView()) {
+        plot->setAccessibleDescription(chartDescription(data));
     }
 }
 
+std::unique_ptr<QWidget> MCContentViewController::loadView() {
+    auto root = std::make_unique<QWidget>();
+    ui_ = std::make_unique<Ui::MCContentViewController>();
+    ui_->setupUi(root.get());
+    return root;
+}
+
 void MCContentViewController::viewDidLoad() {
-    freeMemoryTextField_ = outlet<QLabel>("freeMemoryTextField");
-    plotView_ = outlet<PlotView>("plotView");
-    cleanButton_ = outlet<QPushButton>("cleanButton");
-    if (plotView_) {
-        chartFocusRing_ = new FocusRing(plotView_);
-    }
+    chartFocusRing_ = new FocusRing(ui_->plotView);
     applyAppearance();
     // A desktop that switches between light and dark while we run.
     onApplicationPaletteChange(this, [this] { applyAppearance(); });
     ButtonKeys::activateWithReturn(view());
-    if (cleanButton_) {
-        connect(cleanButton_, &QPushButton::clicked, this,
-                [this] { cleanMemoryButtonClicked(cleanButton_); });
-    }
-    if (auto* about = outlet<QAbstractButton>("aboutButton")) {
-        connect(about, &QAbstractButton::clicked, this, [this, about] { showAbout(about); });
-    }
-    if (auto* quit = outlet<QAbstractButton>("quitButton")) {
-        connect(quit, &QAbstractButton::clicked, this, [this, quit] { quitButtonClicked(quit); });
-    }
+    QPushButton* clean = ui_->cleanButton;
+    connect(clean, &QPushButton::clicked, this, [this, clean] { cleanMemoryButtonClicked(clean); });
+    QAbstractButton* about = ui_->aboutButton;
+    connect(about, &QAbstractButton::clicked, this, [this, about] { showAbout(about); });
+    QAbstractButton* quit = ui_->quitButton;
+    connect(quit, &QAbstractButton::clicked, this, [this, quit] { quitButtonClicked(quit); });
 }
 
 std::vector<std::int64_t>
@@ -179,9 +182,9 @@ MCContentViewController::chartData(const std::optional<MCMemory>& sample) {
 }
 
 void MCContentViewController::showFreeMemory(const std::optional<MCMemory>& sample) {
-    if (sample && freeMemoryTextField_) {
-        freeMemoryTextField_->setText(
-            QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
+    QLabel* field = freeMemoryTextField();
+    if (sample && field != nullptr) {
+        field->setText(QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
     }
 }
 
@@ -201,14 +204,12 @@ void MCContentViewController::popoverDidShow() {
         const auto sample = memoryController_->currentMemoryUsage();
         showFreeMemory(sample);
         setChartData(chartData(sample));
-        if (plotView_) {
-            pieChart_->renderInView(plotView_, CPTTheme::themeNamed(kCPTPlainWhiteTheme), true);
-        }
+        pieChart_->renderInView(plotView(), CPTTheme::themeNamed(kCPTPlainWhiteTheme), true);
     }
     // The keyboard starts on the chart, whose description a screen reader reads out; Tab goes
     // on to the controls. Each opening starts there again.
-    if (plotView_ && plotView_->isVisible()) {
-        plotView_->setFocus(Qt::ActiveWindowFocusReason);
+    if (plotView()->isVisible()) {
+        plotView()->setFocus(Qt::ActiveWindowFocusReason);
     }
     if (!cleanInProgress_) {
         startRefreshTimer();
@@ -233,9 +234,9 @@ void MCContentViewController::cleanMemoryButtonClicked(QObject* /*sender*/) {
     }
     fireEvent("CleanButtonClicked");
     timer_->stop();
-    if (cleanButton_) {
-        cleanButton_->setEnabled(false);
-        cleanButton_->setText(kCleaningTitle);
+    if (QPushButton* button = cleanButton()) {
+        button->setEnabled(false);
+        button->setText(kCleaningTitle);
     }
     cleanInProgress_ = true;
     const auto sample = memoryController_->currentMemoryUsage();
@@ -244,46 +245,38 @@ void MCContentViewController::cleanMemoryButtonClicked(QObject* /*sender*/) {
 }
 
 void MCContentViewController::cmTask() {
-    // The thread shares only the sampler and a promise with the main thread. The watcher
-    // belongs to this controller: if the panel is gone when the clean ends, nobody is called.
-    QPromise<void> promise;
-    auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        taskDone();
-    });
-    // Progress reaches the main thread queued through the watcher, so it too stops with the panel.
-    connect(watcher, &QFutureWatcher<void>::progressValueChanged, this,
-            &MCContentViewController::showCleanProgress);
-    watcher->setFuture(promise.future());
-    promise.setProgressRange(0, 100);
-    std::thread([memory = memoryController_, promise = std::move(promise)]() mutable {
-        promise.start();
-        const MCCleanOutcome outcome =
-            memory->clean([&promise](int percent) { promise.setProgressValue(percent); });
-        DDLogInfo("%@", cleanOutcomeText(outcome));
-        promise.finish();
-    }).detach();
+    // The worker shares only the sampler with the main thread; its progress and its end come
+    // back queued through the watcher.
+    cleanWatcher_.setFuture(
+        QtConcurrent::run([memory = memoryController_](QPromise<void>& promise) {
+            promise.setProgressRange(0, 100);
+            const MCCleanOutcome outcome =
+                memory->clean([&promise](int percent) { promise.setProgressValue(percent); });
+            DDLogInfo("%@", cleanOutcomeText(outcome));
+        }));
 }
 
 void MCContentViewController::showCleanProgress(int percent) {
-    if (!cleanInProgress_ || !cleanButton_) {
+    QPushButton* button = cleanButton();
+    // A watcher set on a running clean replays its starting 0: the title changes only once
+    // some of the work is done.
+    if (!cleanInProgress_ || button == nullptr || percent <= 0) {
         return;
     }
-    cleanButton_->setText(QStringLiteral("%1 %2 %").arg(kCleaningTitle).arg(percent));
+    button->setText(QStringLiteral("%1 %2 %").arg(kCleaningTitle).arg(percent));
     emit cleanProgressShown(percent);
 }
 
 void MCContentViewController::taskDone() {
     cleanInProgress_ = false;
-    if (cleanButton_) {
-        cleanButton_->setEnabled(true);
-        cleanButton_->setText(kCleanTitle);
+    if (QPushButton* button = cleanButton()) {
+        button->setEnabled(true);
+        button->setText(kCleanTitle);
     }
     showMemoryCleanDoneNotification();
     refreshMemoryUsage(nullptr);
     // Refreshing a closed popover would only burn samples.
-    if (statusItemPopup_ != nullptr && statusItemPopup_->active()) {
+    if (statusItemPopup_ != nullptr && statusItemPopup_->isActive()) {
         startRefreshTimer();
     }
     emit cleanFinished();
@@ -324,8 +317,4 @@ void MCContentViewController::fireEvent(const char* name) {
             analytics->fireEvent(name, 0);
         }
     }
-}
-
-MCAppServices* MCContentViewController::mcAppDelegate() const {
-    return dynamic_cast<MCAppServices*>(Application::sharedApplication()->delegate());
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "AXStatusItemPopupDelegate.h"
-#include "Appearance.h"
-#include "MCMemoryController.h"
-#include "PlotView.h"
-#include "ViewController.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "chart/PlotView.h"
+#include "memory/MCMemoryController.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/ViewController.h"
 
+#include <QFutureWatcher>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QString>
 
@@ -21,6 +21,10 @@ class QTimer;
 class SimplePieChart;
 class UserNotificationCenter;
 
+namespace Ui {
+class MCContentViewController;
+}
+
 // The popover's content: pie chart, free memory, clean button, About and Quit.
 class MCContentViewController : public ViewController, public AXStatusItemPopupDelegate {
     Q_OBJECT
@@ -31,11 +35,17 @@ public:
     static inline const QString kNotificationTitle = QStringLiteral("Memory Clean Done");
 
     // None when no interface resource of that name exists. `memoryController` defaults to
-    // the live kernel counters.
+    // the live kernel counters; `services` (About, analytics) may come later, or never.
     static std::unique_ptr<MCContentViewController>
     initWithNibName(const QString& nibName,
-                    std::shared_ptr<MCMemoryController> memoryController = nullptr);
+                    std::shared_ptr<MCMemoryController> memoryController = nullptr,
+                    MCAppServices* services = nullptr);
     ~MCContentViewController() override;
+
+    // The application's services: the About window and analytics. Not owned: the application
+    // delegate outlives the panel.
+    MCAppServices* mcAppDelegate() const { return services_; }
+    void setAppServices(MCAppServices* services) { services_ = services; }
 
     // Back reference: the popup owns this controller, so it outlives it.
     void setStatusItemPopup(AXStatusItemPopupControl* popup) { statusItemPopup_ = popup; }
@@ -45,9 +55,10 @@ public:
         return memoryController_;
     }
     SimplePieChart* pieChart() const { return pieChart_.get(); }
-    QLabel* freeMemoryTextField() const { return freeMemoryTextField_; }
-    PlotView* plotView() const { return plotView_; }
-    QPushButton* cleanButton() const { return cleanButton_; }
+    // Outlets; null until the view is loaded.
+    QLabel* freeMemoryTextField() const;
+    PlotView* plotView() const;
+    QPushButton* cleanButton() const;
     // The refresh timer; it keeps existing when stopped.
     QTimer* timer() const { return timer_; }
     std::int64_t freeMemoryWhenCleanHappens() const { return freeMemoryWhenCleanHappens_; }
@@ -84,11 +95,13 @@ signals:
     void cleanProgressShown(int percent);
 
 protected:
+    std::unique_ptr<QWidget> loadView() override;
     void viewDidLoad() override;
 
 private:
     MCContentViewController(const QString& nibName,
-                            std::shared_ptr<MCMemoryController> memoryController);
+                            std::shared_ptr<MCMemoryController> memoryController,
+                            MCAppServices* services);
 
     void cmTask();
     void taskDone();
@@ -100,17 +113,18 @@ private:
     void applyAppearance();
     // Hands the chart its data and tells screen readers what it now shows.
     void setChartData(const std::vector<std::int64_t>& data);
-    MCAppServices* mcAppDelegate() const;
     void fireEvent(const char* name);
 
     AXStatusItemPopupControl* statusItemPopup_ = nullptr;
+    MCAppServices* services_ = nullptr;
     std::shared_ptr<MCMemoryController> memoryController_;
     std::unique_ptr<SimplePieChart> pieChart_;
-    QPointer<QLabel> freeMemoryTextField_;
-    QPointer<PlotView> plotView_;
-    QPointer<QPushButton> cleanButton_;
-    QPointer<FocusRing> chartFocusRing_;
+    std::unique_ptr<Ui::MCContentViewController> ui_;
+    FocusRing* chartFocusRing_ = nullptr; // a child of the plot view
     QTimer* timer_ = nullptr;
+    // Watches the clean running on the thread pool; being a member, it stops reporting when
+    // the panel goes, whether or not the clean has ended.
+    QFutureWatcher<void> cleanWatcher_;
     UserNotificationCenter* notificationCenter_ = nullptr;
     std::int64_t freeMemoryWhenCleanHappens_ = 0;
     // Main thread only.

@@ -1,14 +1,15 @@
-#include "MCPanelWindow.h"
+#include "app/MCPanelWindow.h"
 
-#include "Appearance.h"
-#include "Application.h"
-#include "MCContentViewController.h"
+#include "app/MCContentViewController.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/Application.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QVBoxLayout>
 
-MCPanelWindow::MCPanelWindow(MCContentViewController* panel) : panel_(panel) {
+MCPanelWindow::MCPanelWindow(std::unique_ptr<MCContentViewController> panel)
+    : panel_(std::move(panel)) {
     setWindowTitle(QStringLiteral("Brimwell"));
     setAttribute(Qt::WA_QuitOnClose, true);
     setAutoFillBackground(true);
@@ -19,6 +20,8 @@ MCPanelWindow::MCPanelWindow(MCContentViewController* panel) : panel_(panel) {
     layout->addWidget(panel_->view());
     panel_->setStatusItemPopup(this);
 }
+
+MCPanelWindow::~MCPanelWindow() = default;
 
 void MCPanelWindow::applyAppearance() {
     QPalette p = QGuiApplication::palette();

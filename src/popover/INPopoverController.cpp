@@ -1,11 +1,11 @@
-#include "INPopoverController.h"
+#include "popover/INPopoverController.h"
 
-#include "INApplicationState.h"
-#include "INPopoverGeometry.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "INScreenGeometry.h"
+#include "popover/INApplicationState.h"
+#include "popover/INPopoverGeometry.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
+#include "popover/INScreenGeometry.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -31,7 +31,7 @@ INPopoverController::INPopoverController() {
     _setInitialPropertyValues();
 }
 
-INPopoverController::INPopoverController(std::shared_ptr<INViewController> contentViewController) {
+INPopoverController::INPopoverController(std::unique_ptr<INViewController> contentViewController) {
     _setInitialPropertyValues();
     setContentViewController(std::move(contentViewController));
 }
@@ -346,10 +346,8 @@ void INPopoverController::checkPopoverKeyWindowStatus() {
 
 // Content.
 
-void INPopoverController::setContentViewController(std::shared_ptr<INViewController> controller) {
-    if (controller == contentViewController_) {
-        return;
-    }
+void INPopoverController::setContentViewController(std::unique_ptr<INViewController> controller) {
+    // The old content leaves the window before its controller, which owns it, goes.
     popoverWindow_->setContentView(nullptr);
     contentViewController_ = std::move(controller);
     QWidget* view = contentViewController_ ? contentViewController_->view() : nullptr;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "INAnimation.h"
-#include "INGeometry.h"
-#include "INPopoverTypes.h"
-#include "INViewController.h"
+#include "popover/INAnimation.h"
+#include "popover/INGeometry.h"
+#include "popover/INPopoverTypes.h"
+#include "popover/INViewController.h"
 
 #include <QColor>
 #include <QMetaObject>
@@ -46,7 +46,7 @@ class INPopoverController : public QObject, public INAnimationDelegate {
 
 public:
     INPopoverController();
-    explicit INPopoverController(std::shared_ptr<INViewController> contentViewController);
+    explicit INPopoverController(std::unique_ptr<INViewController> contentViewController);
     ~INPopoverController() override;
     INPopoverController(const INPopoverController&) = delete;
     INPopoverController& operator=(const INPopoverController&) = delete;
@@ -81,11 +81,10 @@ public:
     void applicationDidBecomeActive();
     void checkPopoverKeyWindowStatus();
 
-    std::shared_ptr<INViewController> contentViewController() const {
-        return contentViewController_;
-    }
-    // Shows `controller`'s view as the content; the content size becomes the view's size.
-    void setContentViewController(std::shared_ptr<INViewController> controller);
+    INViewController* contentViewController() const { return contentViewController_.get(); }
+    // Keeps `controller` and shows its view as the content; the content size becomes the
+    // view's size.
+    void setContentViewController(std::unique_ptr<INViewController> controller);
     INSize contentSize() const { return contentSize_; }
     void setContentSize(INSize size);
     QWidget* contentView() const;
@@ -150,7 +149,7 @@ private:
     bool animates_ = true;
     INPopoverControllerDelegate* delegate_ = nullptr;
     INPopoverAnimationType animationType_ = INPopoverAnimationTypePop;
-    std::shared_ptr<INViewController> contentViewController_;
+    std::unique_ptr<INViewController> contentViewController_;
     QPointer<QWidget> positionView_;
     INSize contentSize_;
 

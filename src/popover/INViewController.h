@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -16,14 +15,11 @@ public:
 // A view controller around a ready-made widget, which it owns.
 class INWidgetViewController : public INViewController {
 public:
-    explicit INWidgetViewController(std::unique_ptr<QWidget> view) : view_(view.release()) {}
-    ~INWidgetViewController() override { delete view_.data(); }
-    INWidgetViewController(const INWidgetViewController&) = delete;
-    INWidgetViewController& operator=(const INWidgetViewController&) = delete;
+    explicit INWidgetViewController(std::unique_ptr<QWidget> view) : view_(std::move(view)) {}
 
-    QWidget* view() override { return view_; }
+    QWidget* view() override { return view_.get(); }
 
 private:
-    // Guarded: a widget still parented elsewhere may be deleted by that parent first.
-    QPointer<QWidget> view_;
+    // The popover window only lends the view a place: it lets go of it before it goes.
+    std::unique_ptr<QWidget> view_;
 };

@@ -1,7 +1,7 @@
 // The tray icon as the tray host receives it: drawn at whatever size the host asks for, filling
 // its slot, dark ink on light panels and light ink on dark ones, and the open (highlighted)
 // state clearly apart from both.
-#include "AXStatusItemPopup.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
 
 #include <QApplication>
 #include <QImage>

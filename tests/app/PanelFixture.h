@@ -2,17 +2,16 @@
 // Shared pieces for the panel tests: kernel counters in a file, a clean that waits for the test,
 // and doubles for the collaborators that own or serve the panel.
 
-#include "AXStatusItemPopupDelegate.h"
-#include "Application.h"
-#include "MCAppServices.h"
-#include "MCContentViewController.h"
-#include "UserNotificationCenter.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "app/MCAppServices.h"
+#include "app/MCContentViewController.h"
+#include "platform/ui/UserNotificationCenter.h"
 
-#include "../GoogleAnalytics/FakeFetcher.h"
-#include "../support/TempDir.h"
+#include "GoogleAnalytics/FakeFetcher.h"
+#include "support/TempDir.h"
 
-#include "AnalyticsHelper.h"
-#include "GoogleTracking.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/GoogleTracking.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -76,13 +75,13 @@ public:
     PopupDouble(CallLog& log, MCContentViewController& panel) : log_(log), panel_(panel) {}
     void hidePopover() override {
         log_.calls.push_back("hidePopover");
-        if (isActive) {
+        if (open) {
             panel_.popoverWillClose();
-            isActive = false;
+            open = false;
         }
     }
-    bool active() const override { return isActive; }
-    bool isActive = true;
+    bool isActive() const override { return open; }
+    bool open = true;
 
 private:
     CallLog& log_;
@@ -90,7 +89,7 @@ private:
 };
 
 // A real analytics helper whose hits go to a recording fetcher, at once and in order.
-class AppDelegateDouble : public ApplicationDelegate, public MCAppServices {
+class AppDelegateDouble : public MCAppServices {
 public:
     explicit AppDelegateDouble(CallLog& log) : log_(log) {
         fetcher = std::make_shared<FakeFetcher>();

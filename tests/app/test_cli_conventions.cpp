@@ -1,8 +1,8 @@
 // The real program's command-line conventions: a failed write to standard output is a failure,
 // no desktop is one clear line instead of Qt's abort, and Qt's own options reach Qt.
 
-#include "../support/SilentXServer.h"
-#include "../support/TempDir.h"
+#include "support/SilentXServer.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

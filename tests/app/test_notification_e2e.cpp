@@ -1,10 +1,10 @@
 // Runs inside tests/support/with-desktop.sh: a real X display, a private session bus and,
 // for the first case, the dunst notification daemon.
 
-#include "MCPanelWindow.h"
-#include "PanelFixture.h"
+#include "app/MCPanelWindow.h"
+#include "app/PanelFixture.h"
 
-#include "../logging/recording_logger.h"
+#include "logging/recording_logger.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -42,16 +42,17 @@ private slots:
         auto allocator = std::make_shared<GatedAllocator>();
         auto memory = std::make_shared<MCMemoryController>(make_host_port(meminfo, {}, 4096),
                                                            allocator, 4096);
-        auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory);
-        QVERIFY(panel);
-        MCPanelWindow window(panel.get());
+        auto owned = MCContentViewController::initWithNibName("MCContentViewController", memory);
+        QVERIFY(owned);
+        MCContentViewController* panel = owned.get();
+        MCPanelWindow window(std::move(owned));
         window.move(80, 80);
         window.showPanel();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         QSignalSpy delivered(UserNotificationCenter::defaultUserNotificationCenter(),
                              &UserNotificationCenter::delivered);
-        QSignalSpy done(panel.get(), &MCContentViewController::cleanFinished);
+        QSignalSpy done(panel, &MCContentViewController::cleanFinished);
         QTest::mouseClick(panel->cleanButton(), Qt::LeftButton);
         QTRY_COMPARE(allocator->passes(), 1);
         dir.write("meminfo", meminfoText(4004)); // one more page free after the clean

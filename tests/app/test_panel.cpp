@@ -1,10 +1,12 @@
-#include "PanelFixture.h"
+#include "app/PanelFixture.h"
 
-#include "MCCleanReport.h"
-#include "SimplePieChart.h"
+#include "app/MCCleanReport.h"
+#include "chart/SimplePieChart.h"
+#include "platform/ui/Application.h"
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
@@ -42,7 +44,7 @@ private slots:
         popup_ = std::make_unique<PopupDouble>(log_, *panel_);
         panel_->setStatusItemPopup(popup_.get());
         delegate_ = std::make_unique<AppDelegateDouble>(log_);
-        Application::sharedApplication()->setDelegate(delegate_.get());
+        panel_->setAppServices(delegate_.get());
     }
 
     void cleanup() {
@@ -51,7 +53,6 @@ private slots:
             QSignalSpy done(panel_.get(), &MCContentViewController::cleanFinished);
             QVERIFY(done.wait(5000));
         }
-        Application::sharedApplication()->setDelegate(nullptr);
         panel_.reset();
     }
 
@@ -142,7 +143,7 @@ private slots:
         QVERIFY(!panel_->timer()->isActive());
         QTRY_COMPARE(allocator_->passes(), 1); // the clean really waits in its first pass
 
-        popup_->isActive = popoverOpen;
+        popup_->open = popoverOpen;
         setMeminfo(meminfoText(freeKbAfter));
         allocator_->open();
         QVERIFY(done.wait(5000));
@@ -160,6 +161,17 @@ private slots:
         QTRY_COMPARE(
             delegate_->events(),
             (std::vector<std::string>{"PopoverShown", "CleanButtonClicked", "PopoverShown"}));
+    }
+
+    // The clean outlives its panel: its progress and its end must reach nobody.
+    void panelGoneMidCleanHearsNothing() {
+        panel_->cleanMemoryButtonClicked();
+        QTRY_COMPARE(allocator_->passes(), 1);
+        panel_.reset();
+        allocator_->open();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+        QCoreApplication::processEvents(); // where a queued end would arrive
+        QVERIFY(notifications_.delivered.empty());
     }
 
     void cleanWithoutSamplesSaysEnjoy() {

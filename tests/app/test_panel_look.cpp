@@ -2,13 +2,14 @@
 // popover and the memory panel, in light and dark palettes, driven by the keyboard and read
 // as a screen reader reads it.
 
-#include "AXStatusItemPopup.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "MCAboutWindowController.h"
-#include "MCPanelWindow.h"
-#include "PanelFixture.h"
-#include "SimplePieChart.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAboutWindowController.h"
+#include "app/MCPanelWindow.h"
+#include "app/PanelFixture.h"
+#include "chart/SimplePieChart.h"
+#include "platform/ui/Application.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -92,7 +93,7 @@ class PanelLookTest : public QObject {
 
     std::unique_ptr<TempDir> dir_;
     std::shared_ptr<GatedAllocator> allocator_;
-    std::shared_ptr<MCContentViewController> panel_;
+    MCContentViewController* panel_ = nullptr; // kept by the popup
     std::unique_ptr<AXStatusItemPopup> popup_;
     CallLog log_;
     std::unique_ptr<AppDelegateDouble> delegate_;
@@ -132,14 +133,15 @@ private slots:
         allocator_ = std::make_shared<GatedAllocator>();
         auto memory =
             std::make_shared<MCMemoryController>(make_host_port(path, {}, 4096), allocator_, 4096);
-        panel_ = MCContentViewController::initWithNibName("MCContentViewController", memory);
-        QVERIFY(panel_);
-        panel_->setNotificationCenter(&notifications_);
         log_.calls.clear();
         delegate_ = std::make_unique<AppDelegateDouble>(log_);
-        Application::sharedApplication()->setDelegate(delegate_.get());
-        popup_ = std::make_unique<AXStatusItemPopup>(panel_);
-        popup_->setStatusItemPopupDelegate(panel_.get());
+        auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory,
+                                                              delegate_.get());
+        QVERIFY(panel);
+        panel_ = panel.get();
+        panel_->setNotificationCenter(&notifications_);
+        popup_ = std::make_unique<AXStatusItemPopup>(std::move(panel));
+        popup_->setStatusItemPopupDelegate(panel_);
         panel_->setStatusItemPopup(popup_.get());
         popup_->setAnimated(false);
         open();
@@ -148,12 +150,11 @@ private slots:
     void cleanup() {
         allocator_->open();
         if (panel_->cleanInProgress()) {
-            QSignalSpy done(panel_.get(), &MCContentViewController::cleanFinished);
+            QSignalSpy done(panel_, &MCContentViewController::cleanFinished);
             QVERIFY(done.wait(5000));
         }
         popup_.reset();
-        panel_.reset();
-        Application::sharedApplication()->setDelegate(nullptr);
+        panel_ = nullptr;
         QApplication::setPalette(QPalette());
     }
 
@@ -279,7 +280,8 @@ private slots:
     }
 
     void panelWindowFollowsThePalette() {
-        MCPanelWindow window(panel_.get());
+        MCPanelWindow window(MCContentViewController::initWithNibName("MCContentViewController",
+                                                                      panel_->memoryController()));
         const QColor light = window.palette().color(QPalette::Window);
         QCOMPARE(light, QColor(0xf6, 0xf7, 0xf9));
         QApplication::setPalette(breezeDark());

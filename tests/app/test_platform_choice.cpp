@@ -1,10 +1,10 @@
 // The window-system platform the tray application asks Qt for, from the session's environment
 // and the command line.
 
-#include "MCCommandLine.h"
-#include "MCPlatformChoice.h"
+#include "app/MCCommandLine.h"
+#include "app/MCPlatformChoice.h"
 
-#include "../support/SilentXServer.h"
+#include "support/SilentXServer.h"
 
 #include <gtest/gtest.h>
 

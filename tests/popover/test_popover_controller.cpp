@@ -1,10 +1,10 @@
 // The popover controller: placement, direction choice, open and close rules, following the
 // anchor and what the delegate hears, on a 1440 x 900 offscreen screen.
-#include "INApplicationState.h"
-#include "INPopoverController.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "PopoverTestPrinting.h"
+#include "popover/INApplicationState.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/PopoverTestPrinting.h"
 
 #include <QTest>
 
@@ -57,7 +57,7 @@ class TestPopoverController : public QObject {
         auto view = std::make_unique<QWidget>();
         view->resize(size);
         controller_ = std::make_unique<INPopoverController>(
-            std::make_shared<INWidgetViewController>(std::move(view)));
+            std::make_unique<INWidgetViewController>(std::move(view)));
         controller_->setAnimates(animates);
         controller_->setAnimationType(type);
         controller_->setDelegate(&recorder_);

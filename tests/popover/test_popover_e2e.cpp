@@ -1,9 +1,9 @@
 // The popover on a private desktop (scripts/with-desktop.sh): for each arrow direction the
 // arrow touches a real anchor, and a screenshot is saved.
-#include "INPopoverController.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "WindowSystem.h"
+#include "platform/ui/WindowSystem.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QDir>
 #include <QLabel>
@@ -53,7 +53,7 @@ private slots:
         const std::pair<const char*, QPoint> directions[] = {
             {"right", {-1, 0}}, {"down", {0, -1}}, {"left", {1, 0}}, {"up", {0, 1}}};
         for (quint64 d = 0; d < 4; ++d) {
-            INPopoverController controller(std::make_shared<INWidgetViewController>(makeContent()));
+            INPopoverController controller(std::make_unique<INWidgetViewController>(makeContent()));
             controller.setAnimates(false);
             controller.presentPopoverFromRect(INRect(0, 0, 90, 28), &anchor, d, true);
             QCOMPARE(controller.arrowDirection(), d);

@@ -1,10 +1,11 @@
 #pragma once
-// A controller that owns one view built from a named interface resource.
+// A controller that owns one view, built from its interface resource on first use.
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QWidget>
+
+#include <memory>
 
 class ViewController : public QObject {
     Q_OBJECT
@@ -14,22 +15,18 @@ public:
 
     const QString& nibName() const { return nibName_; }
 
-    // The view, built on first use. Null when no interface of that name exists.
+    // The view, built on first use. The controller owns it: whoever shows it (a popover, a
+    // window) lends it a place and gives it back before going.
     QWidget* view();
-    bool isViewLoaded() const { return !view_.isNull(); }
+    bool isViewLoaded() const { return view_ != nullptr; }
 
 protected:
-    // Called once, right after the view was built: connect outlets and actions here.
+    // Builds the view; called once, by the first view().
+    virtual std::unique_ptr<QWidget> loadView() = 0;
+    // Called once, right after the view was built: connect actions here.
     virtual void viewDidLoad() {}
-
-    // The child of the view with the given object name (an outlet), or null.
-    template <typename T>
-    T* outlet(const char* name) {
-        QWidget* root = view();
-        return root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr;
-    }
 
 private:
     QString nibName_;
-    QPointer<QWidget> view_;
+    std::unique_ptr<QWidget> view_;
 };

@@ -1,27 +1,18 @@
-#include "WindowController.h"
-
-#include "InterfaceRegistry.h"
+#include "platform/ui/WindowController.h"
 
 WindowController::WindowController(QString windowNibName, QObject* parent)
     : QObject(parent), windowNibName_(std::move(windowNibName)) {}
 
-WindowController::~WindowController() {
-    delete window_.data();
-}
+WindowController::~WindowController() = default;
 
 QWidget* WindowController::window() {
-    if (window_) {
-        return window_;
+    if (!window_) {
+        window_ = loadWindow();
+        if (window_) {
+            windowDidLoad();
+        }
     }
-    auto builder = InterfaceRegistry::find(windowNibName_);
-    if (!builder) {
-        return nullptr;
-    }
-    auto* root = new QWidget(nullptr, Qt::Window);
-    builder(root);
-    window_ = root;
-    windowDidLoad();
-    return window_;
+    return window_.get();
 }
 
 void WindowController::showWindow(QObject* /*sender*/) {

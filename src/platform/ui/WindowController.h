@@ -1,11 +1,12 @@
 #pragma once
-// A controller that owns one top-level window built from a named interface resource,
-// loaded the first time it is needed.
+// A controller that owns one top-level window, built from its interface resource the first
+// time it is needed.
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QWidget>
+
+#include <memory>
 
 class WindowController : public QObject {
     Q_OBJECT
@@ -15,24 +16,20 @@ public:
 
     const QString& windowNibName() const { return windowNibName_; }
 
-    // The window, loaded on first use. Null when no interface of that name exists.
+    // The window, loaded on first use.
     QWidget* window();
-    bool isWindowLoaded() const { return !window_.isNull(); }
+    bool isWindowLoaded() const { return window_ != nullptr; }
 
     // Loads the window if needed, shows it and brings it to the front.
     void showWindow(QObject* sender = nullptr);
 
 protected:
+    // Builds the window; called once, by the first window().
+    virtual std::unique_ptr<QWidget> loadWindow() = 0;
     // Called once, right after the window was loaded.
     virtual void windowDidLoad() {}
 
-    template <typename T>
-    T* outlet(const char* name) {
-        QWidget* root = window();
-        return root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr;
-    }
-
 private:
     QString windowNibName_;
-    QPointer<QWidget> window_;
+    std::unique_ptr<QWidget> window_;
 };
