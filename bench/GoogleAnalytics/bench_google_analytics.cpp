@@ -1,13 +1,13 @@
 // Costs on the analytics road: what the main thread pays per event (fireEvent up to the
 // queue), and what the background operation pays to build a hit and read the echo page.
 
-#include "AnalyticsHelper.h"
-#include "JFUrlUtil.h"
-#include "PublicIP.h"
-#include "RequestFactory.h"
-#include "TrackingRequest.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/JFUrlUtil.h"
+#include "GoogleAnalytics/PublicIP.h"
+#include "GoogleAnalytics/RequestFactory.h"
+#include "GoogleAnalytics/TrackingRequest.h"
 
-#include <preferences.h>
+#include "platform/core/preferences.h"
 
 #include <benchmark/benchmark.h>
 

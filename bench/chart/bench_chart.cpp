@@ -1,7 +1,7 @@
 // Time of one panel refresh: setPlotData + reloadData + repaint of a 300 x 260 view,
 // on the offscreen platform.
 
-#include "SimplePieChart.h"
+#include "chart/SimplePieChart.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -2,9 +2,9 @@
 // memory that is already resident. Target: clean pass >= 0.6 x the resident memset.
 // Then the effect of a whole clean beside the kernel's own cache drop: a 2 GiB file is cached,
 // cleaned away, cached again and dropped. Target: freed by clean / freed by drop >= 0.9.
-#include "MCMemoryController.h"
-#include "MCUtil.h"
-#include "block_allocator.h"
+#include "memory/MCMemoryController.h"
+#include "memory/MCUtil.h"
+#include "platform/core/block_allocator.h"
 
 #include <chrono>
 #include <cstdio>

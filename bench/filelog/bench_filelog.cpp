@@ -4,8 +4,8 @@
 // Ours writes every line to the file as it comes (one write per line), from its own queue. The
 // like-for-like spdlog setup is an asynchronous logger whose sink is flushed after every line;
 // spdlog's usual buffered setups are printed for reference.
-#include "DDFileLogger.h"
-#include "DDLog.h"
+#include "logging/DDFileLogger.h"
+#include "logging/DDLog.h"
 
 #include <spdlog/async.h>
 #include <spdlog/sinks/rotating_file_sink.h>

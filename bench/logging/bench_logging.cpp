@@ -1,10 +1,10 @@
 // Throughput of the logging facility beside spdlog, in one run. Prints figures and ratios.
 //   (a) cost of a call filtered out at the call site
 //   (b) delivered messages per second from 1 and 4 threads, two loggers writing to /dev/null
-#include "DDASLLogger.h"
-#include "DDLog.h"
-#include "DDTTYLogger.h"
-#include "MCLogFormatter.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
+#include "logging/DDTTYLogger.h"
+#include "logging/MCLogFormatter.h"
 
 #include <spdlog/async.h>
 #include <spdlog/sinks/base_sink.h>

@@ -1,7 +1,7 @@
 // How long the popover's shape takes to build and paint, and a pop snapshot to take.
-#include "INPopoverGeometry.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
+#include "popover/INPopoverGeometry.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
 
 #include <QApplication>
 #include <QImage>

@@ -2,7 +2,7 @@
 // processes. Measured on the real /proc as it is, on the real /proc filled up to 500 processes
 // (sleeping children of this benchmark), and on a fake tree of 500 processes; beside the naive
 // reading of every smaps_rollup that the ranking by statm avoids.
-#include "MCProcesses.h"
+#include "memory/MCProcesses.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Cost of one memory sample from the live kernel counters, beside the floor: one pread of
 // /proc/meminfo on a kept descriptor and a bare four-field parse. Target: sample <= 1.5 x floor.
-#include "MCMemoryController.h"
+#include "memory/MCMemoryController.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
-#include "AXStatusItemPopup.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
 
-#include "Appearance.h"
-#include "DDLog.h"
-#include "DockPanels.h"
-#include "INPopoverWindow.h"
+#include "logging/DDLog.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/DockPanels.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QCursor>
 #include <QGuiApplication>

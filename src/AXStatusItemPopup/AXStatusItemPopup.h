@@ -1,12 +1,12 @@
 #pragma once
 
-#include "AXStatusItemPopupDelegate.h"
-#include "DockPanels.h"
-#include "EventMonitor.h"
-#include "INGeometry.h"
-#include "INPopoverController.h"
-#include "StatusBar.h"
-#include "ViewController.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "platform/ui/DockPanels.h"
+#include "platform/ui/EventMonitor.h"
+#include "platform/ui/StatusBar.h"
+#include "platform/ui/ViewController.h"
+#include "popover/INGeometry.h"
+#include "popover/INPopoverController.h"
 
 #include <QElapsedTimer>
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "AnalyticsConfig.h"
+#include "GoogleAnalytics/AnalyticsConfig.h"
 
 #include "AnalyticsBuildConfig.h"
 

@@ -1,13 +1,13 @@
-#include "AnalyticsHelper.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
 
-#include "AnalyticsLog.h"
-#include "GoogleEvent.h"
-#include "RequestFactory.h"
+#include "GoogleAnalytics/AnalyticsLog.h"
+#include "GoogleAnalytics/GoogleEvent.h"
+#include "GoogleAnalytics/RequestFactory.h"
 
-#include <analytics_opt_out.h>
-#include <bundle_info.h>
-#include <preferences.h>
-#include <uuid_string.h>
+#include "platform/core/analytics_opt_out.h"
+#include "platform/core/bundle_info.h"
+#include "platform/core/preferences.h"
+#include "platform/core/uuid_string.h"
 
 namespace {
 

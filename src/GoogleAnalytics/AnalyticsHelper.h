@@ -2,10 +2,10 @@
 // The front door of analytics: the user interface reports named events here; each one
 // becomes a hit that a background queue sends one at a time.
 
-#include "AnalyticsConfig.h"
-#include "GoogleTracking.h"
-#include "OperationQueue.h"
-#include "TrackingRequest.h"
+#include "GoogleAnalytics/AnalyticsConfig.h"
+#include "GoogleAnalytics/GoogleTracking.h"
+#include "GoogleAnalytics/OperationQueue.h"
+#include "GoogleAnalytics/TrackingRequest.h"
 
 #include <atomic>
 #include <cstdint>

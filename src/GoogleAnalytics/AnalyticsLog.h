@@ -3,7 +3,7 @@
 // to the logging library lives in this one header. Arguments fill the "%@" places of the
 // format; the call is skipped before any text is built when appLogLevel filters it out.
 
-#include "DDLog.h"
+#include "logging/DDLog.h"
 
 #define GA_LOG_ERROR(format, ...) DDLogError(format __VA_OPT__(, ) __VA_ARGS__)
 #define GA_LOG_WARN(format, ...) DDLogWarn(format __VA_OPT__(, ) __VA_ARGS__)

@@ -1,4 +1,4 @@
-#include "GoogleEvent.h"
+#include "GoogleAnalytics/GoogleEvent.h"
 
 std::shared_ptr<GoogleEvent> GoogleEvent::initWithParams(const std::string& domainName,
                                                          const std::string& category,

@@ -1,7 +1,7 @@
-#include "GoogleTracking.h"
+#include "GoogleAnalytics/GoogleTracking.h"
 
-#include "AnalyticsLog.h"
-#include "PublicIP.h"
+#include "GoogleAnalytics/AnalyticsLog.h"
+#include "GoogleAnalytics/PublicIP.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,9 +1,9 @@
 #pragma once
 // The queued operation that sends one analytics hit and logs how it went.
 
-#include "HttpFetcher.h"
-#include "OperationQueue.h"
-#include "TrackingRequest.h"
+#include "GoogleAnalytics/HttpFetcher.h"
+#include "GoogleAnalytics/OperationQueue.h"
+#include "GoogleAnalytics/TrackingRequest.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "HttpFetcher.h"
+#include "GoogleAnalytics/HttpFetcher.h"
 
 #include <curl/curl.h>
 #include <dlfcn.h>

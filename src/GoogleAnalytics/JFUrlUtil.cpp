@@ -1,4 +1,4 @@
-#include "JFUrlUtil.h"
+#include "GoogleAnalytics/JFUrlUtil.h"
 
 #include <type_traits>
 

@@ -1,6 +1,6 @@
-#include "OperationQueue.h"
+#include "GoogleAnalytics/OperationQueue.h"
 
-#include "AnalyticsLog.h"
+#include "GoogleAnalytics/AnalyticsLog.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "PublicIP.h"
+#include "GoogleAnalytics/PublicIP.h"
 
-#include "AnalyticsConfig.h"
-#include "AnalyticsLog.h"
-#include "Utf8.h"
+#include "GoogleAnalytics/AnalyticsConfig.h"
+#include "GoogleAnalytics/AnalyticsLog.h"
+#include "GoogleAnalytics/Utf8.h"
 
 #include <exception>
 

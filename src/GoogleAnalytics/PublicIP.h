@@ -2,7 +2,7 @@
 // The machine's public IP address, cut out of an HTML echo page that reads
 // "... Address: 203.0.113.7 ...".
 
-#include "HttpFetcher.h"
+#include "GoogleAnalytics/HttpFetcher.h"
 
 #include <cstddef>
 #include <memory>

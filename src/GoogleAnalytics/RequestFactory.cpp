@@ -1,4 +1,4 @@
-#include "RequestFactory.h"
+#include "GoogleAnalytics/RequestFactory.h"
 
 RequestFactory::RequestFactory()
     : RequestFactory({}, TrackingRequest::systemRandomSource(), TrackingRequest::systemClock()) {}

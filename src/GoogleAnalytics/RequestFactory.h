@@ -1,8 +1,8 @@
 #pragma once
 // Wraps an event in a tracking request for one account.
 
-#include "GoogleEvent.h"
-#include "TrackingRequest.h"
+#include "GoogleAnalytics/GoogleEvent.h"
+#include "GoogleAnalytics/TrackingRequest.h"
 
 #include <memory>
 #include <optional>

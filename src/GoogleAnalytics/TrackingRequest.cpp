@@ -1,7 +1,7 @@
-#include "TrackingRequest.h"
+#include "GoogleAnalytics/TrackingRequest.h"
 
-#include "AnalyticsLog.h"
-#include "JFUrlUtil.h"
+#include "GoogleAnalytics/AnalyticsLog.h"
+#include "GoogleAnalytics/JFUrlUtil.h"
 
 #include <chrono>
 #include <cstdio>

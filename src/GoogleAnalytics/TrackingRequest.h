@@ -1,7 +1,7 @@
 #pragma once
 // The URL of one GIF-beacon hit ("/__utm.gif") for an analytics event.
 
-#include "GoogleEvent.h"
+#include "GoogleAnalytics/GoogleEvent.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "URLEncoding.h"
+#include "GoogleAnalytics/URLEncoding.h"
 
-#include "Utf8.h"
+#include "GoogleAnalytics/Utf8.h"
 
 #include <cstdint>
 

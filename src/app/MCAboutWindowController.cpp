@@ -1,7 +1,7 @@
-#include "MCAboutWindowController.h"
+#include "app/MCAboutWindowController.h"
 
-#include "ButtonKeys.h"
-#include "bundle_info.h"
+#include "platform/core/bundle_info.h"
+#include "platform/ui/ButtonKeys.h"
 #include "ui_MCAboutWindowController.h"
 
 #include <QAbstractButton>

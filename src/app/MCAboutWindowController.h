@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Appearance.h"
-#include "WindowController.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/WindowController.h"
 
 #include <QLabel>
 #include <QString>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "AXStatusItemPopup.h"
-#include "Application.h"
-#include "MCAboutWindowController.h"
-#include "MCAppServices.h"
-#include "MCMemory.h"
-#include "MCMemoryDetails.h"
-#include "MCSettings.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAboutWindowController.h"
+#include "app/MCAppServices.h"
+#include "memory/MCMemory.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCSettings.h"
+#include "platform/ui/Application.h"
 
 #include <QObject>
 #include <QString>

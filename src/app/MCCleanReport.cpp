@@ -1,7 +1,7 @@
-#include "MCCleanReport.h"
+#include "app/MCCleanReport.h"
 
-#include "MCMemoryController.h"
-#include "MCUtil.h"
+#include "memory/MCMemoryController.h"
+#include "memory/MCUtil.h"
 
 std::string cleanResultText(std::int64_t freedBytes) {
     if (freedBytes > 0) {

@@ -1,13 +1,13 @@
-#include "MCCommandLine.h"
+#include "app/MCCommandLine.h"
 
-#include "DDASLLogger.h"
-#include "DDLog.h"
-#include "MCCleanReport.h"
-#include "MCLogFormatter.h"
-#include "MCMemoryController.h"
-#include "MCMemoryDetails.h"
-#include "MCProcesses.h"
-#include "MCUtil.h"
+#include "app/MCCleanReport.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
+#include "logging/MCLogFormatter.h"
+#include "memory/MCMemoryController.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCProcesses.h"
+#include "memory/MCUtil.h"
 
 #include <array>
 #include <cerrno>

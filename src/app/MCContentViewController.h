@@ -1,12 +1,12 @@
 #pragma once
 
-#include "AXStatusItemPopupDelegate.h"
-#include "Appearance.h"
-#include "MCMemoryController.h"
-#include "MCMemoryDetails.h"
-#include "MCProcesses.h"
-#include "PlotView.h"
-#include "ViewController.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "chart/PlotView.h"
+#include "memory/MCMemoryController.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCProcesses.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/ViewController.h"
 
 #include <QFutureWatcher>
 #include <QLabel>

@@ -1,8 +1,8 @@
-#include "MCMonitorController.h"
+#include "app/MCMonitorController.h"
 
-#include "DDLog.h"
-#include "MCContentViewController.h"
-#include "MCUtil.h"
+#include "app/MCContentViewController.h"
+#include "logging/DDLog.h"
+#include "memory/MCUtil.h"
 
 #include <QTimer>
 

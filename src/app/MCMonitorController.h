@@ -3,8 +3,8 @@
 // sample (the only thing that wakes while the popover is closed) and acts on what the rules
 // answer: the low-memory notification, and auto-clean through the panel.
 
-#include "MCMemoryMonitor.h"
-#include "UserNotificationCenter.h"
+#include "memory/MCMemoryMonitor.h"
+#include "platform/ui/UserNotificationCenter.h"
 
 #include <QObject>
 

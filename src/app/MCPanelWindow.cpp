@@ -1,8 +1,8 @@
-#include "MCPanelWindow.h"
+#include "app/MCPanelWindow.h"
 
-#include "Appearance.h"
-#include "Application.h"
-#include "MCContentViewController.h"
+#include "app/MCContentViewController.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/Application.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

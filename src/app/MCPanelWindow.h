@@ -1,7 +1,7 @@
 #pragma once
 // Shows the memory panel in an ordinary desktop window, for desktops without a tray.
 
-#include "AXStatusItemPopupDelegate.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "MCPlatformChoice.h"
+#include "app/MCPlatformChoice.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "MCPreferencesWindowController.h"
+#include "app/MCPreferencesWindowController.h"
 
-#include "ButtonKeys.h"
-#include "preferences.h"
+#include "platform/core/preferences.h"
+#include "platform/ui/ButtonKeys.h"
 #include "ui_MCPreferencesWindowController.h"
 
 #include <QCheckBox>

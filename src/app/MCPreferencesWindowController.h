@@ -3,10 +3,10 @@
 // low-memory notification and auto-clean. Every change is saved to the preferences file and
 // applied at once; there is nothing to confirm.
 
-#include "Appearance.h"
-#include "MCSettings.h"
-#include "WindowController.h"
-#include "autostart.h"
+#include "memory/MCSettings.h"
+#include "platform/core/autostart.h"
+#include "platform/ui/Appearance.h"
+#include "platform/ui/WindowController.h"
 
 #include <QString>
 

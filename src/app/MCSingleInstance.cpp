@@ -1,6 +1,6 @@
-#include "MCSingleInstance.h"
+#include "app/MCSingleInstance.h"
 
-#include "session_bus.h"
+#include "platform/core/session_bus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

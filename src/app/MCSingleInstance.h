@@ -5,7 +5,7 @@
 // socket) and leaves; every step is bounded in time, so a silent bus or a stopped copy cannot
 // hang a start.
 
-#include "instance_lock.h"
+#include "platform/core/instance_lock.h"
 
 #include <QObject>
 

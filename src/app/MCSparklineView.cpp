@@ -1,4 +1,4 @@
-#include "MCSparklineView.h"
+#include "app/MCSparklineView.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -2,7 +2,7 @@
 // The panel's history graph: used memory over the last ten minutes as a line with a soft fill,
 // and the times of memory pressure as amber (some) or red (high) shading behind it.
 
-#include "MCMemoryHistory.h"
+#include "memory/MCMemoryHistory.h"
 
 #include <QColor>
 #include <QWidget>

@@ -1,15 +1,15 @@
 // brimwell: the tray application, or a command-line sample or clean.
 
-#include "Application.h"
-#include "DDLog.h"
-#include "MCAppDelegate.h"
-#include "MCCommandLine.h"
-#include "MCContentViewController.h"
-#include "MCMemoryController.h"
-#include "MCPlatformChoice.h"
-#include "MCSingleInstance.h"
-#include "WindowSystem.h"
-#include "session_bus.h"
+#include "app/MCAppDelegate.h"
+#include "app/MCCommandLine.h"
+#include "app/MCContentViewController.h"
+#include "app/MCPlatformChoice.h"
+#include "app/MCSingleInstance.h"
+#include "logging/DDLog.h"
+#include "memory/MCMemoryController.h"
+#include "platform/core/session_bus.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/WindowSystem.h"
 
 #include <QApplication>
 #include <QScreen>

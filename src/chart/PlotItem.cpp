@@ -1,7 +1,7 @@
-#include "PlotItem.h"
+#include "chart/PlotItem.h"
 
-#include "CPTAnimation.h"
-#include "CPTMutableTextStyle.h"
+#include "chart/framework/CPTAnimation.h"
+#include "chart/framework/CPTMutableTextStyle.h"
 
 #include <QPainter>
 #include <cmath>

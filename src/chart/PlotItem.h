@@ -2,10 +2,10 @@
 // Base of a chart: owns the chart's graphs and the hosting view they are drawn in, puts
 // the chart into a plot view with a theme, redraws it and tears it down.
 
-#include "CPTGraph.h"
-#include "CPTGraphHostingView.h"
-#include "CPTTheme.h"
-#include "PlotView.h"
+#include "chart/PlotView.h"
+#include "chart/framework/CPTGraph.h"
+#include "chart/framework/CPTGraphHostingView.h"
+#include "chart/framework/CPTTheme.h"
 
 #include <QImage>
 #include <QPointer>

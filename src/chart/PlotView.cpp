@@ -1,4 +1,4 @@
-#include "PlotView.h"
+#include "chart/PlotView.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>

@@ -1,6 +1,6 @@
-#include "SimplePieChart.h"
+#include "chart/SimplePieChart.h"
 
-#include "CPTGraph.h"
+#include "chart/framework/CPTGraph.h"
 
 #include <QColor>
 #include <algorithm>

@@ -2,9 +2,9 @@
 // The memory panel's pie: one slice per memory class (wired, active, inactive, free) and
 // a one-row legend above it, on a transparent background.
 
-#include "CPTLegend.h"
-#include "CPTPieChart.h"
-#include "PlotItem.h"
+#include "chart/PlotItem.h"
+#include "chart/framework/CPTLegend.h"
+#include "chart/framework/CPTPieChart.h"
 
 #include <QColor>
 

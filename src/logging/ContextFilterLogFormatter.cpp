@@ -1,4 +1,4 @@
-#include "ContextFilterLogFormatter.h"
+#include "logging/ContextFilterLogFormatter.h"
 
 #include <mutex>
 

@@ -4,9 +4,9 @@
 // a logger sees it as unchanged. Contexts may be added and removed from any thread while loggers
 // filter on their queues.
 
-#include "DDLogFormatter.h"
-#include "DDLogMessage.h"
-#include "spin_lock.h"
+#include "logging/DDLogFormatter.h"
+#include "logging/DDLogMessage.h"
+#include "platform/core/spin_lock.h"
 
 #include <cstdint>
 #include <unordered_set>

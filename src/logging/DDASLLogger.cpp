@@ -1,7 +1,7 @@
-#include "DDASLLogger.h"
+#include "logging/DDASLLogger.h"
 
-#include "DDLogLevel.h"
-#include "syslog_client.h"
+#include "logging/DDLogLevel.h"
+#include "platform/core/syslog_client.h"
 
 namespace {
 

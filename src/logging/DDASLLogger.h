@@ -1,7 +1,7 @@
 #pragma once
 // Writes each message to the host's system log at a priority chosen by its flag.
 
-#include "DDAbstractLogger.h"
+#include "logging/DDAbstractLogger.h"
 
 #include <memory>
 

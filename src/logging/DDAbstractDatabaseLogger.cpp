@@ -1,4 +1,4 @@
-#include "DDAbstractDatabaseLogger.h"
+#include "logging/DDAbstractDatabaseLogger.h"
 
 #include <algorithm>
 #include <chrono>

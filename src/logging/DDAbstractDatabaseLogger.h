@@ -8,8 +8,8 @@
 // called concurrently. Subclasses read the settings there directly (the protected fields below);
 // the public readers wait for the logger's queue and must not be called on it.
 
-#include "DDAbstractLogger.h"
-#include "dispatch_timer.h"
+#include "logging/DDAbstractLogger.h"
+#include "platform/core/dispatch_timer.h"
 
 #include <cstdint>
 

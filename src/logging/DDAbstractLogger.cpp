@@ -1,6 +1,6 @@
-#include "DDAbstractLogger.h"
+#include "logging/DDAbstractLogger.h"
 
-#include "DDLogCore.h"
+#include "logging/DDLogCore.h"
 
 #include <cstdlib>
 #include <cxxabi.h>

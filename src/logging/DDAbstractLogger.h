@@ -4,8 +4,8 @@
 // changing goes through both queues asynchronously (or runs at once when already on the
 // logger's queue). Waiting always in that order means no two queues ever wait for each other.
 
-#include "DDLogger.h"
-#include "dispatch_queue.h"
+#include "logging/DDLogger.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <functional>
 #include <memory>

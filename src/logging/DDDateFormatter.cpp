@@ -1,4 +1,4 @@
-#include "DDDateFormatter.h"
+#include "logging/DDDateFormatter.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "DDFileLogger.h"
+#include "logging/DDFileLogger.h"
 
 #include <cerrno>
 #include <cmath>

@@ -12,10 +12,10 @@
 // goes to a new file. Only a regular file of the running user with a single link is written:
 // a link, a FIFO or someone else's file in the log folder is skipped for a new file.
 
-#include "DDAbstractLogger.h"
-#include "DDDateFormatter.h"
-#include "DDLogFileManager.h"
-#include "dispatch_timer.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDDateFormatter.h"
+#include "logging/DDLogFileManager.h"
+#include "platform/core/dispatch_timer.h"
 
 #include <cstdint>
 #include <functional>

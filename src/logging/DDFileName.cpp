@@ -1,4 +1,4 @@
-#include "DDFileName.h"
+#include "logging/DDFileName.h"
 
 DDFileName::DDFileName(std::string_view bytes, bool copy) {
     if (copy) {

@@ -16,9 +16,9 @@
 // DDLogFormatter.h, DDLogger.h (the interfaces), DDLogCore.h (DDLog), DDLogMacros.h. Loggers
 // and formatters include only the ones they use.
 
-#include "DDLogCore.h"
-#include "DDLogFormatter.h"
-#include "DDLogLevel.h"
-#include "DDLogMacros.h"
-#include "DDLogMessage.h"
-#include "DDLogger.h"
+#include "logging/DDLogCore.h"
+#include "logging/DDLogFormatter.h"
+#include "logging/DDLogLevel.h"
+#include "logging/DDLogMacros.h"
+#include "logging/DDLogMessage.h"
+#include "logging/DDLogger.h"

@@ -1,4 +1,4 @@
-#include "DDLogCore.h"
+#include "logging/DDLogCore.h"
 
 #include <algorithm>
 #include <mutex>

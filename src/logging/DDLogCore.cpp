@@ -1,9 +1,9 @@
-#include "DDLogCore.h"
+#include "logging/DDLogCore.h"
 
-#include "detail/DDLoggerNode.h"
-#include "dispatch_group.h"
-#include "dispatch_semaphore.h"
-#include "thread_info.h"
+#include "logging/detail/DDLoggerNode.h"
+#include "platform/core/dispatch_group.h"
+#include "platform/core/dispatch_semaphore.h"
+#include "platform/core/thread_info.h"
 
 #include <algorithm>
 #include <atomic>

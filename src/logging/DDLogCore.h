@@ -3,10 +3,10 @@
 // to every registered logger on the logger's own serial queue. Filtering by level happens at
 // the call site (DDLogMacros.h); the core delivers whatever reaches it.
 
-#include "DDLogFormat.h"
-#include "DDLogMessage.h"
-#include "DDLogger.h"
-#include "dispatch_queue.h"
+#include "logging/DDLogFormat.h"
+#include "logging/DDLogMessage.h"
+#include "logging/DDLogger.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <cstdint>
 #include <string>

@@ -1,10 +1,10 @@
-#include "DDLogFileManager.h"
+#include "logging/DDLogFileManager.h"
 
-#include "DDLogCore.h"
-#include "dispatch_queue.h"
-#include "file_mark.h"
-#include "thread_info.h"
-#include "uuid_string.h"
+#include "logging/DDLogCore.h"
+#include "platform/core/dispatch_queue.h"
+#include "platform/core/file_mark.h"
+#include "platform/core/thread_info.h"
+#include "platform/core/uuid_string.h"
 
 #include <algorithm>
 #include <cerrno>

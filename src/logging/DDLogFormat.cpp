@@ -1,4 +1,4 @@
-#include "DDLogFormat.h"
+#include "logging/DDLogFormat.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 // What a formatter offers a logger: the text to write for a message.
 
-#include "DDLogMessage.h"
+#include "logging/DDLogMessage.h"
 
 #include <memory>
 

@@ -2,9 +2,9 @@
 // Log call sites: the flag is tested against the level before any text is built, so a filtered
 // call costs one load and one test.
 
-#include "DDLogCore.h"
-#include "DDLogLevel.h"
-#include "detail/DDAppMessage.h"
+#include "logging/DDLogCore.h"
+#include "logging/DDLogLevel.h"
+#include "logging/detail/DDAppMessage.h"
 
 #include <atomic>
 #include <cstdint>

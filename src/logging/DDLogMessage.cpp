@@ -1,7 +1,7 @@
-#include "DDLogMessage.h"
+#include "logging/DDLogMessage.h"
 
-#include "dispatch_queue.h"
-#include "thread_info.h"
+#include "platform/core/dispatch_queue.h"
+#include "platform/core/thread_info.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 // One log call, made immutable in the calling thread and shared by every logger.
 
-#include "DDFileName.h"
+#include "logging/DDFileName.h"
 
 #include <chrono>
 #include <cstdint>

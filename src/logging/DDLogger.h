@@ -1,9 +1,9 @@
 #pragma once
 // What the core asks of a logger: take each message, on a serial queue of its own.
 
-#include "DDLogFormatter.h"
-#include "DDLogMessage.h"
-#include "dispatch_queue.h"
+#include "logging/DDLogFormatter.h"
+#include "logging/DDLogMessage.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
-#include "DDTTYLogger.h"
+#include "logging/DDTTYLogger.h"
 
-#include "DDLogLevel.h"
-#include "thread_info.h"
+#include "logging/DDLogLevel.h"
+#include "platform/core/thread_info.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // Writes each message as one line to standard error, optionally coloured by flag and context or
 // by tag with ANSI (16 or 256 colours) or XcodeColors sequences chosen once from the environment.
 
-#include "DDAbstractLogger.h"
+#include "logging/DDAbstractLogger.h"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
-#include "DispatchQueueLogFormatter.h"
+#include "logging/DispatchQueueLogFormatter.h"
 
-#include "dispatch_queue.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <cstdio>
 #include <cstring>

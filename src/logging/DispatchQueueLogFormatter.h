@@ -7,10 +7,10 @@
 // While more than one logger uses it, every thread formats dates with its own date formatter;
 // while only one does, all calls come from that logger's queue and one formatter is enough.
 
-#include "DDDateFormatter.h"
-#include "DDLogFormatter.h"
-#include "DDLogMessage.h"
-#include "spin_lock.h"
+#include "logging/DDDateFormatter.h"
+#include "logging/DDLogFormatter.h"
+#include "logging/DDLogMessage.h"
+#include "platform/core/spin_lock.h"
 
 #include <atomic>
 #include <chrono>

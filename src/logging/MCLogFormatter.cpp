@@ -1,6 +1,6 @@
-#include "MCLogFormatter.h"
+#include "logging/MCLogFormatter.h"
 
-#include "DDLogLevel.h"
+#include "logging/DDLogLevel.h"
 
 MCLogFormatter::MCLogFormatter()
     : dateFormat_(std::make_shared<const DDDateFormatter>("yyyy/MM/dd HH:mm:ss:SSS")) {}

@@ -2,9 +2,9 @@
 // The application's line: "<date>, <tag>, <message>" with the date as
 // "yyyy/MM/dd HH:mm:ss:SSS" in local time. One instance serves both loggers at once.
 
-#include "DDDateFormatter.h"
-#include "DDLogFormatter.h"
-#include "DDLogMessage.h"
+#include "logging/DDDateFormatter.h"
+#include "logging/DDLogFormatter.h"
+#include "logging/DDLogMessage.h"
 
 #include <memory>
 #include <mutex>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MCMemory.h"
-#include "block_allocator.h"
-#include "mach_host.h"
+#include "memory/MCMemory.h"
+#include "platform/core/block_allocator.h"
+#include "platform/core/mach_host.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "MCMemoryDetails.h"
+#include "memory/MCMemoryDetails.h"
 
-#include "memory_details.h"
+#include "platform/core/memory_details.h"
 
 #include <algorithm>
 #include <limits>

@@ -2,7 +2,7 @@
 // What the panel's detail rows, the tray icon and the thresholds show beside the four-class
 // sample: available memory, swap and memory pressure.
 
-#include "mach_host.h"
+#include "platform/core/mach_host.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "MCMemoryHistory.h"
+#include "memory/MCMemoryHistory.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // pressure) points, fed by the monitor every 5 seconds (120 points). Nothing is allocated after
 // construction.
 
-#include "MCMemoryDetails.h"
+#include "memory/MCMemoryDetails.h"
 
 #include <array>
 #include <chrono>

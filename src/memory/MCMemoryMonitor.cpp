@@ -1,4 +1,4 @@
-#include "MCMemoryMonitor.h"
+#include "memory/MCMemoryMonitor.h"
 
 MCMemoryMonitor::MCMemoryMonitor(std::shared_ptr<const MCMemoryDetailsReader> reader)
     : reader_(std::move(reader)) {}

@@ -15,10 +15,10 @@
 //
 // Not thread-safe: call it from one thread (the main thread).
 
-#include "MCMemoryDetails.h"
-#include "MCMemoryHistory.h"
-#include "MCSettings.h"
-#include "MCThresholds.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCMemoryHistory.h"
+#include "memory/MCSettings.h"
+#include "memory/MCThresholds.h"
 
 #include <chrono>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "MCProcesses.h"
+#include "memory/MCProcesses.h"
 
-#include "meminfo.h"
+#include "platform/core/meminfo.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 // "What is using my memory?": the processes holding the most resident memory.
 
-#include "proc_tree.h"
+#include "platform/core/proc_tree.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "MCSettings.h"
+#include "memory/MCSettings.h"
 
-#include "analytics_opt_out.h"
-#include "preferences.h"
+#include "platform/core/analytics_opt_out.h"
+#include "platform/core/preferences.h"
 
 #include <algorithm>
 #include <charconv>

@@ -14,7 +14,7 @@
 // Numbers out of range are taken as the nearest end of it, text that is not understood as the
 // default. Start at login is not kept here: the autostart entry itself says it (autostart.h).
 
-#include "MCThresholds.h"
+#include "memory/MCThresholds.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "MCThresholds.h"
+#include "memory/MCThresholds.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // one detail sample at a time with the time it was taken (from the caller's clock, so tests
 // choose it) and answers whether to act now; the app does the acting.
 
-#include "MCMemoryDetails.h"
+#include "memory/MCMemoryDetails.h"
 
 #include <chrono>
 #include <optional>

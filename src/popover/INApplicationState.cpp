@@ -1,4 +1,4 @@
-#include "INApplicationState.h"
+#include "popover/INApplicationState.h"
 
 #include <QGuiApplication>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "INBezierPath.h"
+#include "popover/INBezierPath.h"
 
 #include <cmath>
 #include <numbers>

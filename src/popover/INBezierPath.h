@@ -1,6 +1,6 @@
 #pragma once
 
-#include "INGeometry.h"
+#include "popover/INGeometry.h"
 
 #include <vector>
 

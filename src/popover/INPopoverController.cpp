@@ -1,11 +1,11 @@
-#include "INPopoverController.h"
+#include "popover/INPopoverController.h"
 
-#include "INApplicationState.h"
-#include "INPopoverGeometry.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "INScreenGeometry.h"
+#include "popover/INApplicationState.h"
+#include "popover/INPopoverGeometry.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
+#include "popover/INScreenGeometry.h"
 
 #include <QEvent>
 #include <QTimer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "INAnimation.h"
-#include "INGeometry.h"
-#include "INPopoverTypes.h"
-#include "INViewController.h"
+#include "popover/INAnimation.h"
+#include "popover/INGeometry.h"
+#include "popover/INPopoverTypes.h"
+#include "popover/INViewController.h"
 
 #include <QColor>
 #include <QMetaObject>

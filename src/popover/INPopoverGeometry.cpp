@@ -1,4 +1,4 @@
-#include "INPopoverGeometry.h"
+#include "popover/INPopoverGeometry.h"
 
 #include <algorithm>
 

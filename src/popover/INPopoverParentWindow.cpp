@@ -1,7 +1,7 @@
-#include "INPopoverParentWindow.h"
+#include "popover/INPopoverParentWindow.h"
 
-#include "INApplicationState.h"
-#include "INPopoverWindow.h"
+#include "popover/INApplicationState.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QApplication>
 #include <QWindow>

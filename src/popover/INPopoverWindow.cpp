@@ -1,10 +1,10 @@
-#include "INPopoverWindow.h"
+#include "popover/INPopoverWindow.h"
 
-#include "INPopoverController.h"
-#include "INPopoverGeometry.h"
-#include "INPopoverWindowFrame.h"
-#include "INScreenGeometry.h"
-#include "WindowSystem.h"
+#include "platform/ui/WindowSystem.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverGeometry.h"
+#include "popover/INPopoverWindowFrame.h"
+#include "popover/INScreenGeometry.h"
 
 #include <QBitmap>
 #include <QCloseEvent>

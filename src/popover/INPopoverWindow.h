@@ -1,7 +1,7 @@
 #pragma once
 
-#include "INAnimation.h"
-#include "INGeometry.h"
+#include "popover/INAnimation.h"
+#include "popover/INGeometry.h"
 
 #include <QImage>
 #include <QPointer>

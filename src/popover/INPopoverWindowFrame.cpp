@@ -1,8 +1,8 @@
-#include "INPopoverWindowFrame.h"
+#include "popover/INPopoverWindowFrame.h"
 
-#include "WindowSystem.h"
+#include "platform/ui/WindowSystem.h"
 
-#include "INPopoverGeometry.h"
+#include "popover/INPopoverGeometry.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "INBezierPath.h"
-#include "INGeometry.h"
-#include "INPopoverTypes.h"
+#include "popover/INBezierPath.h"
+#include "popover/INGeometry.h"
+#include "popover/INPopoverTypes.h"
 
 #include <QColor>
 #include <QMargins>

@@ -1,4 +1,4 @@
-#include "INScreenGeometry.h"
+#include "popover/INScreenGeometry.h"
 
 #include <QGuiApplication>
 #include <QScreen>

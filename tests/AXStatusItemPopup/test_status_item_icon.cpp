@@ -1,8 +1,8 @@
 // The tray icon as the tray host receives it: drawn at whatever size the host asks for, filling
 // its slot, dark ink on light panels and light ink on dark ones, and the open (highlighted)
 // state clearly apart from both.
-#include "AXStatusItemPopup.h"
-#include "Appearance.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "platform/ui/Appearance.h"
 
 #include <QApplication>
 #include <QImage>

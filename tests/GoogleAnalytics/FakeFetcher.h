@@ -2,7 +2,7 @@
 // An HttpFetcher that answers from a script (the last answer repeats; none at all: it throws)
 // and records the URLs it was asked for. The hook runs on the fetching thread first.
 
-#include "HttpFetcher.h"
+#include "GoogleAnalytics/HttpFetcher.h"
 
 #include <deque>
 #include <functional>

@@ -1,6 +1,6 @@
 // Fuzz target: the query encoder must keep its promises on any input.
 
-#include "JFUrlUtil.h"
+#include "GoogleAnalytics/JFUrlUtil.h"
 
 #include <cstdint>
 #include <cstdlib>

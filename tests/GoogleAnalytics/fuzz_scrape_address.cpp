@@ -1,6 +1,6 @@
 // Fuzz target: the echo-page scraper on any page.
 
-#include "PublicIP.h"
+#include "GoogleAnalytics/PublicIP.h"
 
 #include <cstdint>
 #include <cstdlib>

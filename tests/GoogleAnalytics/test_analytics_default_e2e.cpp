@@ -1,11 +1,11 @@
 // The helper as the application builds it: configuration from the environment, the user's
 // standard preferences, the process-wide queue and the real network, all on 127.0.0.1.
 
-#include "../support/TempDir.h"
-#include "AnalyticsHelper.h"
-#include "LocalHttpServer.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/LocalHttpServer.h"
+#include "support/TempDir.h"
 
-#include <preferences.h>
+#include "platform/core/preferences.h"
 
 #include <gtest/gtest.h>
 

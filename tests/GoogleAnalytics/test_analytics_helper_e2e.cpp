@@ -1,13 +1,13 @@
 // The helper from event to hit, against a real collection server and echo page on 127.0.0.1.
 
-#include "../support/TempDir.h"
-#include "AnalyticsHelper.h"
-#include "LocalHttpServer.h"
-#include "PublicIP.h"
-#include "SilentServer.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/LocalHttpServer.h"
+#include "GoogleAnalytics/PublicIP.h"
+#include "GoogleAnalytics/SilentServer.h"
+#include "support/TempDir.h"
 
-#include <bundle_info.h>
-#include <preferences.h>
+#include "platform/core/bundle_info.h"
+#include "platform/core/preferences.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // Hits against real HTTP servers on 127.0.0.1, the ways they can go wrong, and what is logged.
 
-#include "FakeFetcher.h"
-#include "GoogleTracking.h"
-#include "LocalHttpServer.h"
-#include "RequestFactory.h"
+#include "GoogleAnalytics/FakeFetcher.h"
+#include "GoogleAnalytics/GoogleTracking.h"
+#include "GoogleAnalytics/LocalHttpServer.h"
+#include "GoogleAnalytics/RequestFactory.h"
 
-#include <DDLog.h>
+#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The serial queue: order, and the bound that drops the oldest waiting operation.
 
-#include "OperationQueue.h"
+#include "GoogleAnalytics/OperationQueue.h"
 
-#include <DDLog.h>
+#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 

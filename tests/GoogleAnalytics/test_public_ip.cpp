@@ -1,5 +1,5 @@
-#include "FakeFetcher.h"
-#include "PublicIP.h"
+#include "GoogleAnalytics/FakeFetcher.h"
+#include "GoogleAnalytics/PublicIP.h"
 
 #include <gtest/gtest.h>
 

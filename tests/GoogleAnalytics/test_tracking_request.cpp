@@ -1,5 +1,5 @@
-#include "GoogleEvent.h"
-#include "TrackingRequest.h"
+#include "GoogleAnalytics/GoogleEvent.h"
+#include "GoogleAnalytics/TrackingRequest.h"
 
 #include <gtest/gtest.h>
 

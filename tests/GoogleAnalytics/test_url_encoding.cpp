@@ -1,5 +1,5 @@
-#include "JFUrlUtil.h"
-#include "URLEncoding.h"
+#include "GoogleAnalytics/JFUrlUtil.h"
+#include "GoogleAnalytics/URLEncoding.h"
 
 #include <gtest/gtest.h>
 

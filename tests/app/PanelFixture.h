@@ -2,18 +2,18 @@
 // Shared pieces for the panel tests: kernel counters in a file, a clean that waits for the test,
 // and doubles for the collaborators that own or serve the panel.
 
-#include "AXStatusItemPopupDelegate.h"
-#include "MCAppServices.h"
-#include "MCContentViewController.h"
-#include "UserNotificationCenter.h"
+#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
+#include "app/MCAppServices.h"
+#include "app/MCContentViewController.h"
+#include "platform/ui/UserNotificationCenter.h"
 
-#include "../GoogleAnalytics/FakeFetcher.h"
-#include "../support/TempDir.h"
+#include "GoogleAnalytics/FakeFetcher.h"
+#include "support/TempDir.h"
 
-#include "AnalyticsHelper.h"
-#include "GoogleTracking.h"
-#include "MCMemoryDetails.h"
-#include "MCProcesses.h"
+#include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/GoogleTracking.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCProcesses.h"
 
 #include <atomic>
 #include <condition_variable>

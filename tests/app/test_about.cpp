@@ -1,5 +1,5 @@
-#include "MCAboutWindowController.h"
-#include "bundle_info.h"
+#include "app/MCAboutWindowController.h"
+#include "platform/core/bundle_info.h"
 
 #include <QDesktopServices>
 #include <QPushButton>

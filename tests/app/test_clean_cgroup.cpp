@@ -3,8 +3,8 @@
 // (cgroup v1 memory controller, or a v2 folder with the memory controller delegated) and
 // removed afterwards, whatever happened.
 
-#include "cgroup_memory.h"
-#include "kernel_file.h"
+#include "platform/core/cgroup_memory.h"
+#include "platform/core/kernel_file.h"
 
 #include <gtest/gtest.h>
 

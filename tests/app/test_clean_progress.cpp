@@ -1,10 +1,10 @@
 // The clean button while a clean runs: "Cleaning..." first, then the share done, up to 100 %;
 // and the warning about a limit that is not understood reaches the log once.
 
-#include "PanelFixture.h"
+#include "app/PanelFixture.h"
 
-#include "DDAbstractLogger.h"
-#include "DDLog.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>

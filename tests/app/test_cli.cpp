@@ -1,9 +1,9 @@
-#include "MCCommandLine.h"
-#include "MCMemoryController.h"
+#include "app/MCCommandLine.h"
+#include "memory/MCMemoryController.h"
 
-#include "../memory/CleanDoubles.h"
-#include "../support/StrictJson.h"
-#include "../support/TempDir.h"
+#include "memory/CleanDoubles.h"
+#include "support/StrictJson.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The command line's details, biggest processes and watch: exact output from fixture files,
 // JSON read back by a strict parser (and jq where it is installed), the real program
 // interrupted while watching, and values that must be refused.
-#include "MCCommandLine.h"
-#include "MCMemoryController.h"
-#include "MCMemoryDetails.h"
-#include "MCProcesses.h"
+#include "app/MCCommandLine.h"
+#include "memory/MCMemoryController.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCProcesses.h"
 
-#include "../memory/FakeSystem.h"
-#include "../support/StrictJson.h"
+#include "memory/FakeSystem.h"
+#include "support/StrictJson.h"
 
 #include <gtest/gtest.h>
 

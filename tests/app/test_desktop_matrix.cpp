@@ -11,13 +11,13 @@
 // comes from with-desktop.sh (BRIMWELL_DESKTOP_PANEL moves its panel); MATRIX_PALETTE=light or
 // dark gives the application a Fusion palette of that kind and a panel to match.
 
-#include "AXStatusItemPopup.h"
-#include "DDLog.h"
-#include "INPopoverController.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "MCAppDelegate.h"
-#include "MCContentViewController.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAppDelegate.h"
+#include "app/MCContentViewController.h"
+#include "logging/DDLog.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 // Runs inside tests/support/with-desktop.sh: a real X display, a private session bus and,
 // for the first case, the dunst notification daemon.
 
-#include "MCPanelWindow.h"
-#include "PanelFixture.h"
+#include "app/MCPanelWindow.h"
+#include "app/PanelFixture.h"
 
-#include "../logging/recording_logger.h"
+#include "logging/recording_logger.h"
 
 #include <QDir>
 #include <QJsonArray>

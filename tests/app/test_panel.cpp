@@ -1,8 +1,8 @@
-#include "PanelFixture.h"
+#include "app/PanelFixture.h"
 
-#include "Application.h"
-#include "MCCleanReport.h"
-#include "SimplePieChart.h"
+#include "app/MCCleanReport.h"
+#include "chart/SimplePieChart.h"
+#include "platform/ui/Application.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -2,12 +2,12 @@
 // processes) and the monitor's actions, on the offscreen platform with the real status item
 // popup and popover, fake kernel figures and a process list that counts its readings.
 
-#include "AXStatusItemPopup.h"
-#include "INPopoverWindow.h"
-#include "MCMemoryMonitor.h"
-#include "MCMonitorController.h"
-#include "MCSparklineView.h"
-#include "PanelFixture.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCMonitorController.h"
+#include "app/MCSparklineView.h"
+#include "app/PanelFixture.h"
+#include "memory/MCMemoryMonitor.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QLabel>
 #include <QLayout>

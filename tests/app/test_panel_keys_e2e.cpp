@@ -3,12 +3,12 @@
 // click into it. Also the pictures of the popover in the light and the dark palette, on a
 // desktop with a compositing manager, as a user sees them.
 
-#include "INPopoverController.h"
-#include "INPopoverWindow.h"
-#include "MCAppDelegate.h"
-#include "MCContentViewController.h"
-#include "PanelFixture.h"
-#include "WindowSystem.h"
+#include "app/MCAppDelegate.h"
+#include "app/MCContentViewController.h"
+#include "app/PanelFixture.h"
+#include "platform/ui/WindowSystem.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QApplication>
 #include <QDir>

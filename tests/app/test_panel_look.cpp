@@ -2,14 +2,14 @@
 // popover and the memory panel, in light and dark palettes, driven by the keyboard and read
 // as a screen reader reads it.
 
-#include "AXStatusItemPopup.h"
-#include "Application.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "MCAboutWindowController.h"
-#include "MCPanelWindow.h"
-#include "PanelFixture.h"
-#include "SimplePieChart.h"
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAboutWindowController.h"
+#include "app/MCPanelWindow.h"
+#include "app/PanelFixture.h"
+#include "chart/SimplePieChart.h"
+#include "platform/ui/Application.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The window-system platform the tray application asks Qt for, from the session's environment
 // and the command line.
 
-#include "MCPlatformChoice.h"
+#include "app/MCPlatformChoice.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // saves the preferences file and reports the new settings at once; start at login writes and
 // removes the autostart entry; statistics off writes the opt-out the analytics client reads.
 
-#include "MCPreferencesWindowController.h"
-#include "analytics_opt_out.h"
-#include "preferences.h"
+#include "app/MCPreferencesWindowController.h"
+#include "platform/core/analytics_opt_out.h"
+#include "platform/core/preferences.h"
 
-#include "../support/TempDir.h"
+#include "support/TempDir.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // line logged by the Quit click itself, just before the application ends, has reached the
 // terminal logger by then.
 
-#include "MCContentViewController.h"
+#include "app/MCContentViewController.h"
 
 #include <QProcess>
 #include <QRegularExpression>

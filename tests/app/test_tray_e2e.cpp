@@ -2,14 +2,14 @@
 // real tray host (trayer), a real notification daemon (dunst), a real analytics server on
 // 127.0.0.1 and clicks from xdotool.
 
-#include "INPopoverController.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "MCAppDelegate.h"
-#include "MCContentViewController.h"
-#include "PanelFixture.h"
+#include "app/MCAppDelegate.h"
+#include "app/MCContentViewController.h"
+#include "app/PanelFixture.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
 
-#include "../GoogleAnalytics/LocalHttpServer.h"
+#include "GoogleAnalytics/LocalHttpServer.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // The plot item base and the plot view: rendering into a host view, tear-down, themes,
 // where the default title and padding put the title, snapshot and delegate rules.
 
-#include "CPTAnimation.h"
-#include "PlotItem.h"
-#include "PlotView.h"
+#include "chart/PlotItem.h"
+#include "chart/PlotView.h"
+#include "chart/framework/CPTAnimation.h"
 
 #include <QImage>
 #include <QPainter>

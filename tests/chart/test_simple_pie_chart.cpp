@@ -1,8 +1,8 @@
 // The memory pie: data source answers, default data, radius rule, and what it draws:
 // slice colours in record order clockwise, legend entries, transparency, theme text.
 
-#include "CPTGraph.h"
-#include "SimplePieChart.h"
+#include "chart/SimplePieChart.h"
+#include "chart/framework/CPTGraph.h"
 
 #include <QDir>
 #include <QPainter>

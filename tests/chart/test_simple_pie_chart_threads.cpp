@@ -1,6 +1,6 @@
 // The pie's data is an atomic property: a writer thread and a reader never see a torn list.
 
-#include "SimplePieChart.h"
+#include "chart/SimplePieChart.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the log file tests: reading files back and making files of distinct ages.
 
-#include "DDLogFileManager.h"
+#include "logging/DDLogFileManager.h"
 
 #include <gtest/gtest.h>
 

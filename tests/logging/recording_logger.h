@@ -1,7 +1,7 @@
 #pragma once
 // A logger that records what the core does to it, for the core's tests.
 
-#include "DDLog.h"
+#include "logging/DDLog.h"
 
 #include <functional>
 #include <mutex>

@@ -1,5 +1,5 @@
-#include "DDAbstractLogger.h"
-#include "DDLog.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "DDASLLogger.h"
-#include "DDLogLevel.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLogLevel.h"
 
 #include <gtest/gtest.h>
 

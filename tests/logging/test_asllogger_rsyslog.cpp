@@ -1,8 +1,8 @@
 // Writes through the system log logger to a real rsyslogd listening on a private socket and
 // reads the entries back from the daemon's output file.
-#include "DDASLLogger.h"
-#include "DDLog.h"
-#include "MCLogFormatter.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
+#include "logging/MCLogFormatter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "ContextFilterLogFormatter.h"
-#include "DDAbstractLogger.h"
-#include "DDLog.h"
+#include "logging/ContextFilterLogFormatter.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 

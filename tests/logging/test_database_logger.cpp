@@ -1,5 +1,5 @@
-#include "DDAbstractDatabaseLogger.h"
-#include "DDLog.h"
+#include "logging/DDAbstractDatabaseLogger.h"
+#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 

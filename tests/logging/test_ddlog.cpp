@@ -1,6 +1,6 @@
-#include "DDLog.h"
-#include "recording_logger.h"
-#include "thread_info.h"
+#include "logging/DDLog.h"
+#include "logging/recording_logger.h"
+#include "platform/core/thread_info.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The core hands every message to every logger and then lets go of it: once flushLog returns
 // it holds no delivered message, and while logging goes on it keeps only a bounded number.
-#include "DDLog.h"
+#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 

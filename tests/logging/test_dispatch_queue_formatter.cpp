@@ -1,7 +1,7 @@
-#include "DDAbstractLogger.h"
-#include "DDLog.h"
-#include "DispatchQueueLogFormatter.h"
-#include "thread_info.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
+#include "logging/DispatchQueueLogFormatter.h"
+#include "platform/core/thread_info.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "../support/TempDir.h"
-#include "DDFileLogger.h"
-#include "DDLog.h"
-#include "log_file_test_support.h"
+#include "logging/DDFileLogger.h"
+#include "logging/DDLog.h"
+#include "logging/log_file_test_support.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

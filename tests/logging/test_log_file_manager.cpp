@@ -1,8 +1,8 @@
-#include "../support/TempDir.h"
-#include "DDLog.h"
-#include "DDLogFileManager.h"
-#include "log_file_test_support.h"
-#include "thread_info.h"
+#include "logging/DDLog.h"
+#include "logging/DDLogFileManager.h"
+#include "logging/log_file_test_support.h"
+#include "platform/core/thread_info.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

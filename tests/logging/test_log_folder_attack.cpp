@@ -1,11 +1,11 @@
 // Another user prepares the temporary directory before a root process without a home starts
 // logging to files. Run as root; the other user is played by nobody through setpriv.
 
-#include "../support/TempDir.h"
-#include "DDFileLogger.h"
-#include "DDLogLevel.h"
-#include "log_file_test_support.h"
-#include "thread_info.h"
+#include "logging/DDFileLogger.h"
+#include "logging/DDLogLevel.h"
+#include "logging/log_file_test_support.h"
+#include "platform/core/thread_info.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Eight producers log through the terminal and system log loggers at once; after flushLog every
 // message must have reached both, each producer's messages in the order it logged them.
-#include "DDASLLogger.h"
-#include "DDLog.h"
-#include "DDTTYLogger.h"
-#include "MCLogFormatter.h"
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
+#include "logging/DDTTYLogger.h"
+#include "logging/MCLogFormatter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "DDLogLevel.h"
-#include "MCLogFormatter.h"
+#include "logging/DDLogLevel.h"
+#include "logging/MCLogFormatter.h"
 
 #include <gtest/gtest.h>
 

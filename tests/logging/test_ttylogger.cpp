@@ -1,5 +1,5 @@
-#include "DDLogLevel.h"
-#include "DDTTYLogger.h"
+#include "logging/DDLogLevel.h"
+#include "logging/DDTTYLogger.h"
 
 #include <gtest/gtest.h>
 

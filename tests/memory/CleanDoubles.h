@@ -2,7 +2,7 @@
 // Doubles for clean tests: an allocator that checks what was written and when blocks go back,
 // and a controller whose samples come from a script.
 
-#include "MCMemoryController.h"
+#include "memory/MCMemoryController.h"
 
 #include <deque>
 #include <functional>

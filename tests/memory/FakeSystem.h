@@ -2,9 +2,9 @@
 // A fake /proc and /sys under a scratch folder: meminfo, the process's cgroups and mounts,
 // cgroup limit files and pressure files, all rewritable while a clean runs.
 
-#include "../support/TempDir.h"
+#include "support/TempDir.h"
 
-#include "mach_host.h"
+#include "platform/core/mach_host.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // Passes written in chunks: the room is looked at again before every chunk, pressure stops a
 // pass, the chunks of a pass stay held until it ends, and progress climbs to 100 %.
 
-#include "CleanDoubles.h"
-#include "FakeSystem.h"
+#include "memory/CleanDoubles.h"
+#include "memory/FakeSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "MCUtil.h"
+#include "memory/MCUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "CleanDoubles.h"
-#include "MCMemoryController.h"
+#include "memory/CleanDoubles.h"
+#include "memory/MCMemoryController.h"
 
-#include "../support/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

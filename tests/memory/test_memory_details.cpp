@@ -1,9 +1,9 @@
 // Available memory, swap and pressure from fixture files: kernels with and without swap, with
 // and without PSI, and pressure files that must not be trusted.
-#include "FakeSystem.h"
+#include "memory/FakeSystem.h"
 
-#include "MCMemoryDetails.h"
-#include "memory_pressure.h"
+#include "memory/MCMemoryDetails.h"
+#include "platform/core/memory_pressure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The ten-minute ring behind the sparkline.
-#include "MCMemoryHistory.h"
+#include "memory/MCMemoryHistory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The limits a clean must stay under: cgroup v1, v2 and hybrid trees, MemAvailable, pressure.
 
-#include "FakeSystem.h"
-#include "MCMemoryController.h"
-#include "memory_pressure.h"
+#include "memory/FakeSystem.h"
+#include "memory/MCMemoryController.h"
+#include "platform/core/memory_pressure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "MCMemoryController.h"
+#include "memory/MCMemoryController.h"
 
 #include <gtest/gtest.h>
 

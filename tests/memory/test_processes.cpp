@@ -1,8 +1,8 @@
 // The biggest processes from a fake /proc tree (vanishing processes, unreadable smaps_rollup,
 // kernel threads, hostile names, ties) and once from the real one.
-#include "../support/TempDir.h"
+#include "support/TempDir.h"
 
-#include "MCProcesses.h"
+#include "memory/MCProcesses.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The preferences beside the panel: read, clamped, written back into the one preferences file,
 // and the usage-statistics switch read exactly as the analytics client reads it.
-#include "../support/TempDir.h"
+#include "support/TempDir.h"
 
-#include "MCSettings.h"
-#include "analytics_opt_out.h"
-#include "preferences.h"
+#include "memory/MCSettings.h"
+#include "platform/core/analytics_opt_out.h"
+#include "platform/core/preferences.h"
 
 #include <gtest/gtest.h>
 

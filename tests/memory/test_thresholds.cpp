@@ -1,6 +1,6 @@
 // The low-memory notification and auto-clean rules against a clock the test moves, and the
 // monitor that feeds them.
-#include "MCMemoryMonitor.h"
+#include "memory/MCMemoryMonitor.h"
 
 #include <gtest/gtest.h>
 

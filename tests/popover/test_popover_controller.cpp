@@ -1,10 +1,10 @@
 // The popover controller: placement, direction choice, open and close rules, following the
 // anchor and what the delegate hears, on a 1440 x 900 offscreen screen.
-#include "INApplicationState.h"
-#include "INPopoverController.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "PopoverTestPrinting.h"
+#include "popover/INApplicationState.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/PopoverTestPrinting.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
 // The popover on a private desktop (scripts/with-desktop.sh): for each arrow direction the
 // arrow touches a real anchor, and a screenshot is saved.
-#include "INPopoverController.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "WindowSystem.h"
+#include "platform/ui/WindowSystem.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
 
 #include <QDir>
 #include <QLabel>

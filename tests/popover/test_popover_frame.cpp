@@ -1,5 +1,5 @@
 // The frame view: when it asks to be redrawn and what it paints.
-#include "INPopoverWindowFrame.h"
+#include "popover/INPopoverWindowFrame.h"
 
 #include <QImage>
 #include <QTest>

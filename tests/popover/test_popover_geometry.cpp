@@ -1,6 +1,6 @@
 // Shape and placement arithmetic of the popover, without a window system.
-#include "INBezierPath.h"
-#include "INPopoverGeometry.h"
+#include "popover/INBezierPath.h"
+#include "popover/INPopoverGeometry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The popover window: content geometry, content replacement, opening and closing animations,
 // and the parent window's key state.
-#include "INApplicationState.h"
-#include "INPopoverController.h"
-#include "INPopoverParentWindow.h"
-#include "INPopoverWindow.h"
-#include "INPopoverWindowFrame.h"
-#include "PopoverTestPrinting.h"
+#include "popover/INApplicationState.h"
+#include "popover/INPopoverController.h"
+#include "popover/INPopoverParentWindow.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
+#include "popover/PopoverTestPrinting.h"
 
 #include <QPointer>
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 // The text of an application log call, built by the call-site macros (DDLogMacros.h).
 
-#include "DDLogFormat.h"
+#include "logging/DDLogFormat.h"
 
 #include <charconv>
 #include <string>

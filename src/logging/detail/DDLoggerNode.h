@@ -1,7 +1,7 @@
 #pragma once
 // One entry of the core's logger registry: a logger and the queue it is called on.
 
-#include "DDLogger.h"
+#include "logging/DDLogger.h"
 
 #include <memory>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "analytics_opt_out.h"
+#include "platform/core/analytics_opt_out.h"
 
-#include "preferences.h"
+#include "platform/core/preferences.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
-#include "autostart.h"
+#include "platform/core/autostart.h"
 
-#include "kernel_file.h"
+#include "platform/core/kernel_file.h"
 
 #include <cerrno>
 #include <cstdio>

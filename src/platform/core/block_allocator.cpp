@@ -1,4 +1,4 @@
-#include "block_allocator.h"
+#include "platform/core/block_allocator.h"
 
 #include <cstring>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "bundle_info.h"
+#include "platform/core/bundle_info.h"
 
 #include "bundle_info_config.h"
 

@@ -1,6 +1,6 @@
-#include "cgroup_memory.h"
+#include "platform/core/cgroup_memory.h"
 
-#include "kernel_file.h"
+#include "platform/core/kernel_file.h"
 
 #include <limits>
 

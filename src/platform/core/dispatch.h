@@ -5,7 +5,7 @@
 // One header per concept; this one brings them all. Code that needs only queues includes
 // dispatch_queue.h, and so on.
 
-#include "dispatch_group.h"
-#include "dispatch_queue.h"
-#include "dispatch_semaphore.h"
-#include "dispatch_timer.h"
+#include "platform/core/dispatch_group.h"
+#include "platform/core/dispatch_queue.h"
+#include "platform/core/dispatch_semaphore.h"
+#include "platform/core/dispatch_timer.h"

@@ -1,6 +1,6 @@
-#include "dispatch_group.h"
+#include "platform/core/dispatch_group.h"
 
-#include "dispatch_internal.h"
+#include "platform/core/dispatch_internal.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #pragma once
 // Dispatch groups: wait until every block submitted as a member has finished.
 
-#include "dispatch_queue.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 // Shared by the dispatch sources only: the queue's work items, the queue object groups reach
 // into, and the shutdown every worker thread goes through.
 
-#include "dispatch_queue.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <condition_variable>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "dispatch_internal.h"
+#include "platform/core/dispatch_internal.h"
 
-#include "thread_info.h"
+#include "platform/core/thread_info.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "dispatch_semaphore.h"
+#include "platform/core/dispatch_semaphore.h"
 
 #include <linux/futex.h>
 #include <sys/syscall.h>

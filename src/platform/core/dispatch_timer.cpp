@@ -1,6 +1,6 @@
-#include "dispatch_timer.h"
+#include "platform/core/dispatch_timer.h"
 
-#include "dispatch_internal.h"
+#include "platform/core/dispatch_internal.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #pragma once
 // Timer sources: a handler run on a queue once or repeatedly.
 
-#include "dispatch_queue.h"
+#include "platform/core/dispatch_queue.h"
 
 #include <chrono>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "file_mark.h"
+#include "platform/core/file_mark.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "instance_lock.h"
+#include "platform/core/instance_lock.h"
 
 #include <algorithm>
 #include <cerrno>

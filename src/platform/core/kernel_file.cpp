@@ -1,4 +1,4 @@
-#include "kernel_file.h"
+#include "platform/core/kernel_file.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
-#include "mach_host.h"
+#include "platform/core/mach_host.h"
 
-#include "kernel_file.h"
-#include "meminfo.h"
-#include "memory_pressure.h"
+#include "platform/core/kernel_file.h"
+#include "platform/core/meminfo.h"
+#include "platform/core/memory_pressure.h"
 
 #include <array>
 #include <cstring>

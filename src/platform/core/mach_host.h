@@ -2,7 +2,7 @@
 // The kernel host interface the memory sampler calls, answered from /proc on Linux.
 // Call shapes and result codes follow the host interface it stands in for.
 
-#include "cgroup_memory.h"
+#include "platform/core/cgroup_memory.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "meminfo.h"
+#include "platform/core/meminfo.h"
 
 #include <cstring>
 #include <limits>

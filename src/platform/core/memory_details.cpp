@@ -1,7 +1,7 @@
-#include "memory_details.h"
+#include "platform/core/memory_details.h"
 
-#include "kernel_file.h"
-#include "meminfo.h"
+#include "platform/core/kernel_file.h"
+#include "platform/core/meminfo.h"
 
 #include <array>
 #include <unistd.h>

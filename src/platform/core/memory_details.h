@@ -2,8 +2,8 @@
 // The figures beside the four-class sample: how much memory can still be had, swap, and memory
 // pressure, all from one read of meminfo and one of the machine's PSI file.
 
-#include "mach_host.h"
-#include "memory_pressure.h"
+#include "platform/core/mach_host.h"
+#include "platform/core/memory_pressure.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "memory_pressure.h"
+#include "platform/core/memory_pressure.h"
 
-#include "kernel_file.h"
+#include "platform/core/kernel_file.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "preferences.h"
+#include "platform/core/preferences.h"
 
 #include <cerrno>
 #include <cstdint>

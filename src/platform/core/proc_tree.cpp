@@ -1,4 +1,4 @@
-#include "proc_tree.h"
+#include "platform/core/proc_tree.h"
 
 #include <cerrno>
 #include <cstdio>

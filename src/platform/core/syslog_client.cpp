@@ -1,6 +1,6 @@
-#include "syslog_client.h"
+#include "platform/core/syslog_client.h"
 
-#include "thread_info.h"
+#include "platform/core/thread_info.h"
 
 #include <cerrno>
 #include <cstdio>

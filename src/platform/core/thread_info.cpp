@@ -1,4 +1,4 @@
-#include "thread_info.h"
+#include "platform/core/thread_info.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "uuid_string.h"
+#include "platform/core/uuid_string.h"
 
 #include <uuid/uuid.h>
 

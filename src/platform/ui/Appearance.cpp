@@ -1,4 +1,4 @@
-#include "Appearance.h"
+#include "platform/ui/Appearance.h"
 
 #include <QCoreApplication>
 #include <QEvent>

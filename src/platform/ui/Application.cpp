@@ -1,4 +1,4 @@
-#include "Application.h"
+#include "platform/ui/Application.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

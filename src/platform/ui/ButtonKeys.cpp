@@ -1,4 +1,4 @@
-#include "ButtonKeys.h"
+#include "platform/ui/ButtonKeys.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "DockPanels.h"
+#include "platform/ui/DockPanels.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "EventMonitor.h"
+#include "platform/ui/EventMonitor.h"
 
-#include "WindowSystem.h"
+#include "platform/ui/WindowSystem.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>

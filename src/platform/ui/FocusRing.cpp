@@ -1,4 +1,4 @@
-#include "FocusRing.h"
+#include "platform/ui/FocusRing.h"
 
 #include <QEvent>
 #include <QFocusEvent>

@@ -1,6 +1,6 @@
-#include "UserNotificationCenter.h"
+#include "platform/ui/UserNotificationCenter.h"
 
-#include "session_bus.h"
+#include "platform/core/session_bus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

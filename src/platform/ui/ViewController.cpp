@@ -1,4 +1,4 @@
-#include "ViewController.h"
+#include "platform/ui/ViewController.h"
 
 ViewController::ViewController(QString nibName, QObject* parent)
     : QObject(parent), nibName_(std::move(nibName)) {}

@@ -1,4 +1,4 @@
-#include "WindowController.h"
+#include "platform/ui/WindowController.h"
 
 WindowController::WindowController(QString windowNibName, QObject* parent)
     : QObject(parent), windowNibName_(std::move(windowNibName)) {}

@@ -1,4 +1,4 @@
-#include "WindowSystem.h"
+#include "platform/ui/WindowSystem.h"
 
 #include <QGuiApplication>
 #include <QScreen>

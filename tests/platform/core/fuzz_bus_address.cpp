@@ -1,6 +1,6 @@
 // Fuzz target: the parser of session bus addresses, on any text in DBUS_SESSION_BUS_ADDRESS.
 
-#include "session_bus.h"
+#include "platform/core/session_bus.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Fuzz target: the reader of what a session bus sends during the start-up handshake, on any
 // bytes a peer could send.
 
-#include "session_bus.h"
+#include "platform/core/session_bus.h"
 
 #include <cstdint>
 #include <cstdlib>

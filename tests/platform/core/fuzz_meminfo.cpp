@@ -1,7 +1,7 @@
 // Fuzz target: the /proc/meminfo parser on any text, checked against a plain line-by-line
 // reading of the same text.
 
-#include "meminfo.h"
+#include "platform/core/meminfo.h"
 
 #include <array>
 #include <cstdint>

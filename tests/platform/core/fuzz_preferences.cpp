@@ -1,6 +1,6 @@
 // Fuzz target: the preferences parser on any file, and the writer on whatever it read.
 
-#include "preferences.h"
+#include "platform/core/preferences.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Start at login: the user's autostart entry written, read back, hidden and removed, never
 // through a planted link.
-#include "../../support/TempDir.h"
+#include "support/TempDir.h"
 
-#include "autostart.h"
+#include "platform/core/autostart.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "dispatch.h"
+#include "platform/core/dispatch.h"
 
 #include <gtest/gtest.h>
 

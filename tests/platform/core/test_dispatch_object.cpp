@@ -1,6 +1,6 @@
 // Blocks given as a plain function and a shared object (async_f): they keep their place among
 // ordinary blocks, hand the function the very object, and leave no reference behind.
-#include "dispatch.h"
+#include "platform/core/dispatch.h"
 
 #include <gtest/gtest.h>
 

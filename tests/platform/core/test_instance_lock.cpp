@@ -1,9 +1,9 @@
 // One running copy without a bus: the private folder, the lock and the socket beside it, with
 // real files, real processes and real sockets.
 
-#include "instance_lock.h"
+#include "platform/core/instance_lock.h"
 
-#include "../../support/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

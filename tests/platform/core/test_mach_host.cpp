@@ -1,6 +1,6 @@
-#include "mach_host.h"
+#include "platform/core/mach_host.h"
 
-#include "../../support/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

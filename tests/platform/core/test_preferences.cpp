@@ -1,6 +1,6 @@
-#include "preferences.h"
+#include "platform/core/preferences.h"
 
-#include "../../support/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The session bus probe: address parsing, and the bounded handshake against peers that
 // misbehave in every way a socket can, and against a real dbus-daemon.
 
-#include "session_bus.h"
+#include "platform/core/session_bus.h"
 
-#include "../../support/TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Sending, verbatim text and reconnection are checked against a real daemon in
 // tests/logging/test_asllogger_rsyslog.cpp.
-#include "syslog_client.h"
+#include "platform/core/syslog_client.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Colours for light and dark palettes: legible texts on dark bodies whatever the palette and
 // the desktop behind the translucent popover, one unchanged look on light palettes.
 
-#include "Appearance.h"
+#include "platform/ui/Appearance.h"
 
 #include <QApplication>
 #include <QTest>

@@ -2,7 +2,7 @@
 // case runs in a child process of this test (the same program, started with --child), which
 // gets real signals from the test and reports on standard output what it saw.
 
-#include "Application.h"
+#include "platform/ui/Application.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,5 +1,5 @@
 // Panels from struts and work areas, and where the popover points on them, without a display.
-#include "DockPanels.h"
+#include "platform/ui/DockPanels.h"
 
 #include <gtest/gtest.h>
 

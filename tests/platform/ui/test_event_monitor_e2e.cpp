@@ -1,6 +1,6 @@
 // Runs inside scripts/with-desktop.sh: real X server, a second X client, xdotool clicks.
 
-#include "EventMonitor.h"
+#include "platform/ui/EventMonitor.h"
 
 #include <QProcess>
 #include <QSignalSpy>

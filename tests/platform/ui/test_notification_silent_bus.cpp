@@ -2,7 +2,7 @@
 // returns and reports the failure, instead of holding the GUI thread while Qt waits on the
 // bus. The bus is a real socket of this test; nothing in this process has used a bus before.
 
-#include "UserNotificationCenter.h"
+#include "platform/ui/UserNotificationCenter.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

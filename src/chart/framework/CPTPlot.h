@@ -1,7 +1,7 @@
 #pragma once
 // Base of every plot: a data source, cached records and drawing into the plot area.
 
-#include "CPTFill.h"
+#include "chart/framework/CPTFill.h"
 
 #include <QString>
 #include <memory>

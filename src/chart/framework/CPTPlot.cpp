@@ -1,6 +1,6 @@
-#include "CPTPlot.h"
+#include "chart/framework/CPTPlot.h"
 
-#include "CPTGraph.h"
+#include "chart/framework/CPTGraph.h"
 
 CPTPlot::~CPTPlot() = default;
 

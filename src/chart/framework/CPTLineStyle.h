@@ -2,7 +2,7 @@
 // Colour and width of a stroked line. Shared and mutable: a plot keeps the object it was
 // given, so changing it later changes the plot's lines.
 
-#include "CPTColor.h"
+#include "chart/framework/CPTColor.h"
 
 #include <QPen>
 #include <memory>

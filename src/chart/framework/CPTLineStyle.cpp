@@ -1,4 +1,4 @@
-#include "CPTLineStyle.h"
+#include "chart/framework/CPTLineStyle.h"
 
 std::shared_ptr<CPTLineStyle> CPTLineStyle::lineStyle() {
     return std::make_shared<CPTLineStyle>();

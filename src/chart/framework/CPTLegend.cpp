@@ -1,6 +1,6 @@
-#include "CPTLegend.h"
+#include "chart/framework/CPTLegend.h"
 
-#include "CPTGraph.h"
+#include "chart/framework/CPTGraph.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

@@ -1,6 +1,6 @@
-#include "CPTGraph.h"
+#include "chart/framework/CPTGraph.h"
 
-#include "CPTTheme.h"
+#include "chart/framework/CPTTheme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

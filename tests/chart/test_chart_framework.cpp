@@ -1,10 +1,10 @@
 // The chart framework on its own: slice angles and themes. Slice colours, the clockwise
 // order and the legend are checked in the pie's pixel tests.
 
-#include "CPTColor.h"
-#include "CPTGraph.h"
-#include "CPTPieChart.h"
-#include "CPTTheme.h"
+#include "chart/framework/CPTColor.h"
+#include "chart/framework/CPTGraph.h"
+#include "chart/framework/CPTPieChart.h"
+#include "chart/framework/CPTTheme.h"
 
 #include <QPainter>
 #include <QtTest>
@@ -24,7 +24,7 @@ public:
 };
 } // namespace
 
-class CorePlotTest : public QObject {
+class ChartFrameworkTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -77,5 +77,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CorePlotTest)
-#include "test_coreplot.moc"
+QTEST_MAIN(ChartFrameworkTest)
+#include "test_chart_framework.moc"

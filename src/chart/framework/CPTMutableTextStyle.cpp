@@ -1,4 +1,4 @@
-#include "CPTMutableTextStyle.h"
+#include "chart/framework/CPTMutableTextStyle.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,9 +2,9 @@
 // A pie whose slice angles are proportional to the slice widths from its data source,
 // drawn in record order from the start angle.
 
-#include "CPTDefinitions.h"
-#include "CPTLineStyle.h"
-#include "CPTPlot.h"
+#include "chart/framework/CPTDefinitions.h"
+#include "chart/framework/CPTLineStyle.h"
+#include "chart/framework/CPTPlot.h"
 
 #include <QPainterPath>
 #include <numbers>

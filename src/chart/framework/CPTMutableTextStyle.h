@@ -1,7 +1,7 @@
 #pragma once
 // Font and colour of drawn text. Font names follow the "Family-Bold" / "Family-Italic" form.
 
-#include "CPTColor.h"
+#include "chart/framework/CPTColor.h"
 
 #include <QFont>
 #include <QString>

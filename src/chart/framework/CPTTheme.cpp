@@ -1,7 +1,7 @@
-#include "CPTTheme.h"
+#include "chart/framework/CPTTheme.h"
 
-#include "CPTGraph.h"
-#include "CPTMutableTextStyle.h"
+#include "chart/framework/CPTGraph.h"
+#include "chart/framework/CPTMutableTextStyle.h"
 
 namespace {
 template <typename T>

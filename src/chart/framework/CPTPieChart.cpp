@@ -1,4 +1,4 @@
-#include "CPTPieChart.h"
+#include "chart/framework/CPTPieChart.h"
 
 #include <QPainter>
 #include <array>

@@ -1,4 +1,4 @@
-#include "CPTAnimation.h"
+#include "chart/framework/CPTAnimation.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #pragma once
 // How an area is painted: one colour, or a vertical two-colour gradient.
 
-#include "CPTColor.h"
+#include "chart/framework/CPTColor.h"
 
 #include <memory>
 #include <optional>

@@ -3,12 +3,12 @@
 // above the plot area and an optional legend. Geometry is in points, one point per
 // device-independent pixel; the origin is the graph's top-left corner.
 
-#include "CPTDefinitions.h"
-#include "CPTFill.h"
-#include "CPTLegend.h"
-#include "CPTLineStyle.h"
-#include "CPTMutableTextStyle.h"
-#include "CPTPlot.h"
+#include "chart/framework/CPTDefinitions.h"
+#include "chart/framework/CPTFill.h"
+#include "chart/framework/CPTLegend.h"
+#include "chart/framework/CPTLineStyle.h"
+#include "chart/framework/CPTMutableTextStyle.h"
+#include "chart/framework/CPTPlot.h"
 
 #include <QPointF>
 #include <QPointer>

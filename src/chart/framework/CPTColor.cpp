@@ -1,4 +1,4 @@
-#include "CPTColor.h"
+#include "chart/framework/CPTColor.h"
 
 #include <algorithm>
 #include <cmath>

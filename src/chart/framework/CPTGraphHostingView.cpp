@@ -1,6 +1,6 @@
-#include "CPTGraphHostingView.h"
+#include "chart/framework/CPTGraphHostingView.h"
 
-#include "CPTGraph.h"
+#include "chart/framework/CPTGraph.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,9 +1,9 @@
 #pragma once
 // A named look that a graph takes on: fills, frame and axis lines, text colour, paddings.
 
-#include "CPTColor.h"
-#include "CPTFill.h"
-#include "CPTLineStyle.h"
+#include "chart/framework/CPTColor.h"
+#include "chart/framework/CPTFill.h"
+#include "chart/framework/CPTLineStyle.h"
 
 #include <QString>
 #include <memory>

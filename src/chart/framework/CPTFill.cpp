@@ -1,4 +1,4 @@
-#include "CPTFill.h"
+#include "chart/framework/CPTFill.h"
 
 #include <QBrush>
 #include <QLinearGradient>

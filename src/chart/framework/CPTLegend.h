@@ -2,10 +2,10 @@
 // A box of entries, one per record of its plots: a swatch of the record's fill and its
 // title, laid out row by row in a fixed number of columns.
 
-#include "CPTDefinitions.h"
-#include "CPTLineStyle.h"
-#include "CPTMutableTextStyle.h"
-#include "CPTPlot.h"
+#include "chart/framework/CPTDefinitions.h"
+#include "chart/framework/CPTLineStyle.h"
+#include "chart/framework/CPTMutableTextStyle.h"
+#include "chart/framework/CPTPlot.h"
 
 #include <QRectF>
 #include <memory>
