@@ -371,7 +371,8 @@ private slots:
                 entries << action->text();
             }
         }
-        QCOMPARE(entries, (QStringList{"Open", "Clean Memory", "About Brimwell", "Quit"}));
+        QCOMPARE(entries,
+                 (QStringList{"Open", "Clean Memory", "Preferences…", "About Brimwell", "Quit"}));
 
         // Open, from a closed popover.
         if (popoverOpen()) {
