@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -65,6 +66,9 @@ private slots:
         QVERIFY(!controller_->autoCleanPercentSpinBox()->isEnabled());
         QCOMPARE(controller_->autoCleanIntervalSpinBox()->value(), 30);
         QVERIFY(controller_->problemLabel()->isHidden());
+        QDir().mkpath(QStringLiteral(BRIMWELL_SCREENSHOT_DIR));
+        QVERIFY(controller_->window()->grab().save(
+            QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/preferences.png")));
     }
 
     void everyControlSavesAndAppliesAtOnce_data() {
