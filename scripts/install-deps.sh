@@ -17,6 +17,7 @@ packages=(
   xvfb xauth x11-utils x11-xserver-utils xdotool trayer dunst dbus dbus-bin xcompmgr
   xfce4-panel xfconf  # a StatusNotifierItem tray host for the desktop matrix
   fonts-dejavu-core rsyslog attr
+  jq  # reads the command line's JSON back in tests
   # a headless Wayland compositor, with and without XWayland, and Qt's Wayland platform
   weston xwayland qt6-wayland
 )

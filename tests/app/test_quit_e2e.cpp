@@ -4,6 +4,7 @@
 // terminal logger by then.
 
 #include "app/MCContentViewController.h"
+#include "support/XTools.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -13,47 +14,16 @@
 
 namespace {
 
-bool xdotool(const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    if (!p.waitForFinished(5000) || p.exitCode() != 0) {
-        return false;
-    }
-    if (out != nullptr) {
-        *out = p.readAllStandardOutput();
-    }
-    return true;
-}
-
 // The popover of process `pid`: its only visible window larger than a tray icon. Empty while
 // the opening animation still shows its snapshot window beside it, or before either shows.
 QRect popoverGeometry(qint64 pid) {
-    QByteArray ids;
-    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--pid"), QString::number(pid)},
-                 &ids)) {
-        return {};
-    }
     QRect found;
-    for (const QByteArray& id : ids.split('\n')) {
-        QByteArray shell;
-        if (id.isEmpty() || !xdotool({QStringLiteral("getwindowgeometry"),
-                                      QStringLiteral("--shell"), QString::fromLatin1(id)},
-                                     &shell)) {
-            continue;
-        }
-        QMap<QString, int> g;
-        for (const QByteArray& line : shell.split('\n')) {
-            const auto parts = line.split('=');
-            if (parts.size() == 2) {
-                g[QString::fromLatin1(parts[0])] = parts[1].toInt();
-            }
-        }
-        if (g.value("WIDTH") > 100 && g.value("HEIGHT") > 100) {
+    for (const QRect& window : visibleWindowsOf(pid)) {
+        if (window.width() > 100 && window.height() > 100) {
             if (!found.isEmpty()) {
                 return {};
             }
-            found = {g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")};
+            found = window;
         }
     }
     return found;
@@ -108,12 +78,7 @@ private slots:
         const int inset = (popover.width() - 300) / 2;
         const QPoint content = popover.topLeft() + QPoint(inset, inset);
 
-        auto click = [](QPoint at) {
-            return xdotool({QStringLiteral("mousemove"), QString::number(at.x()),
-                            QString::number(at.y())}) &&
-                   xdotool({QStringLiteral("click"), QStringLiteral("1")});
-        };
-        QVERIFY(click(content + clean));
+        QVERIFY(clickAt(content + clean));
         // Without a notification service the clean's end shows in the log only.
         QByteArray err;
         QTRY_VERIFY2_WITH_TIMEOUT(
@@ -125,8 +90,9 @@ private slots:
                            .arg(popover.height())
                            .arg(QString::fromUtf8(err))),
             10000);
-        QVERIFY(click(content + quit));
-        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(clickAt(content + quit));
+        // The click turns our event loop, which may already have seen the end.
+        QTRY_VERIFY_WITH_TIMEOUT(app.state() == QProcess::NotRunning, 10000);
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QVERIFY2(!err.contains("QuitButtonClicked"), err.constData());
