@@ -10,6 +10,7 @@
 #include "platform/ui/WindowSystem.h"
 #include "popover/INPopoverController.h"
 #include "popover/INPopoverWindow.h"
+#include "support/XTools.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,25 +28,10 @@
 
 namespace {
 
+// What a desktop tool printed; empty when it failed.
 QByteArray runFor(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
-}
-
-bool clickAt(QPoint global) {
-    const bool ok = !runFor(QStringLiteral("xdotool"),
-                            {QStringLiteral("mousemove"), QString::number(global.x()),
-                             QString::number(global.y()), QStringLiteral("click"),
-                             QStringLiteral("1"), QStringLiteral("getmouselocation")})
-                         .isEmpty();
-    QTest::qWait(30);
-    return ok;
+    QByteArray out;
+    return runTool(program, args, &out) ? out : QByteArray();
 }
 
 QPalette darkPalette() {
