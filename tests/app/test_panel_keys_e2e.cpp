@@ -135,10 +135,12 @@ private slots:
         picture("panel-light.png");
         // Typed keys reach it without a click into it.
         QVERIFY(typeKeys({QStringLiteral("Tab")}));
+        QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
+        QVERIFY(typeKeys({QStringLiteral("Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("cleanButton"));
-        QVERIFY(typeKeys({QStringLiteral("Tab"), QStringLiteral("Tab")}));
+        QVERIFY(typeKeys({QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("quitButton"));
-        QVERIFY(typeKeys({QStringLiteral("shift+Tab")}));
+        QVERIFY(typeKeys({QStringLiteral("shift+Tab"), QStringLiteral("shift+Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("aboutButton"));
         picture("panel-light-about-focused.png");
     }
@@ -155,7 +157,7 @@ private slots:
         QVERIFY(reopen());
         QCOMPARE(focused(), QStringLiteral("plotView"));
         QVERIFY(typeKeys({QStringLiteral("Tab")}));
-        QTRY_COMPARE(focused(), QStringLiteral("cleanButton"));
+        QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
         delegate_->aboutWindowController()->window()->close();
     }
 

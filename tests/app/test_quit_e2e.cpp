@@ -36,10 +36,10 @@ class QuitEndToEnd : public QObject {
 
 private slots:
     void quitEndsTheProcessWithItsLogWritten() {
-        // Where the controls sit inside the panel: the same interface, laid out here.
+        // Where the controls sit inside the panel: the same interface with the same rows (they
+        // follow this machine's swap and pressure), laid out here at the size it takes.
         auto panel = MCContentViewController::initWithNibName("MCContentViewController");
         QWidget* view = panel->view();
-        view->resize(300, 340);
         view->show(); // lays the view out
         const QPoint clean = panel->cleanButton()->geometry().center();
         const QPoint quit = view->findChild<QToolButton*>("quitButton")->geometry().center();
@@ -59,13 +59,15 @@ private slots:
         app.start(QStringLiteral(BRIMWELL_BINARY), {QStringLiteral("--verbose")});
         QVERIFY(app.waitForStarted(5000));
         QRect popover;
-        // Open and done animating: one window, at its full size. The checks latch, because the
-        // try macros look once more after they succeed, when the snapshot window and the real
-        // one may both be up for a moment.
+        // Open and done animating: one window, at its full size: the panel's 300 points wide
+        // (its height depends on the rows this machine has) and the arrow's 12 on each side. The
+        // checks latch, because the try macros look once more after they succeed, when the snapshot
+        // window and the real one may both be up for a moment.
         bool fullSize = false;
         QTRY_VERIFY_WITH_TIMEOUT(
-            fullSize || (fullSize = (popover = popoverGeometry(app.processId())).width() > 300 &&
-                                    popover.width() - 300 == popover.height() - 340),
+            fullSize ||
+                (fullSize = (popover = popoverGeometry(app.processId())).width() == 300 + 2 * 12 &&
+                            popover.height() >= 340 + 2 * 12),
             10000);
         // The snapshot reaches that size on its last frame, just before the real window shows.
         QTest::qWait(300);

@@ -321,7 +321,9 @@ private slots:
         }
         StatusItem* item = popup()->statusItem();
         static const QRegularExpression text(
-            QStringLiteral("^Brimwell\nFree memory: (\\d+\\.\\d\\d [KMG]B|\\d+ B)$"));
+            QStringLiteral("^Brimwell\nFree memory: (\\d+\\.\\d\\d [KMG]B|\\d+ B)\n"
+                           "Used: \\d+ %\nAvailable: (\\d+\\.\\d\\d [KMG]B|\\d+ B)"
+                           "(\nPressure: (none|some|high))?$"));
         QVERIFY2(text.match(item->toolTip()).hasMatch(), qPrintable(item->toolTip()));
         QVERIFY(!item->isRefreshingToolTip());
         // Hovering shows it, fresh, and keeps it fresh while it stays.
@@ -348,7 +350,8 @@ private slots:
                 entries << action->text();
             }
         }
-        QCOMPARE(entries, (QStringList{"Open", "Clean Memory", "About Brimwell", "Quit"}));
+        QCOMPARE(entries,
+                 (QStringList{"Open", "Clean Memory", "Preferences…", "About Brimwell", "Quit"}));
 
         // Open, from a closed popover.
         if (popoverOpen()) {
