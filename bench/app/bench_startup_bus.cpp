@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -77,8 +78,11 @@ pid_t spawn(const std::string& binary, const std::string& busAddress, bool quiet
             ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);
         }
         if (quiet) {
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (null >= 0) {
+                ::dup2(null, STDOUT_FILENO);
+                ::dup2(null, STDERR_FILENO);
+            }
         }
         ::execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);

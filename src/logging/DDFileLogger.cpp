@@ -160,8 +160,9 @@ void DDFileLogger::writeLine(const std::string& line) {
         } else {
             // Disk full or I/O error: take back the part of the line that got in, so the file
             // holds whole lines only, and try afresh with the next message.
-            if (done > 0) {
-                (void)::ftruncate(fd, before);
+            // A failed truncate leaves a partial line; the next write starts a new one anyway.
+            if (done > 0 && ::ftruncate(fd, before) != 0) {
+                errno = 0;
             }
             closeAfterFailure();
             return;
