@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 
 namespace fs = std::filesystem;
+using logfiles::message;
 using namespace std::chrono_literals;
 
 namespace {
@@ -37,16 +38,6 @@ private:
     std::mutex mutex_;
     std::vector<std::string> events_;
 };
-
-DDLogMessagePtr
-message(const std::string& text,
-        std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
-    DDLogOrigin origin;
-    origin.timestamp = when;
-    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
-                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
-                                                DDLogTag(), 0, origin);
-}
 
 // A logger on a directory, writing messages' text as they are (no date) unless told otherwise.
 struct Fixture {
@@ -97,16 +88,10 @@ bool eventually(Pred&& pred) {
 
 } // namespace
 
-TEST(DDLogFileFormatterDefault, DateTwoBlanksAndText) {
-    // 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC).
-    const auto when = std::chrono::system_clock::time_point(1394003289012ms);
-    DDLogFileFormatterDefault formatter;
-    EXPECT_EQ(*formatter.formatLogMessage(*message("x", when)), "2014/03/05 07:08:09:012  x");
-}
-
-TEST(DDFileLogger, FirstMessageCreatesAFileWithTheLine) {
+TEST(DDFileLogger, FirstMessageCreatesAFileWithTheDefaultLayout) {
     TempDir tmp;
     Fixture f(tmp.path() / "logs", false);
+    // 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC): date, two blanks, text.
     const auto when = std::chrono::system_clock::time_point(1394003289012ms);
     dispatch::sync(f.logger->loggerQueue(), [&] {
         f.logger->logMessage(message("first", when));

@@ -5,6 +5,7 @@
 #include "logging/DDLogLevel.h"
 #include "logging/log_file_test_support.h"
 #include "platform/core/thread_info.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -31,12 +32,6 @@ bool asNobody(const std::string& script) {
     const std::string command =
         "setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -euc " + quoted(script);
     return std::system(command.c_str()) == 0;
-}
-
-DDLogMessagePtr message(const std::string& text) {
-    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
-                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
-                                                DDLogTag(), 0, DDLogOrigin());
 }
 
 // Every file and folder below `dir` that root owns, with its mode.
@@ -78,24 +73,20 @@ protected:
     // A file logger with the default folder of a process without a home, the temporary
     // directory being the shared folder; logs two lines.
     std::string logWithoutAHome(std::optional<std::string> logsDirectory = std::nullopt) {
-        const char* names[] = {"HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"};
-        std::vector<std::optional<std::string>> saved;
-        for (const char* name : names) {
-            const char* value = std::getenv(name);
-            saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-            ::unsetenv(name);
-        }
-        ::setenv("TMPDIR", shared.c_str(), 1);
-        auto manager = std::make_shared<DDLogFileManagerDefault>(logsDirectory);
-        for (std::size_t i = 0; i < saved.size(); ++i) {
-            saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
-        }
+        auto manager = [&] {
+            const ScopedEnv env({{"HOME", nullptr},
+                                 {"XDG_STATE_HOME", nullptr},
+                                 {"XDG_RUNTIME_DIR", nullptr},
+                                 {"TMPDIR", shared.c_str()}});
+            return std::make_shared<DDLogFileManagerDefault>(logsDirectory);
+        }();
         auto logger = std::make_shared<DDFileLogger>(manager);
         logger->setLogFormatter(nullptr);
         (void)logger->maximumFileSize(); // the change above has taken effect
         testing::internal::CaptureStderr();
         for (const char* text : {"first line", "second line"}) {
-            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message(text)); });
+            dispatch::sync(logger->loggerQueue(),
+                           [&] { logger->logMessage(logfiles::message(text)); });
         }
         return testing::internal::GetCapturedStderr();
     }
