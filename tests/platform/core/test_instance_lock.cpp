@@ -443,7 +443,7 @@ TEST(InstanceSocket, ConnectionsOfOtherUsersAreClosedUnanswered) {
             ::setresuid(kNobody, kNobody, kNobody) != 0) {
             ::_exit(2);
         }
-        const int fd = unix_socket::connectTo(path.native());
+        const int fd = unixSocket(path.native(), false);
         if (fd < 0) {
             ::_exit(3);
         }
@@ -461,7 +461,7 @@ TEST(InstanceSocket, ConnectionsOfOtherUsersAreClosedUnanswered) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     // One of our own is accepted.
-    const int fd = unix_socket::connectTo(path.native());
+    const int fd = unixSocket(path.native(), false);
     ASSERT_GE(fd, 0);
     const int accepted = socket_::acceptClient(listenFd);
     EXPECT_GE(accepted, 0);

@@ -101,7 +101,7 @@ TEST(SessionBusAddress, TheVariableFirstThenTheUsersBusSocketNeverAutolaunch) {
     const auto folder = runtime.path() / "a,b";
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
     const std::string socketPath = (folder / "bus").string();
-    const int fd = unix_socket::listenAt(socketPath);
+    const int fd = unixSocket(socketPath, true);
     ASSERT_GE(fd, 0);
     const std::string found = sessionBusAddress(nullptr, folder.c_str());
     ::close(fd);
@@ -240,7 +240,7 @@ class Peer {
 public:
     Peer(const std::filesystem::path& path, std::function<void(Exchange&)> behaviour,
          bool accept = true)
-        : path_(path), fd_(unix_socket::listenAt(path.string())) {
+        : path_(path), fd_(unixSocket(path.string(), true)) {
         if (fd_ < 0) {
             throw std::runtime_error("cannot listen");
         }
@@ -457,7 +457,7 @@ TEST(BusProbe, EntriesAreTriedInOrderAndOnlyTheOneThatAnsweredIsKept) {
 
 TEST(BusProbe, AbstractSockets) {
     const std::string name = "/brimwell-test-" + std::to_string(::getpid());
-    const int fd = unix_socket::listenAt('\0' + name);
+    const int fd = unixSocket('\0' + name, true);
     ASSERT_GE(fd, 0);
     std::thread peer([fd] {
         const int client = ::accept(fd, nullptr, nullptr);
