@@ -29,13 +29,6 @@ message(const std::string& text,
                                                 DDLogTag(), 0, origin);
 }
 
-inline std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // A directory from the environment (set by with-small-filesystems.sh); fails the test if unset.
 inline std::filesystem::path mountedDir(const char* variable) {
     const char* dir = std::getenv(variable);

@@ -74,7 +74,7 @@ TEST(DDLogFileManager, NewFilesAreEmptyWithFreshNamesAndSkipTakenOnes) {
     EXPECT_TRUE(
         std::regex_match(fs::path(second).filename().string(), std::regex("log-[0-9A-F]{6}\\.txt")))
         << second;
-    EXPECT_EQ(logfiles::read(first), "kept\n");
+    EXPECT_EQ(readFile(first), "kept\n");
     EXPECT_EQ(fs::file_size(second), 0u);
     // Private whatever the umask: log lines can tell a lot about the user.
     const mode_t mask = ::umask(0);
@@ -417,7 +417,7 @@ TEST(DDLogFileManager, ListsOnlyRegularFilesWithASingleLink) {
     EXPECT_EQ(sortedNames(dir),
               (std::vector<std::string>{"log-000002.txt", "log-000003.txt", "log-AAAAAA.txt",
                                         "log-BBBBBB.txt", "log-CCCCCC.txt"}));
-    EXPECT_EQ(logfiles::read(target), "keep me\n");
+    EXPECT_EQ(readFile(target), "keep me\n");
     EXPECT_FALSE(DDLogFileInfo((dir / "log-AAAAAA.txt").string()).isOwnRegularFile());
     EXPECT_FALSE(DDLogFileInfo((dir / "log-000003.txt").string()).isOwnRegularFile());
     EXPECT_TRUE(DDLogFileInfo((dir / "log-000002.txt").string()).isOwnRegularFile());

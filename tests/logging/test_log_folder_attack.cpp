@@ -108,7 +108,7 @@ TEST_F(LogFolderAttack, ALinkInTheSharedLogsFolderIsNeverFollowed) {
     ASSERT_TRUE(fs::is_symlink(planted / "log-AAAAAA.txt"));
 
     EXPECT_EQ(logWithoutAHome(), "");
-    EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+    EXPECT_EQ(readFile(secret.string()), "root only\n");
     EXPECT_TRUE(ownedByRoot(shared / "Logs").empty());
 
     const fs::path own = shared / "Logs-0";
@@ -116,7 +116,7 @@ TEST_F(LogFolderAttack, ALinkInTheSharedLogsFolderIsNeverFollowed) {
     ASSERT_EQ(made.size(), 2u); // the process folder and one log file
     EXPECT_EQ(made[0], std::make_pair(own / process, mode_t(0700)));
     EXPECT_EQ(made[1].second, 0600u);
-    EXPECT_EQ(logfiles::read(made[1].first.string()), "first line\nsecond line\n");
+    EXPECT_EQ(readFile(made[1].first.string()), "first line\nsecond line\n");
     struct stat st {};
     ASSERT_EQ(::lstat(own.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);
@@ -139,7 +139,7 @@ TEST_F(LogFolderAttack, APerUserFolderMadeBySomeoneElseIsRefused) {
         const std::string err = logWithoutAHome();
         EXPECT_EQ(err, "DDFileLogManagerDefault: Error creating logsDirectory: " + own.string() +
                            " is not a private folder of this user; no log files are written\n");
-        EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+        EXPECT_EQ(readFile(secret.string()), "root only\n");
         EXPECT_TRUE(ownedByRoot(own).empty());
     }
 }
@@ -155,12 +155,12 @@ TEST_F(LogFolderAttack, InASharedFolderOnlyOwnFilesAreWritten) {
                          "theirs > " + quoted(theirs)));
 
     EXPECT_EQ(logWithoutAHome(logs.string()), "");
-    EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
-    EXPECT_EQ(logfiles::read(theirs), "theirs\n");
+    EXPECT_EQ(readFile(secret.string()), "root only\n");
+    EXPECT_EQ(readFile(theirs), "theirs\n");
     const auto made = ownedByRoot(logs);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(made[0].second, 0600u);
-    EXPECT_EQ(logfiles::read(made[0].first.string()), "first line\nsecond line\n");
+    EXPECT_EQ(readFile(made[0].first.string()), "first line\nsecond line\n");
     // Not marked either: a mark on a link would land on the secret.
     EXPECT_FALSE(DDLogFileInfo(secret.string()).isArchived());
     EXPECT_FALSE(DDLogFileInfo(theirs).isArchived());

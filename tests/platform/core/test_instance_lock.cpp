@@ -201,9 +201,7 @@ TEST(InstanceLock, AKilledHolderLeavesNoStaleLockAndAStaleNumberIsReplaced) {
     ::waitpid(child, nullptr, 0);
     EXPECT_TRUE(waiting.retry());
     // The file names the new holder, not the dead one, and has nothing left of the old text.
-    std::ifstream in(dir.path() / "instance.lock");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(readFile(dir.path() / "instance.lock"), std::to_string(::getpid()) + "\n");
     ::close(ready[0]);
     ::close(ready[1]);
 }
