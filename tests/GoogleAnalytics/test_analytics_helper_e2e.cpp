@@ -19,11 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class AnalyticsHelperE2E : public testing::Test {
 protected:
     void SetUp() override {
@@ -164,7 +159,7 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
         std::filesystem::create_directories(prefsFile.parent_path());
         c.make(prefsFile);
         const bool regular = std::filesystem::is_regular_file(prefsFile);
-        const std::string before = regular ? readAll(prefsFile) : "";
+        const std::string before = regular ? readFile(prefsFile) : "";
         const std::size_t hitsBefore = server.received("/__utm.gif").size();
 
         auto h = helper([](AnalyticsHelper::Dependencies& d) {
@@ -182,7 +177,7 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
             EXPECT_NE(hits.back().param("utme").find("*KEEP-ME)"), std::string::npos);
         }
         // Read, not rewritten: the identifier was there or analytics stayed off.
-        EXPECT_EQ(regular ? readAll(prefsFile) : "", before);
+        EXPECT_EQ(regular ? readFile(prefsFile) : "", before);
     }
 }
 

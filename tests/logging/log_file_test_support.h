@@ -1,7 +1,10 @@
 #pragma once
-// Shared by the log file tests: reading files back and making files of distinct ages.
+// Shared by the log file tests: messages to log, reading files back and making files of
+// distinct ages.
 
 #include "logging/DDLogFileManager.h"
+#include "logging/DDLogLevel.h"
+#include "logging/DDLogMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +19,14 @@
 
 namespace logfiles {
 
-inline std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+inline DDLogMessagePtr
+message(const std::string& text,
+        std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
+    DDLogOrigin origin;
+    origin.timestamp = when;
+    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
+                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
+                                                DDLogTag(), 0, origin);
 }
 
 // A directory from the environment (set by with-small-filesystems.sh); fails the test if unset.

@@ -13,6 +13,7 @@
 #include <sys/xattr.h>
 
 namespace fs = std::filesystem;
+using logfiles::message;
 using namespace std::chrono_literals;
 
 namespace {
@@ -37,16 +38,6 @@ private:
     std::mutex mutex_;
     std::vector<std::string> events_;
 };
-
-DDLogMessagePtr
-message(const std::string& text,
-        std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
-    DDLogOrigin origin;
-    origin.timestamp = when;
-    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
-                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
-                                                DDLogTag(), 0, origin);
-}
 
 // A logger on a directory, writing messages' text as they are (no date) unless told otherwise.
 struct Fixture {
@@ -97,16 +88,10 @@ bool eventually(Pred&& pred) {
 
 } // namespace
 
-TEST(DDLogFileFormatterDefault, DateTwoBlanksAndText) {
-    // 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC).
-    const auto when = std::chrono::system_clock::time_point(1394003289012ms);
-    DDLogFileFormatterDefault formatter;
-    EXPECT_EQ(*formatter.formatLogMessage(*message("x", when)), "2014/03/05 07:08:09:012  x");
-}
-
-TEST(DDFileLogger, FirstMessageCreatesAFileWithTheLine) {
+TEST(DDFileLogger, FirstMessageCreatesAFileWithTheDefaultLayout) {
     TempDir tmp;
     Fixture f(tmp.path() / "logs", false);
+    // 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC): date, two blanks, text.
     const auto when = std::chrono::system_clock::time_point(1394003289012ms);
     dispatch::sync(f.logger->loggerQueue(), [&] {
         f.logger->logMessage(message("first", when));
@@ -115,7 +100,7 @@ TEST(DDFileLogger, FirstMessageCreatesAFileWithTheLine) {
     const auto names = logfiles::sortedNames(tmp.path() / "logs");
     ASSERT_EQ(names.size(), 1u);
     EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(names[0]));
-    EXPECT_EQ(logfiles::read((tmp.path() / "logs" / names[0]).string()),
+    EXPECT_EQ(readFile((tmp.path() / "logs" / names[0]).string()),
               "2014/03/05 07:08:09:012  first\n2014/03/05 07:08:09:012  second\n");
 }
 
@@ -192,14 +177,14 @@ TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoun
         const auto names = logfiles::sortedNames(tmp.path());
         const auto events = manager->events();
         if (c.reused) {
-            EXPECT_EQ(logfiles::read(newest), contents + "new\n");
+            EXPECT_EQ(readFile(newest), contents + "new\n");
             EXPECT_EQ(names.size(), 2u) << "a new file was made";
             // Reaching the size limit with this very line rolls it; nothing else is reported.
             for (const auto& event : events) {
                 EXPECT_EQ(event, "rolled " + newest);
             }
         } else {
-            EXPECT_EQ(logfiles::read(newest), contents);
+            EXPECT_EQ(readFile(newest), contents);
             EXPECT_TRUE(archived(newest));
             std::vector<std::string> made;
             std::copy_if(names.begin(), names.end(), std::back_inserter(made),
@@ -207,7 +192,7 @@ TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoun
                              return name != "log-00000A.txt" && name != "log-00000B.txt";
                          });
             ASSERT_EQ(made.size(), 1u);
-            EXPECT_EQ(logfiles::read((tmp.path() / made[0]).string()), "new\n");
+            EXPECT_EQ(readFile((tmp.path() / made[0]).string()), "new\n");
             // Only a file found unfit is archived here and reported.
             EXPECT_EQ(events, c.archived ? std::vector<std::string>{}
                                          : std::vector<std::string>{"archived " + newest});
@@ -225,14 +210,14 @@ TEST(DDFileLogger, RollsBySizeAfterTheLineThatReachesTheLimit) {
     const std::string first = f.currentPath();
     f.log(line);
     EXPECT_EQ(f.currentPath(), ""); // rolled, nothing open until the next message
-    EXPECT_EQ(logfiles::read(first), line + "\n" + line + "\n");
+    EXPECT_EQ(readFile(first), line + "\n" + line + "\n");
     EXPECT_TRUE(archived(first));
     EXPECT_EQ(f.manager->events(), std::vector<std::string>{"rolled " + first});
 
     f.log("third");
     const std::string second = f.currentPath();
     EXPECT_NE(second, first);
-    EXPECT_EQ(logfiles::read(second), "third\n");
+    EXPECT_EQ(readFile(second), "third\n");
     EXPECT_FALSE(archived(second));
 }
 
@@ -277,8 +262,8 @@ TEST(DDFileLogger, RollsByAgeOnItsTimer) {
     EXPECT_EQ(f.currentPath(), "");
     f.log("late");
     EXPECT_NE(f.currentPath(), first);
-    EXPECT_EQ(logfiles::read(first), "early\n");
-    EXPECT_EQ(logfiles::read(f.currentPath()), "late\n");
+    EXPECT_EQ(readFile(first), "early\n");
+    EXPECT_EQ(readFile(f.currentPath()), "late\n");
 }
 
 TEST(DDFileLogger, AFileDeletedUnderneathLosesNoLine) {
@@ -291,7 +276,7 @@ TEST(DDFileLogger, AFileDeletedUnderneathLosesNoLine) {
     const std::string second = f.currentPath();
     EXPECT_NE(second, first);
     EXPECT_FALSE(fs::exists(first));
-    EXPECT_EQ(logfiles::read(second), "b\n");
+    EXPECT_EQ(readFile(second), "b\n");
 }
 
 TEST(DDFileLogger, AFullDiskKeepsWholeLinesAndWritingResumesWhenSpaceReturns) {
@@ -312,14 +297,14 @@ TEST(DDFileLogger, AFullDiskKeepsWholeLinesAndWritingResumesWhenSpaceReturns) {
     const auto names = logfiles::sortedNames(dir / "logs");
     ASSERT_EQ(names.size(), 1u); // no flood of empty files while full
     const std::string path = (dir / "logs" / names[0]).string();
-    const std::string contents = logfiles::read(path);
+    const std::string contents = readFile(path);
     EXPECT_GT(contents.size(), 0u);
     EXPECT_LT(contents.size(), 400u * 100u);
     EXPECT_EQ(contents.size() % 100, 0u) << "a partial line was left in the file";
 
     fs::remove(dir / "filler");
     f.log("after");
-    const std::string now = logfiles::read(path);
+    const std::string now = readFile(path);
     EXPECT_EQ(now.substr(contents.size()), "after\n");
     f.logger.reset();
     fs::remove_all(dir / "logs");
@@ -337,7 +322,7 @@ TEST(DDFileLogger, RemovalFromTheCoreArchivesTheFile) {
     DDLog::flushLog();
     EXPECT_EQ(f.currentPath(), ""); // after the removal's own call on the logger's queue
     EXPECT_TRUE(archived(path));
-    EXPECT_EQ(logfiles::read(path), "via core\n");
+    EXPECT_EQ(readFile(path), "via core\n");
     EXPECT_EQ(f.manager->events(), std::vector<std::string>{"rolled " + path});
 }
 
@@ -413,7 +398,7 @@ TEST(DDFileLogger, EveryFileIsSyncedToDiskBeforeItIsClosed) {
             break;
         }
         EXPECT_EQ(recorder->synced(1), std::vector<std::string>{path});
-        EXPECT_EQ(logfiles::read(path), trigger == SizeLimit ? "one\ntwo\n" : "one\n");
+        EXPECT_EQ(readFile(path), trigger == SizeLimit ? "one\ntwo\n" : "one\n");
     }
 }
 
@@ -485,12 +470,12 @@ TEST(DDFileLogger, NeverWritesThroughWhatWasPlantedInTheLogFolder) {
         }
         const std::string err = testing::internal::GetCapturedStderr();
 
-        EXPECT_EQ(logfiles::read(target), "keep me\n");
+        EXPECT_EQ(readFile(target), "keep me\n");
         EXPECT_FALSE(DDLogFileInfo(target).isArchived());
         std::vector<std::string> written;
         for (const auto& entry : fs::directory_iterator(dir)) {
             if (entry.path() != planted) {
-                written.push_back(logfiles::read(entry.path().string()));
+                written.push_back(readFile(entry.path().string()));
             }
         }
         if (c.asNewFile) {

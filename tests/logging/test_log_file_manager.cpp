@@ -2,6 +2,7 @@
 #include "logging/DDLogFileManager.h"
 #include "logging/log_file_test_support.h"
 #include "platform/core/thread_info.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -36,26 +37,6 @@ public:
 
 private:
     std::deque<std::string> names_;
-};
-
-// Sets (or, with null, unsets) environment variables until it goes out of scope.
-class EnvironmentOverride {
-public:
-    EnvironmentOverride(std::initializer_list<std::pair<const char*, const char*>> values) {
-        for (const auto& [name, value] : values) {
-            const char* old = std::getenv(name);
-            saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-            value ? ::setenv(name, value, 1) : ::unsetenv(name);
-        }
-    }
-    ~EnvironmentOverride() {
-        for (const auto& [name, value] : saved_) {
-            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 std::string captureStderr(const std::function<void()>& work) {
@@ -93,7 +74,7 @@ TEST(DDLogFileManager, NewFilesAreEmptyWithFreshNamesAndSkipTakenOnes) {
     EXPECT_TRUE(
         std::regex_match(fs::path(second).filename().string(), std::regex("log-[0-9A-F]{6}\\.txt")))
         << second;
-    EXPECT_EQ(logfiles::read(first), "kept\n");
+    EXPECT_EQ(readFile(first), "kept\n");
     EXPECT_EQ(fs::file_size(second), 0u);
     // Private whatever the umask: log lines can tell a lot about the user.
     const mode_t mask = ::umask(0);
@@ -383,10 +364,10 @@ TEST(DDLogFileManager, ThePerUserFallbackFolderMustBePrivate) {
         const fs::path root = tmp.path() / ("Logs-" + uid);
         c.prepare(tmp.path(), root);
         const auto manager = [&] {
-            const EnvironmentOverride env({{"XDG_STATE_HOME", nullptr},
-                                           {"HOME", nullptr},
-                                           {"XDG_RUNTIME_DIR", nullptr},
-                                           {"TMPDIR", tmp.path().c_str()}});
+            const ScopedEnv env({{"XDG_STATE_HOME", nullptr},
+                                 {"HOME", nullptr},
+                                 {"XDG_RUNTIME_DIR", nullptr},
+                                 {"TMPDIR", tmp.path().c_str()}});
             return std::make_shared<DDLogFileManagerDefault>();
         }();
         std::string path;
@@ -436,7 +417,7 @@ TEST(DDLogFileManager, ListsOnlyRegularFilesWithASingleLink) {
     EXPECT_EQ(sortedNames(dir),
               (std::vector<std::string>{"log-000002.txt", "log-000003.txt", "log-AAAAAA.txt",
                                         "log-BBBBBB.txt", "log-CCCCCC.txt"}));
-    EXPECT_EQ(logfiles::read(target), "keep me\n");
+    EXPECT_EQ(readFile(target), "keep me\n");
     EXPECT_FALSE(DDLogFileInfo((dir / "log-AAAAAA.txt").string()).isOwnRegularFile());
     EXPECT_FALSE(DDLogFileInfo((dir / "log-000003.txt").string()).isOwnRegularFile());
     EXPECT_TRUE(DDLogFileInfo((dir / "log-000002.txt").string()).isOwnRegularFile());

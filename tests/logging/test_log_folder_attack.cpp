@@ -5,6 +5,7 @@
 #include "logging/DDLogLevel.h"
 #include "logging/log_file_test_support.h"
 #include "platform/core/thread_info.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -31,12 +32,6 @@ bool asNobody(const std::string& script) {
     const std::string command =
         "setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -euc " + quoted(script);
     return std::system(command.c_str()) == 0;
-}
-
-DDLogMessagePtr message(const std::string& text) {
-    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
-                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
-                                                DDLogTag(), 0, DDLogOrigin());
 }
 
 // Every file and folder below `dir` that root owns, with its mode.
@@ -78,24 +73,20 @@ protected:
     // A file logger with the default folder of a process without a home, the temporary
     // directory being the shared folder; logs two lines.
     std::string logWithoutAHome(std::optional<std::string> logsDirectory = std::nullopt) {
-        const char* names[] = {"HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"};
-        std::vector<std::optional<std::string>> saved;
-        for (const char* name : names) {
-            const char* value = std::getenv(name);
-            saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-            ::unsetenv(name);
-        }
-        ::setenv("TMPDIR", shared.c_str(), 1);
-        auto manager = std::make_shared<DDLogFileManagerDefault>(logsDirectory);
-        for (std::size_t i = 0; i < saved.size(); ++i) {
-            saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
-        }
+        auto manager = [&] {
+            const ScopedEnv env({{"HOME", nullptr},
+                                 {"XDG_STATE_HOME", nullptr},
+                                 {"XDG_RUNTIME_DIR", nullptr},
+                                 {"TMPDIR", shared.c_str()}});
+            return std::make_shared<DDLogFileManagerDefault>(logsDirectory);
+        }();
         auto logger = std::make_shared<DDFileLogger>(manager);
         logger->setLogFormatter(nullptr);
         (void)logger->maximumFileSize(); // the change above has taken effect
         testing::internal::CaptureStderr();
         for (const char* text : {"first line", "second line"}) {
-            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message(text)); });
+            dispatch::sync(logger->loggerQueue(),
+                           [&] { logger->logMessage(logfiles::message(text)); });
         }
         return testing::internal::GetCapturedStderr();
     }
@@ -117,7 +108,7 @@ TEST_F(LogFolderAttack, ALinkInTheSharedLogsFolderIsNeverFollowed) {
     ASSERT_TRUE(fs::is_symlink(planted / "log-AAAAAA.txt"));
 
     EXPECT_EQ(logWithoutAHome(), "");
-    EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+    EXPECT_EQ(readFile(secret.string()), "root only\n");
     EXPECT_TRUE(ownedByRoot(shared / "Logs").empty());
 
     const fs::path own = shared / "Logs-0";
@@ -125,7 +116,7 @@ TEST_F(LogFolderAttack, ALinkInTheSharedLogsFolderIsNeverFollowed) {
     ASSERT_EQ(made.size(), 2u); // the process folder and one log file
     EXPECT_EQ(made[0], std::make_pair(own / process, mode_t(0700)));
     EXPECT_EQ(made[1].second, 0600u);
-    EXPECT_EQ(logfiles::read(made[1].first.string()), "first line\nsecond line\n");
+    EXPECT_EQ(readFile(made[1].first.string()), "first line\nsecond line\n");
     struct stat st {};
     ASSERT_EQ(::lstat(own.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);
@@ -148,7 +139,7 @@ TEST_F(LogFolderAttack, APerUserFolderMadeBySomeoneElseIsRefused) {
         const std::string err = logWithoutAHome();
         EXPECT_EQ(err, "DDFileLogManagerDefault: Error creating logsDirectory: " + own.string() +
                            " is not a private folder of this user; no log files are written\n");
-        EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
+        EXPECT_EQ(readFile(secret.string()), "root only\n");
         EXPECT_TRUE(ownedByRoot(own).empty());
     }
 }
@@ -164,12 +155,12 @@ TEST_F(LogFolderAttack, InASharedFolderOnlyOwnFilesAreWritten) {
                          "theirs > " + quoted(theirs)));
 
     EXPECT_EQ(logWithoutAHome(logs.string()), "");
-    EXPECT_EQ(logfiles::read(secret.string()), "root only\n");
-    EXPECT_EQ(logfiles::read(theirs), "theirs\n");
+    EXPECT_EQ(readFile(secret.string()), "root only\n");
+    EXPECT_EQ(readFile(theirs), "theirs\n");
     const auto made = ownedByRoot(logs);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(made[0].second, 0600u);
-    EXPECT_EQ(logfiles::read(made[0].first.string()), "first line\nsecond line\n");
+    EXPECT_EQ(readFile(made[0].first.string()), "first line\nsecond line\n");
     // Not marked either: a mark on a link would land on the secret.
     EXPECT_FALSE(DDLogFileInfo(secret.string()).isArchived());
     EXPECT_FALSE(DDLogFileInfo(theirs).isArchived());

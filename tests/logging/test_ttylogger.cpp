@@ -113,22 +113,6 @@ void expectRows(const DDTTYColorTable& table, int firstNumber,
 
 } // namespace
 
-TEST(DDTTYLogger, SixteenColourTableHoldsEveryRow) {
-    const int rgb[16][3] = {{0, 0, 0},       {194, 54, 33},  {37, 188, 36},  {173, 173, 39},
-                            {73, 46, 225},   {211, 56, 211}, {51, 187, 200}, {203, 204, 205},
-                            {129, 131, 131}, {252, 57, 31},  {49, 231, 34},  {234, 236, 35},
-                            {88, 51, 255},   {249, 53, 248}, {20, 240, 240}, {233, 235, 235}};
-    std::vector<std::string> expected;
-    for (int i = 0; i < 16; ++i) {
-        // 30-37 and 40-47, the bright half with the bold attribute.
-        const std::string bold = i < 8 ? "" : "1;";
-        expected.push_back(row(bold + std::to_string(30 + i % 8) + "m",
-                               bold + std::to_string(40 + i % 8) + "m", rgb[i][0], rgb[i][1],
-                               rgb[i][2]));
-    }
-    expectRows(DDTTYLogger::initialize_colors_16(), 0, expected);
-}
-
 TEST(DDTTYLogger, TwoHundredFiftySixColourTableHoldsEveryRow) {
     // The numbers whose shades terminals are known to show differently from the xterm palette.
     const std::map<int, std::array<int, 3>> shown = {
@@ -190,6 +174,8 @@ TEST(DDTTYLogger, ProfilesWrapTheLineWithTheNewlineBeforeTheReset) {
     logger->setForegroundColor(kRed, std::nullopt, LogFlagError | LogFlagWarn);
     logger->setForegroundColor(green, std::nullopt, LogFlagWarn, 0);
     logger->setForegroundColor(yellow, std::nullopt, LogFlagWarn, 9);
+    // The bright half of the sixteen takes the bold attribute.
+    logger->setForegroundColor(DDColor::fromBytes(252, 57, 31), std::nullopt, LogFlagWarn, 7);
     logger->setForegroundColor(std::nullopt, green, tag);
     EXPECT_EQ(written(*logger, message(LogFlagWarn, "off")), "F:off\n"); // colours still off
     logger->setColorsEnabled(true);
@@ -197,6 +183,7 @@ TEST(DDTTYLogger, ProfilesWrapTheLineWithTheNewlineBeforeTheReset) {
     const std::pair<DDLogMessagePtr, std::string> cases[] = {
         {message(LogFlagWarn, "w"), "\033[31mF:w\n\033[0m"}, // first match in list order
         {message(LogFlagWarn, "w9", 9), "\033[33mF:w9\n\033[0m"},
+        {message(LogFlagWarn, "w7", 7), "\033[1;31mF:w7\n\033[0m"},
         {message(LogFlagInfo, "i"), "F:i\n"}, // a profile existed: no defaults loaded
         {message(LogFlagError, "t", 0, sameText), "\033[42mF:t\n\033[0m"}, // tag first
     };

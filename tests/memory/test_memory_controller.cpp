@@ -1,6 +1,7 @@
 #include "memory/CleanDoubles.h"
 #include "memory/MCMemoryController.h"
 
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -208,11 +209,7 @@ TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothingButSaysSo) {
         {"\x1b[2Jbad", 0, true},
     };
     for (const auto& c : cases) {
-        if (c.value != nullptr) {
-            ::setenv(MCMemoryController::kMaxBytesEnv, c.value, 1);
-        } else {
-            ::unsetenv(MCMemoryController::kMaxBytesEnv);
-        }
+        const ScopedEnv env({{MCMemoryController::kMaxBytesEnv, c.value}});
         const MCMemoryController controller;
         const std::string label = c.value != nullptr ? c.value : "(unset)";
         if (c.capAtMost) {
@@ -229,7 +226,6 @@ TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothingButSaysSo) {
             }
         }
     }
-    ::unsetenv(MCMemoryController::kMaxBytesEnv);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -41,15 +42,13 @@ public:
                                               " 100 20 0 500 0\n");
         }
         if (process.pssPages) {
-            dir_.write(folder + "/smaps_rollup",
-                       "55d0c0000000-7ffd6a5fe000 ---p 00000000 00:00 0    [rollup]\n"
-                       "Rss:            " +
-                           std::to_string(*process.rssPages * 4) +
-                           " kB\n"
-                           "Pss:            " +
-                           std::to_string(*process.pssPages * 4) +
-                           " kB\n"
-                           "Pss_Anon:       12 kB\nPss_File:        4 kB\nShared_Clean: 8 kB\n");
+            char rollup[256];
+            std::snprintf(rollup, sizeof rollup,
+                          "55d0c0000000-7ffd6a5fe000 ---p 00000000 00:00 0    [rollup]\n"
+                          "Rss: %lld kB\nPss: %lld kB\nPss_Anon: 12 kB\nPss_File: 4 kB\n"
+                          "Shared_Clean: 8 kB\n",
+                          *process.rssPages * 4, *process.pssPages * 4);
+            dir_.write(folder + "/smaps_rollup", rollup);
         }
         if (process.comm) {
             dir_.write(folder + "/comm", *process.comm);

@@ -14,13 +14,6 @@
 
 namespace {
 
-std::string contents(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(Settings, DefaultsWithoutAFile) {
     TempDir dir;
     platform::UserDefaults defaults(dir.path() / "preferences");
@@ -51,7 +44,7 @@ TEST(Settings, RoundTripThroughTheFileKeepsEverythingElse) {
     platform::UserDefaults again(file);
     EXPECT_EQ(MCSettings::read(again), settings);
     EXPECT_EQ(again.stringForKey("UserUUID"), "KEEP-ME");
-    const std::string text = contents(file);
+    const std::string text = readFile(file);
     EXPECT_NE(text.find("# mine"), std::string::npos) << text;
     EXPECT_NE(text.find("weird line"), std::string::npos) << text;
     EXPECT_NE(text.find("AnalyticsOptOut=1"), std::string::npos) << text;
@@ -155,7 +148,7 @@ TEST(Settings, TurningStatisticsOnRemovesEveryOptOutSpelling) {
     settings.usageStatistics = true;
     EXPECT_EQ(settings.write(defaults), std::nullopt);
     platform::UserDefaults reread(file);
-    EXPECT_TRUE(MCSettings::read(reread).usageStatistics) << contents(file);
+    EXPECT_TRUE(MCSettings::read(reread).usageStatistics) << readFile(file);
     EXPECT_EQ(reread.stringForKey("analyticsOPTout"), std::nullopt);
 }
 
@@ -172,7 +165,7 @@ TEST(Settings, ProblemsAreToldAndNothingIsLost) {
         EXPECT_NE(problem->find("usage statistics stay off"), std::string::npos) << *problem;
         platform::UserDefaults reread(file);
         EXPECT_FALSE(MCSettings::read(reread).usageStatistics);
-        EXPECT_NE(contents(file).find("bad\\qAnalyticsOptOut=1"), std::string::npos);
+        EXPECT_NE(readFile(file).find("bad\\qAnalyticsOptOut=1"), std::string::npos);
     }
     {
         // A file that could not be read whole is never replaced.
@@ -186,7 +179,7 @@ TEST(Settings, ProblemsAreToldAndNothingIsLost) {
         const auto problem = MCSettings{}.write(defaults);
         ASSERT_TRUE(problem.has_value());
         EXPECT_NE(problem->find("could not be read"), std::string::npos) << *problem;
-        EXPECT_EQ(contents(file), utf16);
+        EXPECT_EQ(readFile(file), utf16);
     }
     {
         // A folder that cannot be made: a file took its name after the preferences were read.

@@ -16,13 +16,6 @@ namespace {
 using platform::Autostart;
 namespace fs = std::filesystem;
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The value of `key` in an entry's text, as a desktop reads it: string escapes undone.
 std::string valueOf(const std::string& text, const std::string& key) {
     std::istringstream lines(text);
@@ -100,7 +93,7 @@ TEST(Autostart, WrittenReadBackAndRemoved) {
     EXPECT_FALSE(autostart.isEnabled());
     ASSERT_TRUE(autostart.setEnabled(true).ok);
     EXPECT_TRUE(autostart.isEnabled());
-    const std::string text = contents(autostart.userEntry());
+    const std::string text = readFile(autostart.userEntry());
     EXPECT_TRUE(text.starts_with("[Desktop Entry]\n")) << text;
     EXPECT_EQ(valueOf(text, "Type"), "Application");
     EXPECT_EQ(programOf(valueOf(text, "Exec")), "/opt/brimwell/bin/brimwell");
@@ -171,13 +164,13 @@ TEST(Autostart, APlantedLinkIsNeverWrittenThrough) {
     const auto result = autostart.setEnabled(true);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.problem.find("symbolic link"), std::string::npos) << result.problem;
-    EXPECT_EQ(contents(target), "precious\n");
+    EXPECT_EQ(readFile(target), "precious\n");
     EXPECT_TRUE(fs::is_symlink(autostart.userEntry()));
 
     // Off removes the link itself, never what it points at.
     EXPECT_TRUE(autostart.setEnabled(false).ok);
     EXPECT_FALSE(fs::is_symlink(autostart.userEntry()));
-    EXPECT_EQ(contents(target), "precious\n");
+    EXPECT_EQ(readFile(target), "precious\n");
 }
 
 TEST(Autostart, FoldersAndEntriesThatAreNotOurs) {
@@ -207,11 +200,11 @@ TEST(Autostart, ASystemEntryIsHiddenRatherThanRemoved) {
 
     ASSERT_TRUE(autostart.setEnabled(false).ok);
     EXPECT_FALSE(autostart.isEnabled());
-    EXPECT_EQ(valueOf(contents(autostart.userEntry()), "Hidden"), "true");
+    EXPECT_EQ(valueOf(readFile(autostart.userEntry()), "Hidden"), "true");
 
     ASSERT_TRUE(autostart.setEnabled(true).ok);
     EXPECT_TRUE(autostart.isEnabled());
-    EXPECT_EQ(valueOf(contents(autostart.userEntry()), "Hidden"), "");
+    EXPECT_EQ(valueOf(readFile(autostart.userEntry()), "Hidden"), "");
 
     // A system entry that is itself off: off means no user entry at all.
     desk.systemEntry("[Desktop Entry]\nType=Application\nHidden=true\n");

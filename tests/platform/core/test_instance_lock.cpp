@@ -4,6 +4,7 @@
 #include "platform/core/instance_lock.h"
 
 #include "support/TempDir.h"
+#include "support/UnixSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -200,9 +201,7 @@ TEST(InstanceLock, AKilledHolderLeavesNoStaleLockAndAStaleNumberIsReplaced) {
     ::waitpid(child, nullptr, 0);
     EXPECT_TRUE(waiting.retry());
     // The file names the new holder, not the dead one, and has nothing left of the old text.
-    std::ifstream in(dir.path() / "instance.lock");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, std::to_string(::getpid()) + "\n");
+    EXPECT_EQ(readFile(dir.path() / "instance.lock"), std::to_string(::getpid()) + "\n");
     ::close(ready[0]);
     ::close(ready[1]);
 }
@@ -442,11 +441,8 @@ TEST(InstanceSocket, ConnectionsOfOtherUsersAreClosedUnanswered) {
             ::setresuid(kNobody, kNobody, kNobody) != 0) {
             ::_exit(2);
         }
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, path.c_str());
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const int fd = unixSocket(path.native(), false);
+        if (fd < 0) {
             ::_exit(3);
         }
         ::send(fd, "show\n", 5, MSG_NOSIGNAL);
@@ -463,11 +459,8 @@ TEST(InstanceSocket, ConnectionsOfOtherUsersAreClosedUnanswered) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     // One of our own is accepted.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, path.c_str());
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = unixSocket(path.native(), false);
+    ASSERT_GE(fd, 0);
     const int accepted = socket_::acceptClient(listenFd);
     EXPECT_GE(accepted, 0);
     ::close(accepted);

@@ -15,6 +15,23 @@
 
 namespace {
 
+struct Statistics {
+    kern_return_t result;
+    vm_statistics_data_t stats;
+};
+
+// The statistics, from a record filled with `fill` first so words left untouched show.
+Statistics statisticsOf(host_t host, unsigned char fill = 0) {
+    Statistics s{};
+    std::memset(&s.stats, fill, sizeof s.stats);
+    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
+    s.result = host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&s.stats), &count);
+    if (s.result == KERN_SUCCESS) {
+        EXPECT_EQ(count, HOST_VM_INFO_COUNT);
+    }
+    return s;
+}
+
 // Excerpts of what different kernels print: the fields read, their look-alikes (Active(anon)),
 // and lines only some kernels have.
 constexpr const char* kMeminfoLinux6 = R"(MemTotal:       24683784 kB
@@ -86,12 +103,8 @@ TEST_P(MachHostLayouts, ReadsTheFourCountersInPages) {
     const Layout& l = GetParam();
     TempDir dir;
     host_t host = make_host_port(dir.write("meminfo", l.meminfo), {}, l.pageSize);
-
-    vm_statistics_data_t stats{};
-    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
-    ASSERT_EQ(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
-              KERN_SUCCESS);
-    EXPECT_EQ(count, HOST_VM_INFO_COUNT);
+    const auto [result, stats] = statisticsOf(host);
+    ASSERT_EQ(result, KERN_SUCCESS);
     EXPECT_EQ(stats.free_count, l.freeCount);
     EXPECT_EQ(stats.active_count, l.activeCount);
     EXPECT_EQ(stats.inactive_count, l.inactiveCount);
@@ -131,10 +144,7 @@ class MachHostBroken : public ::testing::TestWithParam<Broken> {};
 TEST_P(MachHostBroken, RefusesTheStatistics) {
     TempDir dir;
     host_t host = make_host_port(dir.write("meminfo", GetParam().meminfo), {}, 4096);
-    vm_statistics_data_t stats{};
-    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
-    EXPECT_NE(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
-              KERN_SUCCESS);
+    EXPECT_NE(statisticsOf(host).result, KERN_SUCCESS);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,12 +169,7 @@ TEST(MachHost, MissingOrUnreadableFileIsRefused) {
     TempDir dir;
     for (const std::string& path : {(dir.path() / "absent").string(), dir.path().string()}) {
         host_t host = make_host_port(path);
-        vm_statistics_data_t stats{};
-        mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
-        EXPECT_NE(
-            host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
-            KERN_SUCCESS)
-            << path;
+        EXPECT_NE(statisticsOf(host).result, KERN_SUCCESS) << path;
         std::uint64_t available = 0, total = 0;
         EXPECT_NE(host_available_memory(host, &available, &total), KERN_SUCCESS) << path;
     }
@@ -175,11 +180,9 @@ TEST(MachHost, CountsThatDoNotFitIn32BitsSaturate) {
     // 2^32 pages of 16 KiB and more, in kB.
     std::string text = withLine(kMeminfoLinux6, "MemFree", "MemFree: 70368744177664 kB");
     text = withLine(text, "Unevictable", "Unevictable: 18014398509481983 kB");
-    host_t host = make_host_port(dir.write("meminfo", text), {}, 16384);
-    vm_statistics_data_t stats{};
-    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
-    ASSERT_EQ(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
-              KERN_SUCCESS);
+    const auto [result, stats] =
+        statisticsOf(make_host_port(dir.write("meminfo", text), {}, 16384));
+    ASSERT_EQ(result, KERN_SUCCESS);
     EXPECT_EQ(stats.free_count, 4294967295u);
     EXPECT_EQ(stats.wire_count, 4294967295u);
     EXPECT_EQ(stats.active_count, 54592u * 1024 / 16384);
@@ -196,12 +199,9 @@ TEST(MachHost, AFifoInPlaceOfMeminfoFailsWithoutHanging) {
     std::promise<std::pair<kern_return_t, kern_return_t>> results;
     auto answered = results.get_future();
     std::thread reader([&] {
-        vm_statistics_data_t stats{};
-        mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
         std::uint64_t available = 0, total = 0;
         results.set_value(
-            {host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
-             host_available_memory(host, &available, &total)});
+            {statisticsOf(host).result, host_available_memory(host, &available, &total)});
     });
     const bool inTime = answered.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     if (!inTime) {
@@ -220,12 +220,9 @@ TEST(MachHost, AFifoInPlaceOfMeminfoFailsWithoutHanging) {
 
 TEST(MachHost, OnlyTheFourCountersAreFilled) {
     TempDir dir;
-    host_t host = make_host_port(dir.write("meminfo", kMeminfoLinux6), {}, 4096);
-    vm_statistics_data_t stats;
-    std::memset(&stats, 0xAB, sizeof stats);
-    mach_msg_type_number_t count = HOST_VM_INFO_COUNT;
-    ASSERT_EQ(host_statistics(host, HOST_VM_INFO, reinterpret_cast<host_info_t>(&stats), &count),
-              KERN_SUCCESS);
+    const auto [result, stats] =
+        statisticsOf(make_host_port(dir.write("meminfo", kMeminfoLinux6), {}, 4096), 0xAB);
+    ASSERT_EQ(result, KERN_SUCCESS);
     const natural_t* words = reinterpret_cast<const natural_t*>(&stats);
     for (std::size_t i = 4; i < HOST_VM_INFO_COUNT; ++i) {
         EXPECT_EQ(words[i], 0u) << "word " << i; // never left as stack garbage

@@ -13,13 +13,6 @@ namespace {
 using State = platform::UserDefaults::LoadState;
 using Values = std::map<std::string, std::string>;
 
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(Preferences, TrickyValuesSurviveARoundTripThroughAPrivateFile) {
     const Values values = {{"empty", ""},
                            {"a=b", "x=y"},
@@ -181,7 +174,7 @@ TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
         TempDir dir;
         const auto file = dir.path() / "preferences";
         c.make(file);
-        const std::string before = std::filesystem::is_regular_file(file) ? readAll(file) : "";
+        const std::string before = std::filesystem::is_regular_file(file) ? readFile(file) : "";
 
         platform::UserDefaults defaults(file); // a FIFO would hang here
         EXPECT_EQ(defaults.loadState(), c.state);
@@ -194,7 +187,7 @@ TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
 
         if (!c.rewrites) {
             EXPECT_FALSE(defaults.synchronize());
-            EXPECT_EQ(std::filesystem::is_regular_file(file) ? readAll(file) : "", before);
+            EXPECT_EQ(std::filesystem::is_regular_file(file) ? readFile(file) : "", before);
             EXPECT_EQ(defaults.stringForKey("UserUUID"), "NEW"); // still there for this run
         } else {
             ASSERT_TRUE(defaults.synchronize());

@@ -4,6 +4,7 @@
 #include "platform/core/session_bus.h"
 
 #include "support/TempDir.h"
+#include "support/UnixSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -99,12 +100,9 @@ TEST(SessionBusAddress, TheVariableFirstThenTheUsersBusSocketNeverAutolaunch) {
     // A socket is, with the characters the address syntax reserves escaped.
     const auto folder = runtime.path() / "a,b";
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
     const std::string socketPath = (folder / "bus").string();
-    std::strcpy(address.sun_path, socketPath.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = unixSocket(socketPath, true);
+    ASSERT_GE(fd, 0);
     const std::string found = sessionBusAddress(nullptr, folder.c_str());
     ::close(fd);
     const std::string escaped = runtime.path().string() + "/a%2cb/bus";
@@ -242,13 +240,8 @@ class Peer {
 public:
     Peer(const std::filesystem::path& path, std::function<void(Exchange&)> behaviour,
          bool accept = true)
-        : path_(path) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, path.c_str());
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd_, 4) != 0) {
+        : path_(path), fd_(unixSocket(path.string(), true)) {
+        if (fd_ < 0) {
             throw std::runtime_error("cannot listen");
         }
         if (accept) {
@@ -464,14 +457,8 @@ TEST(BusProbe, EntriesAreTriedInOrderAndOnlyTheOneThatAnsweredIsKept) {
 
 TEST(BusProbe, AbstractSockets) {
     const std::string name = "/brimwell-test-" + std::to_string(::getpid());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address),
-                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
-              0);
-    ASSERT_EQ(::listen(fd, 4), 0);
+    const int fd = unixSocket('\0' + name, true);
+    ASSERT_GE(fd, 0);
     std::thread peer([fd] {
         const int client = ::accept(fd, nullptr, nullptr);
         std::atomic<bool> stop{false};
