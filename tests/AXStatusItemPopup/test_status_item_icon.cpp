@@ -26,21 +26,12 @@ QImage onPanel(AXStatusItemPopup& popup, int side, QColor panel, qreal dpr = 1.0
     return slot;
 }
 
-double luminance(QColor c) {
-    auto linear = [](double v) {
-        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
 // WCAG contrast between the panel and the ink most unlike it.
 double inkContrast(const QImage& slot, QColor panel) {
     double best = 1.0;
     for (int y = 0; y < slot.height(); ++y) {
         for (int x = 0; x < slot.width(); ++x) {
-            const double a = luminance(slot.pixelColor(x, y));
-            const double b = luminance(panel);
-            best = std::max(best, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
+            best = std::max(best, Appearance::contrastRatio(slot.pixelColor(x, y), panel));
         }
     }
     return best;

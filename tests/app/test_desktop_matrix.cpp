@@ -21,7 +21,6 @@
 #include "support/XTools.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QImage>
 #include <QMenu>
 #include <QProcess>
@@ -67,33 +66,10 @@ bool clickAtLogical(QPoint logical, int button = 1) {
 
 // The panel's window as the X server has it, in device-independent pixels.
 QRect panelWindow() {
-    const QString cls = host() == QStringLiteral("trayer") ? QStringLiteral("trayer")
-                                                           : QStringLiteral("xfce4-panel");
-    QByteArray ids;
-    if (!runTool(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--class"), cls},
-                 &ids)) {
-        return {};
-    }
-    for (const QByteArray& id : ids.split('\n')) {
-        QByteArray shell;
-        if (id.isEmpty() || !runTool(QStringLiteral("xdotool"),
-                                     {QStringLiteral("getwindowgeometry"),
-                                      QStringLiteral("--shell"), QString::fromLatin1(id)},
-                                     &shell)) {
-            continue;
-        }
-        std::map<QByteArray, int> g;
-        for (const QByteArray& line : shell.split('\n')) {
-            const auto parts = line.split('=');
-            if (parts.size() == 2) {
-                g[parts[0]] = parts[1].toInt();
-            }
-        }
-        if (g["WIDTH"] > 10 && g["HEIGHT"] > 10) {
+    for (const QRect& g : visibleWindows({QStringLiteral("--class"), host()})) {
+        if (g.width() > 10 && g.height() > 10) {
             const int s = scale();
-            return {g["X"] / s, g["Y"] / s, g["WIDTH"] / s, g["HEIGHT"] / s};
+            return {g.x() / s, g.y() / s, g.width() / s, g.height() / s};
         }
     }
     return {};
@@ -237,7 +213,6 @@ class DesktopMatrix : public QObject {
         QCOMPARE(popover()->arrowDirection(), away.at(edge));
     }
 
-    // The tip touches the slot's facing edge and stands in the middle of `slot` along it.
     // Empty when the tip touches the slot's facing edge and stands in the middle of `slot`
     // along it; else what is wrong.
     QString tipOffSlot(const QRect& slot, Qt::Edge edge) const {
@@ -302,9 +277,7 @@ class DesktopMatrix : public QObject {
     }
 
     void screenshot(const QString& name) {
-        const QString dir = QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/matrix");
-        QDir().mkpath(dir);
-        QVERIFY(grabScreen().save(dir + "/" + name + ".png"));
+        QVERIFY(saveScreen(QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/matrix/") + name + ".png"));
     }
 
     bool clickToggles(const QRect& slot, bool expectOpen) {

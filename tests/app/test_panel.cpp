@@ -60,14 +60,6 @@ private slots:
         QVERIFY(!MCContentViewController::initWithNibName("NoSuchInterface"));
     }
 
-    void outletsAreConnected() {
-        panel_->view();
-        QVERIFY(panel_->freeMemoryTextField());
-        QVERIFY(panel_->plotView());
-        QVERIFY(panel_->cleanButton());
-        QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Clean Memory"));
-    }
-
     void firstShowSamplesAndRenders() {
         panel_->popoverDidShow();
         QCOMPARE(freeText(), QStringLiteral("3.91 MB")); // 4000 kB

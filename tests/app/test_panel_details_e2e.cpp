@@ -1,7 +1,8 @@
 // The tray application inside scripts/with-desktop.sh --tray, with a compositor and dunst: the
-// panel's new rows with the process section open (pictures in light and dark), the popover kept
-// under the icon and on the screen as it grows, the low-memory notification reaching the
-// daemon, and the level in the tray icon at three levels (pictures).
+// popover takes the keyboard when it opens, so keys typed with xdotool reach it without a click
+// into it; the panel's rows with the process section open (pictures in light and dark), the
+// popover kept under the icon and on the screen as it grows, the low-memory notification
+// reaching the daemon, and the level in the tray icon at three levels (pictures).
 #include "AXStatusItemPopup/AXStatusItemPopup.h"
 #include "app/MCAppDelegate.h"
 #include "app/MCContentViewController.h"
@@ -13,7 +14,6 @@
 #include "support/XTools.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,6 +32,13 @@ namespace {
 QByteArray runFor(const QString& program, const QStringList& args) {
     QByteArray out;
     return runTool(program, args, &out) ? out : QByteArray();
+}
+
+// Keys typed into whichever window holds the X input focus.
+bool typeKeys(const QStringList& keys) {
+    const bool ok = runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
+    QTest::qWait(50); // let them reach us
+    return ok;
 }
 
 QPalette darkPalette() {
@@ -76,8 +83,32 @@ class PanelDetailsEndToEnd : public QObject {
     bool popoverOpen() const {
         return popup()->popoverController() && popup()->popoverController()->popoverIsVisible();
     }
+    // Open, done popping, and holding the keyboard.
     bool settled() const {
-        return popoverOpen() && window()->QWidget::isVisible() && !window()->zoomWindow();
+        return popoverOpen() && window()->QWidget::isVisible() && !window()->zoomWindow() &&
+               window()->isActiveWindow();
+    }
+    QString focused() const {
+        QWidget* w = QApplication::focusWidget();
+        return w ? w->objectName() : QString();
+    }
+    // Tabs until `name` holds the focus; a few at most.
+    bool tabTo(const QString& name) {
+        for (int i = 0; i < 6 && focused() != name; ++i) {
+            if (!typeKeys({QStringLiteral("Tab")})) {
+                return false;
+            }
+        }
+        return focused() == name;
+    }
+    bool reopen() {
+        if (!popoverOpen()) {
+            QSignalSpy shown(panel(), &MCContentViewController::popoverShown);
+            if (!clickAt(popup()->statusItem()->geometry().center()) || !shown.wait(5000)) {
+                return false;
+            }
+        }
+        return QTest::qWaitFor([this] { return settled(); }, 5000);
     }
     // One monitor sample of these figures, five seconds after the last.
     void tick(const MCMemoryDetails& details) {
@@ -85,21 +116,15 @@ class PanelDetailsEndToEnd : public QObject {
         now_ += std::chrono::seconds(5);
         delegate_->monitorController()->tick();
     }
-    QString save(const QPixmap& picture, const char* name) {
-        const QString dir = QStringLiteral(BRIMWELL_SCREENSHOT_DIR);
-        QDir().mkpath(dir);
-        const QString path = dir + QLatin1Char('/') + QLatin1String(name);
-        return picture.save(path) ? path : QString();
+    static QString path(const char* name) {
+        return QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/") + QLatin1String(name);
     }
     // The popover with the tray above it and some desktop around it.
     void picture(const char* name) {
         QTest::qWait(200); // the compositor draws what changed
         const QRect popover = window()->geometry();
-        const QRect around(popover.left() - 40, 0, popover.width() + 80, popover.bottom() + 40);
-        QVERIFY(!save(QGuiApplication::primaryScreen()->grabWindow(0, around.x(), around.y(),
-                                                                   around.width(), around.height()),
-                      name)
-                     .isEmpty());
+        QVERIFY(saveScreen(path(name), QRect(popover.left() - 40, 0, popover.width() + 80,
+                                             popover.bottom() + 40)));
     }
 
 private slots:
@@ -151,8 +176,55 @@ private slots:
         compositor_.waitForFinished(5000);
     }
 
-    void openSectionKeepsThePopoverUnderTheIconAndOnScreen() {
+    void launchedPopoverHoldsTheKeyboard() {
         QVERIFY(QTest::qWaitFor([this] { return settled(); }, 10000));
+        QCOMPARE(focused(), QStringLiteral("plotView"));
+        picture("panel-light.png");
+        // Typed keys reach it without a click into it.
+        QVERIFY(typeKeys({QStringLiteral("Tab")}));
+        QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
+        QVERIFY(typeKeys({QStringLiteral("Tab"), QStringLiteral("Tab")}));
+        QTRY_COMPARE(focused(), QStringLiteral("aboutButton"));
+        picture("panel-light-about-focused.png");
+    }
+
+    void returnOpensAboutAndTheReopenedPopoverHasTheKeyboardAgain() {
+        QVERIFY(reopen());
+        QVERIFY(tabTo(QStringLiteral("aboutButton")));
+        QVERIFY(typeKeys({QStringLiteral("Return")}));
+        QTRY_VERIFY(delegate_->aboutWindowController() &&
+                    delegate_->aboutWindowController()->window()->isVisible());
+        QTRY_VERIFY(!popoverOpen());
+
+        // Opened again from the tray, it starts on the chart and takes keys at once.
+        QVERIFY(reopen());
+        QCOMPARE(focused(), QStringLiteral("plotView"));
+        QVERIFY(typeKeys({QStringLiteral("Tab")}));
+        QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
+        delegate_->aboutWindowController()->window()->close();
+    }
+
+    void darkPaletteDarkensThePopover() {
+        // Freshly opened, with no control focused yet.
+        popup()->hidePopover();
+        QTRY_VERIFY(!popoverOpen());
+        QVERIFY(reopen());
+        QCOMPARE(focused(), QStringLiteral("plotView"));
+        QApplication::setPalette(darkPalette());
+        QCOMPARE(popup()->popoverController()->color()->rgb(), QColor(0x2a, 0x2e, 0x32).rgb());
+        // The body as it is on the screen: dark, whatever the desktop shows through.
+        QImage screen;
+        const QPoint body = window()->geometry().bottomLeft() + QPoint(20, -16);
+        QTRY_VERIFY((screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage(),
+                     screen.pixelColor(body).lightness() < 80));
+        picture("panel-dark.png");
+        QVERIFY(tabTo(QStringLiteral("cleanButton")));
+        picture("panel-dark-clean-focused.png");
+        QApplication::setPalette(QPalette());
+    }
+
+    void openSectionKeepsThePopoverUnderTheIconAndOnScreen() {
+        QVERIFY(reopen());
         panel()->refreshMemoryUsage();
         QVERIFY(!panel()->swapRow()->isHidden());
         QVERIFY(!panel()->pressureRow()->isHidden());
@@ -189,9 +261,7 @@ private slots:
                          .trimmed(),
                      QByteArray("1"));
         QTest::qWait(300);
-        QVERIFY(
-            !save(QGuiApplication::primaryScreen()->grabWindow(0), "low-memory-notification.png")
-                 .isEmpty());
+        QVERIFY(saveScreen(path("low-memory-notification.png")));
         runFor(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
         QJsonObject entry;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -236,10 +306,8 @@ private slots:
                 0, icon.x(), icon.y(), icon.width(), icon.height());
             shots << grab.toImage();
             // Six times as large, pixel for pixel, so the bar can be seen.
-            QVERIFY(
-                !save(grab.scaled(grab.size() * 6, Qt::IgnoreAspectRatio, Qt::FastTransformation),
-                      name)
-                     .isEmpty());
+            QVERIFY(grab.scaled(grab.size() * 6, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                        .save(path(name)));
         }
         QVERIFY(shots[0] != shots[1] && shots[1] != shots[2]);
         // High pressure turns the bar red; the calm levels have no red at all.

@@ -173,7 +173,6 @@ private slots:
         QApplication::setPalette(light);
         QCOMPARE(snapshot(), standard);
         // The body is the popover's own light fill, not the palette's window colour.
-        QCOMPARE(popover()->color(), QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f));
         const QPoint body(frame()->width() / 2, frame()->height() - 14);
         QCOMPARE(standard.pixelColor(body).rgba(),
                  QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f).rgba());
@@ -233,24 +232,19 @@ private slots:
         }
     }
 
-    void slicesKeepTheirColoursInTheDark() {
-        const QImage light = onDesktop(snapshot(), Qt::white);
-        QApplication::setPalette(breezeDark());
-        const QImage dark = onDesktop(snapshot(), Qt::white);
-        for (QRgb slice :
-             {qRgb(228, 92, 56), qRgb(235, 200, 94), qRgb(76, 175, 175), qRgb(77, 175, 123)}) {
-            const int count = pixelsOfColour(light, slice);
-            QVERIFY2(count > 100, qPrintable(QColor(slice).name()));
-            QCOMPARE(pixelsOfColour(dark, slice), count);
-        }
-    }
-
-    void paletteSwitchesAtRunTime() {
+    // At run time, and back: the slices keep their colours, the chart's text follows.
+    void paletteSwitchesAtRunTimeAndSlicesKeepTheirColours() {
         const QImage light = snapshot();
         QApplication::setPalette(breezeDark());
         const QImage dark = snapshot();
         QVERIFY(dark != light);
         QVERIFY(panel_->pieChart()->textColor().has_value());
+        for (QRgb slice :
+             {qRgb(228, 92, 56), qRgb(235, 200, 94), qRgb(76, 175, 175), qRgb(77, 175, 123)}) {
+            const int count = pixelsOfColour(onDesktop(light, Qt::white), slice);
+            QVERIFY2(count > 100, qPrintable(QColor(slice).name()));
+            QCOMPARE(pixelsOfColour(onDesktop(dark, Qt::white), slice), count);
+        }
         QApplication::setPalette(QPalette());
         QCOMPARE(snapshot(), light);
         QVERIFY(!panel_->pieChart()->textColor().has_value());
@@ -300,16 +294,6 @@ private slots:
         frame()->setFocusPolicy(Qt::ClickFocus);
         frame()->setFocus(Qt::OtherFocusReason);
         QCOMPARE(snapshot(), opened);
-        control("plotView")->setFocus(Qt::ActiveWindowFocusReason);
-        press(Qt::Key_Tab);
-        QCOMPARE(focus(), control("processesButton"));
-        popup_->hidePopover();
-        QTRY_VERIFY(!popover()->popoverIsVisible());
-        popup_->mouseDown(QPoint(600, 0));
-        QTRY_VERIFY(popover()->popoverIsVisible());
-        // Every opening starts on the chart again. (The offscreen platform does not activate a
-        // window that comes back; the desktop end-to-end test sees the real activation.)
-        QCOMPARE(popover()->popoverWindow()->focusWidget(), control("plotView"));
     }
 
     void tabReachesEveryControl_data() {

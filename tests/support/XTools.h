@@ -2,11 +2,15 @@
 // Outside programs driving the X display in end-to-end tests (xdotool and the like).
 
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QList>
 #include <QMap>
 #include <QPoint>
 #include <QProcess>
 #include <QRect>
+#include <QScreen>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -44,13 +48,13 @@ inline bool clickAt(QPoint at, int button = 1) {
     return ok;
 }
 
-// The visible windows of process `pid`, as the X server places them. Empty when none.
-inline QList<QRect> visibleWindowsOf(qint64 pid) {
+// The visible windows `xdotool search --onlyvisible <how>` finds (`--pid N`, `--class C`), as
+// the X server places them. Empty when none.
+inline QList<QRect> visibleWindows(const QStringList& how) {
     QByteArray ids;
     QList<QRect> windows;
     // xdotool fails when it finds nothing.
-    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--pid"), QString::number(pid)},
+    if (!xdotool(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + how,
                  &ids)) {
         return windows;
     }
@@ -71,4 +75,17 @@ inline QList<QRect> visibleWindowsOf(qint64 pid) {
         windows.append(QRect(g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")));
     }
     return windows;
+}
+
+inline QList<QRect> visibleWindowsOf(qint64 pid) {
+    return visibleWindows({QStringLiteral("--pid"), QString::number(pid)});
+}
+
+// Saves the screen (or `area` of it, logical pixels) as `path`, making its folder.
+inline bool saveScreen(const QString& path, const QRect& area = {}) {
+    QDir().mkpath(QFileInfo(path).path());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return (area.isNull() ? screen->grabWindow(0)
+                          : screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()))
+        .save(path);
 }

@@ -3,23 +3,17 @@
 // bus. The bus is a real socket of this test; nothing in this process has used a bus before.
 
 #include "platform/ui/UserNotificationCenter.h"
+#include "support/SilentBus.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <thread>
-#include <vector>
-
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -58,42 +52,16 @@ class NotificationOnASilentBus : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    int listenFd_ = -1;
-    std::vector<int> held_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> accepted_{0};
-    std::thread peer_;
+    std::unique_ptr<SilentBus> bus_;
 
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        const QByteArray path = QFile::encodeName(dir_.filePath(QStringLiteral("bus")));
-        listenFd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
-        QCOMPARE(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        QCOMPARE(::listen(listenFd_, 16), 0);
-        peer_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{listenFd_, POLLIN, 0};
-                if (::poll(&p, 1, 20) > 0) {
-                    held_.push_back(::accept(listenFd_, nullptr, nullptr));
-                    ++accepted_;
-                }
-            }
-        });
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path);
+        bus_ = std::make_unique<SilentBus>(dir_.filePath(QStringLiteral("bus")));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().toLocal8Bit());
     }
 
-    void cleanupTestCase() {
-        stop_ = true;
-        peer_.join();
-        for (int fd : held_) {
-            ::close(fd);
-        }
-        ::close(listenFd_);
-    }
+    void cleanupTestCase() { bus_.reset(); }
 
     void deliveryReturnsAndReportsTheSilentBus() {
         UserNotificationCenter center(QStringLiteral("Brimwell test"));
@@ -113,7 +81,7 @@ private slots:
                  qPrintable(reason));
         QCOMPARE(delivered.count(), 0);
         // It did try the bus, once.
-        QCOMPARE(accepted_.load(), 1);
+        QCOMPARE(bus_->connections(), 1);
     }
 };
 
