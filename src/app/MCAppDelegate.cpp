@@ -2,6 +2,7 @@
 
 #include "GoogleAnalytics/AnalyticsHelper.h"
 #include "app/MCContentViewController.h"
+#include "app/MCLocalizedText.h"
 #include "app/MCPanelWindow.h"
 #include "logging/DDASLLogger.h"
 #include "logging/DDLog.h"
@@ -57,8 +58,8 @@ QString MCAppDelegate::toolTipText(const std::optional<MCMemory>& sample) {
     if (!sample) {
         return QStringLiteral("Brimwell");
     }
-    return QStringLiteral("Brimwell\nFree memory: %1")
-        .arg(QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
+    return QStringLiteral("Brimwell\n") +
+           tr("Free memory: %1").arg(MCLocalizedText::friendlySize(sample->freeMemory));
 }
 
 MCAppDelegate::MCAppDelegate() = default;
@@ -134,11 +135,11 @@ void MCAppDelegate::setupStatusItemExtras() {
     // The menu's entries go the panel's own ways, so they behave (and are counted) as its
     // controls are.
     trayMenu_ = std::make_unique<QMenu>();
-    QAction* open = trayMenu_->addAction(QStringLiteral("Open"));
-    QAction* clean = trayMenu_->addAction(MCContentViewController::kCleanTitle);
+    QAction* open = trayMenu_->addAction(tr("Open"));
+    QAction* clean = trayMenu_->addAction(MCContentViewController::cleanTitle());
     trayMenu_->addSeparator();
-    QAction* about = trayMenu_->addAction(QStringLiteral("About Brimwell"));
-    QAction* quit = trayMenu_->addAction(QStringLiteral("Quit"));
+    QAction* about = trayMenu_->addAction(tr("About Brimwell"));
+    QAction* quit = trayMenu_->addAction(tr("Quit"));
     MCContentViewController* panel = panel_;
     connect(open, &QAction::triggered, this, [this] { statusItemPopup_->showPopover(); });
     connect(clean, &QAction::triggered, panel,

@@ -3,10 +3,12 @@
 #include "app/MCAppDelegate.h"
 #include "app/MCCommandLine.h"
 #include "app/MCContentViewController.h"
+#include "app/MCLocalizedText.h"
 #include "app/MCPlatformChoice.h"
 #include "app/MCSingleInstance.h"
 #include "logging/DDLog.h"
 #include "memory/MCMemoryController.h"
+#include "platform/core/number_locale.h"
 #include "platform/core/session_bus.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/WindowSystem.h"
@@ -26,6 +28,7 @@ constexpr int kScreenshotTimeoutMs = 20000;
 void printFigures(MCMemoryController& memory) {
     MCCommandLine sample;
     sample.mode = MCCommandLine::Mode::Sample;
+    sample.numbers.decimalPoint = platform::environmentNumberSymbols().decimalPoint;
     runCommandLine(sample, memory, std::cout, std::cerr);
 }
 
@@ -67,6 +70,8 @@ int runApplication(int argc, char** argv, const MCCommandLine& command) {
     platform::SessionBus::exposeOnlyWhatAnswered();
 
     QApplication app(argc, argv);
+    // The user's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) before any window is built.
+    const MCTranslations translations;
     MCPlatformChoice::releaseEnvironment();
     QApplication::setApplicationName(QStringLiteral("Brimwell"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMWELL_VERSION));
@@ -138,7 +143,9 @@ int main(int argc, char** argv) {
         std::cerr << "brimwell: " << error->message << "\n\n" << MCCommandLine::usage("brimwell");
         return 2;
     }
-    const auto& command = std::get<MCCommandLine>(parsed);
+    auto& command = std::get<MCCommandLine>(parsed);
+    // Plain text follows the user's locale for numbers; its words stay English.
+    command.numbers.decimalPoint = platform::environmentNumberSymbols().decimalPoint;
     if (command.verbose) {
         appLogLevel = LogLevelVerbose;
     }
