@@ -12,12 +12,16 @@ packages=(
   qt6-svg-dev libqt6svg6  # the tray icon is drawn from SVG at any scale
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev uuid-dev libcpp-httplib-dev libx11-dev libxi-dev
+  libxcb1-dev  # asks an X server whether it answers before Qt would abort on it
   libspdlog-dev
   # runtime pieces the app and the end-to-end tests use
   xvfb xauth x11-utils x11-xserver-utils xdotool trayer dunst dbus dbus-bin xcompmgr
   xfce4-panel xfconf  # a StatusNotifierItem tray host for the desktop matrix
   fonts-dejavu-core rsyslog attr
   jq  # reads the command line's JSON back in tests
+  # the package: icons drawn from the SVG, the checkers of the menu entry, metainfo, manual page
+  # and package, and the .deb tools
+  librsvg2-bin desktop-file-utils appstream man-db groff-base lintian dpkg-dev file
   # a headless Wayland compositor, with and without XWayland, and Qt's Wayland platform
   weston xwayland qt6-wayland
   # translations: lupdate/lrelease, their CMake package, Qt's own texts, the German locale

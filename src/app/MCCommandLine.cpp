@@ -1,6 +1,7 @@
 #include "app/MCCommandLine.h"
 
 #include "app/MCCleanReport.h"
+#include "app/MCPlatformChoice.h"
 #include "logging/DDASLLogger.h"
 #include "logging/DDLog.h"
 #include "logging/MCLogFormatter.h"
@@ -150,6 +151,14 @@ MCCommandLine::parse(const std::vector<std::string>& args) {
             if (command.screenshotPath.empty()) {
                 return Error{"--screenshot needs a file name"};
             }
+        } else if (const auto qt = MCPlatformChoice::qtOption(arg)) {
+            command.qtArguments.push_back(arg);
+            if (qt->valueFollows) {
+                if (i + 1 >= args.size()) {
+                    return Error{arg + " needs a value"};
+                }
+                command.qtArguments.push_back(args[++i]);
+            }
         } else {
             return Error{"unknown option: " + arg};
         }
@@ -167,15 +176,31 @@ MCCommandLine::parse(const std::vector<std::string>& args) {
     if (!command.screenshotPath.empty() && command.mode != Mode::Panel) {
         return Error{"--screenshot goes with the panel only"};
     }
+    if (!command.qtArguments.empty() && command.mode != Mode::Panel) {
+        return Error{"Qt's option " + command.qtArguments.front() + " goes with the panel only"};
+    }
     return command;
+}
+
+std::optional<std::string> MCCommandLine::qtOptionValue(std::string_view name) const {
+    for (std::size_t i = 0; i < qtArguments.size(); ++i) {
+        const auto option = MCPlatformChoice::qtOption(qtArguments[i]);
+        if (option && option->valueFollows && i + 1 < qtArguments.size()) {
+            if (option->name == name) {
+                return qtArguments[i + 1];
+            }
+            ++i;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string MCCommandLine::usage(const std::string& program) {
     return "Usage: " + program +
-           " [OPTION]\n"
+           " [OPTION]...\n"
            "Shows how memory is used and frees memory on request.\n"
            "\n"
-           "With no option, opens the memory panel.\n"
+           "With no option, opens the memory panel from the system tray.\n"
            "  --sample            print wired, active, inactive and free memory in bytes\n"
            "  --clean             free memory now and print how much was freed\n"
            "  --json              with --sample or --clean: print one JSON object\n"
@@ -187,8 +212,24 @@ std::string MCCommandLine::usage(const std::string& program) {
            "  -h, --help          show this help\n"
            "  -V, --version       show the version\n"
            "\n"
+           "The panel also takes Qt's options, with one dash or two:\n"
+           "  -platform NAME, -platformpluginpath PATH, -platformtheme NAME, -plugin NAME,\n"
+           "  -style STYLE, -stylesheet FILE, -display DISPLAY, -geometry GEOMETRY,\n"
+           "  -qwindowgeometry GEOMETRY, -qwindowicon ICON, -qwindowtitle TITLE,\n"
+           "  -session ID, -reverse, -widgetcount\n"
+           "\n"
            "Environment:\n"
-           "  BRIMWELL_CLEAN_MAX_BYTES   most bytes one clean pass may write (e.g. 512M)\n";
+           "  BRIMWELL_CLEAN_MAX_BYTES   most bytes one clean pass may write (e.g. 512M)\n"
+           "  BRIMWELL_ANALYTICS_HOST    host[:port] that collects usage events; empty: none\n"
+           "  BRIMWELL_PUBLIC_IP_URL     page that shows the public address sent with them\n"
+           "  DO_NOT_TRACK               1: send no usage events and store no identifier\n"
+           "\n"
+           "Files:\n"
+           "  ~/.config/Brimwell/preferences        preferences; AnalyticsOptOut=1 opts out\n"
+           "  ~/.config/autostart/brimwell.desktop  start at login\n"
+           "  $XDG_RUNTIME_DIR/brimwell/            lock and socket of the running copy\n"
+           "\n"
+           "Exit status: 0 done, 1 failed, 2 bad usage. More in brimwell(1).\n";
 }
 
 void setupCommandLineLog() {

@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct MCCommandLine {
     // How the plain text writes numbers with a fraction; main() sets the user's locale. JSON
     // always uses the C form.
     MCNumberFormat numbers;
+    // Panel mode: Qt's own options (-platform, -style...) with their values, as given.
+    std::vector<std::string> qtArguments;
 
     static constexpr std::size_t kMaxTopCount = 100000;
     static constexpr double kMinWatchSeconds = 0.1;
@@ -40,6 +43,9 @@ struct MCCommandLine {
     // The options after the program name. An Error for anything not understood.
     static std::variant<MCCommandLine, Error> parse(const std::vector<std::string>& args);
     static std::string usage(const std::string& program);
+
+    // The value given to Qt's option `name` ("platform", "display"); none when not given.
+    std::optional<std::string> qtOptionValue(std::string_view name) const;
 };
 
 // Where a non-panel mode reads from, and how --watch waits.

@@ -17,13 +17,19 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <array>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <streambuf>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kScreenshotTimeoutMs = 20000;
+// An X server gets as long to answer as a running copy does.
+constexpr std::chrono::milliseconds kDisplayTimeout{3000};
 
 void printFigures(MCMemoryController& memory) {
     MCCommandLine sample;
@@ -62,14 +68,21 @@ void screenshotWhenShown(MCContentViewController* panel, const QString& path, bo
     }
 }
 
-int runApplication(int argc, char** argv, const MCCommandLine& command) {
+int runApplication(char* program, const MCCommandLine& command) {
     // Before Qt starts: it connects to the session bus from this thread during its own start-up
     // (accessibility, the tray, the first D-Bus call) and would wait without end for a bus that
     // accepts and then stays silent. A bus that fails a bounded handshake is hidden from it.
     const platform::BusProbe& bus = platform::SessionBus::status();
     platform::SessionBus::exposeOnlyWhatAnswered();
 
-    QApplication app(argc, argv);
+    // Qt gets its own options only: a file name given to --screenshot is never read as one.
+    std::vector<char*> qtArgv{program};
+    for (const std::string& arg : command.qtArguments) {
+        qtArgv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
+    QApplication app(qtArgc, qtArgv.data());
     // The user's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) before any window is built.
     const MCTranslations translations;
     MCPlatformChoice::releaseEnvironment();
@@ -133,11 +146,66 @@ int runApplication(int argc, char** argv, const MCCommandLine& command) {
     return QApplication::exec();
 }
 
+// Qt aborts when its platform finds no display; say what to do instead.
+bool desktopFound(const MCCommandLine& command) {
+    std::string platforms = command.qtOptionValue("platform").value_or("");
+    if (platforms.empty()) {
+        const char* environment = std::getenv("QT_QPA_PLATFORM");
+        platforms = environment != nullptr ? environment : "";
+    }
+    return MCPlatformChoice::desktopFound(platforms, command.qtOptionValue("display").value_or(""),
+                                          kDisplayTimeout);
+}
+
+// Standard output of the command-line modes. It remembers why a write failed (a full disk, a
+// closed pipe), which the C library's buffered stream forgets, so that no failure passes for
+// success.
+class StandardOutput final : public std::streambuf {
+public:
+    StandardOutput() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+    StandardOutput(const StandardOutput&) = delete;
+    StandardOutput& operator=(const StandardOutput&) = delete;
+    ~StandardOutput() override { sync(); }
+
+    // The first write's errno that failed; 0 while none did.
+    int error() const { return error_; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (sync() != 0) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    int sync() override {
+        const char* next = pbase();
+        while (next < pptr() && error_ == 0) {
+            const ssize_t written =
+                ::write(STDOUT_FILENO, next, static_cast<size_t>(pptr() - next));
+            if (written > 0) {
+                next += written;
+            } else if (written < 0 && errno != EINTR) {
+                error_ = errno;
+            }
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return error_ == 0 ? 0 : -1;
+    }
+
+private:
+    std::array<char, 4096> buffer_{};
+    int error_ = 0;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const bool platformOnCommandLine = MCPlatformChoice::takePlatformOption(args);
+    const std::vector<std::string> args(argv + 1, argv + argc);
     auto parsed = MCCommandLine::parse(args);
     if (auto* error = std::get_if<MCCommandLine::Error>(&parsed)) {
         std::cerr << "brimwell: " << error->message << "\n\n" << MCCommandLine::usage("brimwell");
@@ -150,13 +218,25 @@ int main(int argc, char** argv) {
         appLogLevel = LogLevelVerbose;
     }
     if (command.mode == MCCommandLine::Mode::Panel) {
-        MCPlatformChoice::apply(platformOnCommandLine);
-        return runApplication(argc, argv, command);
+        MCPlatformChoice::apply(command.qtOptionValue("platform").has_value());
+        if (!desktopFound(command)) {
+            std::cerr << "brimwell: no desktop found; try --sample or --clean\n";
+            return 1;
+        }
+        return runApplication(argv[0], command);
     }
     setupCommandLineLog();
     MCMemoryController memory;
+    StandardOutput output;
+    std::ostream out(&output);
     const int status =
-        runCommandLine(command, memory, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+        runCommandLine(command, memory, out, std::cerr, ::isatty(STDERR_FILENO) == 1);
     DDLog::flushLog();
+    out.flush();
+    if (output.error() != 0) {
+        std::cerr << "brimwell: cannot write to standard output: " << std::strerror(output.error())
+                  << "\n";
+        return 1;
+    }
     return status;
 }

@@ -1,11 +1,17 @@
 // The window-system platform the tray application asks Qt for, from the session's environment
 // and the command line.
 
+#include "app/MCCommandLine.h"
 #include "app/MCPlatformChoice.h"
+
+#include "support/SilentXServer.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,27 +65,190 @@ TEST(PlatformChoice, FollowsTheSession) {
     }
 }
 
-TEST(PlatformChoice, TakesQtsPlatformOptionOnly) {
+// Qt's options go to Qt in panel mode, never the value of an option of our own, and make any
+// other mode a usage error.
+TEST(PlatformChoice, QtOptionsOnTheCommandLine) {
+    using V = std::vector<std::string>;
     struct Row {
-        std::vector<std::string> args;
-        bool taken;
-        std::vector<std::string> left;
+        V args;
+        bool ok;
+        V qt;
+        std::string screenshot;
     };
     const Row rows[] = {
-        {{"-platform", "wayland"}, true, {}},
+        {{"-platform", "wayland"}, true, {"-platform", "wayland"}, ""},
         {{"--verbose", "--platform", "xcb", "--screenshot", "a.png"},
          true,
-         {"--verbose", "--screenshot", "a.png"}},
-        {{"--verbose"}, false, {"--verbose"}},
-        // No value: not Qt's option; the application reports it as unknown.
-        {{"--verbose", "-platform"}, false, {"--verbose", "-platform"}},
-        {{"--screenshot", "-platform"}, false, {"--screenshot", "-platform"}},
+         {"--platform", "xcb"},
+         "a.png"},
+        {{"-style", "fusion", "-reverse", "--widgetcount", "-stylesheet", "s.qss"},
+         true,
+         {"-style", "fusion", "-reverse", "--widgetcount", "-stylesheet", "s.qss"},
+         ""},
+        {{"--style=fusion", "-stylesheet=a.qss"},
+         true,
+         {"--style=fusion", "-stylesheet=a.qss"},
+         ""},
+        {{"-display", ":3", "-geometry", "10x10+0+0", "-qwindowgeometry", "1x1"},
+         true,
+         {"-display", ":3", "-geometry", "10x10+0+0", "-qwindowgeometry", "1x1"},
+         ""},
+        {{"-platformtheme", "gtk3", "-plugin", "p", "-session", "s", "-platformpluginpath", "/p",
+          "-qwindowicon", "i", "-qwindowtitle", "t"},
+         true,
+         {"-platformtheme", "gtk3", "-plugin", "p", "-session", "s", "-platformpluginpath", "/p",
+          "-qwindowicon", "i", "-qwindowtitle", "t"},
+         ""},
+        // A file name that looks like Qt's option stays the file name.
+        {{"--screenshot", "-style", "-reverse"}, true, {"-reverse"}, "-style"},
+        // A value that looks like an option is still the value.
+        {{"-style", "-reverse"}, true, {"-style", "-reverse"}, ""},
+        {{"--verbose", "-platform"}, false, {}, ""},
+        {{"-style"}, false, {}, ""},
+        {{"-platform=xcb"}, false, {}, ""},
+        {{"-styles", "x"}, false, {}, ""},
+        {{"---style", "x"}, false, {}, ""},
+        {{"--sample", "-style", "fusion"}, false, {}, ""},
+        {{"-reverse", "--top", "3"}, false, {}, ""},
+        {{"--version", "--widgetcount"}, false, {}, ""},
     };
     for (const Row& row : rows) {
-        std::vector<std::string> args = row.args;
-        EXPECT_EQ(MCPlatformChoice::takePlatformOption(args), row.taken);
-        EXPECT_EQ(args, row.left);
+        std::string joined;
+        for (const auto& arg : row.args) {
+            joined += arg + " ";
+        }
+        const auto parsed = MCCommandLine::parse(row.args);
+        ASSERT_EQ(std::holds_alternative<MCCommandLine>(parsed), row.ok) << joined;
+        if (row.ok) {
+            const auto& command = std::get<MCCommandLine>(parsed);
+            EXPECT_EQ(command.mode, MCCommandLine::Mode::Panel) << joined;
+            EXPECT_EQ(command.qtArguments, row.qt) << joined;
+            EXPECT_EQ(command.screenshotPath, row.screenshot) << joined;
+        } else {
+            EXPECT_FALSE(std::get<MCCommandLine::Error>(parsed).message.empty()) << joined;
+        }
     }
+}
+
+TEST(PlatformChoice, QtOptionValues) {
+    const auto parsed = MCCommandLine::parse(
+        {"-style", "-platform", "--platform", "wayland", "-reverse", "--display", ":7"});
+    ASSERT_TRUE(std::holds_alternative<MCCommandLine>(parsed));
+    const auto& command = std::get<MCCommandLine>(parsed);
+    EXPECT_EQ(command.qtOptionValue("style"), "-platform");
+    EXPECT_EQ(command.qtOptionValue("platform"), "wayland");
+    EXPECT_EQ(command.qtOptionValue("display"), ":7");
+    EXPECT_EQ(command.qtOptionValue("reverse"), std::nullopt);
+    EXPECT_EQ(command.qtOptionValue("session"), std::nullopt);
+}
+
+// Which desktops are asked before Qt starts, and what their answers decide.
+TEST(PlatformChoice, DesktopFound) {
+    struct Row {
+        const char* name;
+        std::string platforms;
+        std::string xDisplayOption;
+        std::map<std::string, std::string> environment;
+        std::set<std::string> answering; // X displays and Wayland sockets that answer
+        bool found;
+        std::vector<std::string> asked; // in order
+    };
+    const std::map<std::string, std::string> runtime = {{"XDG_RUNTIME_DIR", "/run/user/7"}};
+    auto with = [&runtime](std::map<std::string, std::string> more) {
+        more.insert(runtime.begin(), runtime.end());
+        return more;
+    };
+    const Row rows[] = {
+        {"nothing set", "", "", {}, {}, false, {}},
+        {"X answers", "", "", {{"DISPLAY", ":0"}}, {":0"}, true, {":0"}},
+        {"X silent", "", "", {{"DISPLAY", ":0"}}, {}, false, {":0"}},
+        {"-display wins over DISPLAY", "", ":5", {{"DISPLAY", ":0"}}, {":5"}, true, {":5"}},
+        {"Qt's default is X only",
+         "",
+         "",
+         with({{"WAYLAND_DISPLAY", "wayland-1"}}),
+         {"/run/user/7/wayland-1"},
+         false,
+         {}},
+        {"Wayland answers",
+         "wayland",
+         "",
+         with({{"WAYLAND_DISPLAY", "wayland-1"}}),
+         {"/run/user/7/wayland-1"},
+         true,
+         {"/run/user/7/wayland-1"}},
+        {"Wayland's default socket", "wayland", "", with({}), {}, false, {"/run/user/7/wayland-0"}},
+        {"Wayland socket by path",
+         "wayland-egl",
+         "",
+         {{"WAYLAND_DISPLAY", "/tmp/w"}},
+         {"/tmp/w"},
+         true,
+         {"/tmp/w"}},
+        {"Wayland without a run-time folder",
+         "wayland",
+         "",
+         {{"WAYLAND_DISPLAY", "w"}},
+         {},
+         false,
+         {}},
+        {"Wayland socket handed down", "wayland", "", {{"WAYLAND_SOCKET", "5"}}, {}, true, {}},
+        {"XWayland silent, Wayland answers",
+         "xcb;wayland",
+         "",
+         with({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}),
+         {"/run/user/7/wayland-0"},
+         true,
+         {":1", "/run/user/7/wayland-0"}},
+        {"XWayland answers first",
+         "xcb;wayland",
+         "",
+         with({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}),
+         {":1", "/run/user/7/wayland-0"},
+         true,
+         {":1"}},
+        {"platform arguments", "xcb:nograb", "", {{"DISPLAY", ":2"}}, {":2"}, true, {":2"}},
+        {"offscreen stands", "offscreen", "", {}, {}, true, {}},
+        {"minimal after a silent X", "xcb;minimal", "", {{"DISPLAY", ":2"}}, {}, true, {":2"}},
+        {"empty entries skipped", ";;xcb;", "", {{"DISPLAY", ":2"}}, {}, false, {":2"}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> asked;
+        auto answers = [&row, &asked](const std::string& where) {
+            asked.push_back(where);
+            return row.answering.contains(where);
+        };
+        const MCPlatformChoice::DesktopProbes probes{[&row](const char* name) -> const char* {
+                                                         const auto it = row.environment.find(name);
+                                                         return it == row.environment.end()
+                                                                    ? nullptr
+                                                                    : it->second.c_str();
+                                                     },
+                                                     answers, answers};
+        EXPECT_EQ(MCPlatformChoice::desktopFound(row.platforms, row.xDisplayOption, probes),
+                  row.found)
+            << row.name;
+        EXPECT_EQ(asked, row.asked) << row.name;
+    }
+}
+
+// The live probes: an X server that hangs costs the timeout and then counts as none, one that
+// refuses the connection is none; a Wayland socket path that is no socket is no compositor.
+TEST(PlatformChoice, LiveProbesGiveUp) {
+    const SilentXServer silent;
+    const SilentXServer refusing(SilentXServer::Kind::Refusing);
+    ASSERT_FALSE(silent.display().empty()) << "no free loopback port for a silent X server";
+    ASSERT_FALSE(refusing.display().empty()) << "no free loopback port for a refusing X server";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(
+        MCPlatformChoice::desktopFound("xcb", silent.display(), std::chrono::milliseconds(200)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_FALSE(
+        MCPlatformChoice::desktopFound("xcb", refusing.display(), std::chrono::milliseconds(5000)));
+    ::unsetenv("WAYLAND_SOCKET");
+    ::setenv("WAYLAND_DISPLAY", "/", 1);
+    EXPECT_FALSE(MCPlatformChoice::desktopFound("wayland", "", std::chrono::milliseconds(200)));
+    ::unsetenv("WAYLAND_DISPLAY");
 }
 
 } // namespace
