@@ -9,7 +9,8 @@
 #   --host HOST          trayer or xfce4-panel (StatusNotifierItem), placed by the options below
 #   --edge EDGE          top, bottom, left or right (default top)
 #   --position POS       start, middle or end of the edge (default end)
-#   --scale 1|2          2: a panel twice as thick and QT_SCALE_FACTOR=2 for the command
+#   --scale 1|2          2: a 2560x1600 screen (1280x800 points, a HiDPI laptop) instead of
+#                        1280x800, a panel twice as thick and QT_SCALE_FACTOR=2 for the command
 #   --panel dark|light   the panel's colour (default dark)
 #
 # The command finds the desktop's folder in BRIMWELL_DESKTOP_DIR and can move the panel with
@@ -40,6 +41,9 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ $# -gt 0 ] || { echo "with-desktop: no command given" >&2; exit 2; }
+# The same room in points at both scales.
+screen_size=1280x800x24
+if [ "$scale" = 2 ]; then screen_size=2560x1600x24; fi
 
 work=$(mktemp -d /tmp/brimwell-desktop.XXXXXX)
 pids=()
@@ -115,7 +119,7 @@ for d in $(seq 90 400); do
   display_free "$d" || continue
   # -noreset: a server that resets whenever its last client leaves refuses the clients that
   # connect meanwhile ("cannot open display"), as the first one after our readiness probe would.
-  Xvfb ":$d" -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 9>&- &
+  Xvfb ":$d" -screen 0 "$screen_size" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 9>&- &
   xvfb=$!
   # Ours once its lock file names our server and the display answers.
   until [ "$({ tr -d ' \n' <"/tmp/.X$d-lock"; } 2>/dev/null)" = "$xvfb" ] &&

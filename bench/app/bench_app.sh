@@ -53,4 +53,4 @@ read -r ix iy < <(icon_centre "$pid")
 xdotool mousemove "$ix" "$iy" click 1
 sleep 1
 measure "popover closed, ${seconds} s"
-echo "targets: resident <= 40 MB, CPU <= 1 % open and 0 % closed"
+echo "targets: resident <= 40 MB, CPU <= 1 % open and <= 0.05 % closed (a 5 s monitor wakes while closed)"

@@ -43,6 +43,15 @@ AXStatusItemPopup::AXStatusItemPopup(std::unique_ptr<ViewController> viewControl
     statusItem_ =
         StatusBar::systemStatusBar()->statusItemWithLength(StatusBar::kVariableStatusItemLength);
     statusItem_->setView(this);
+    if (viewController_) {
+        // A panel that grows or shrinks (a section opened) keeps the popover placed on screen.
+        connect(viewController_.get(), &ViewController::preferredContentSizeChanged, this,
+                [this](QSize size) {
+                    if (popoverController_) {
+                        popoverController_->setContentSize(INSize(size.width(), size.height()));
+                    }
+                });
+    }
     connect(statusItem_.get(), &StatusItem::geometryChanged, this, [this] {
         // Follow the icon while the popover points at it, choosing the direction again: the
         // host may have placed it on another edge meanwhile.
@@ -133,8 +142,100 @@ void AXStatusItemPopup::drawStatusItem(QPainter& painter, const QRect& rect) {
     }
     // The pictures are drawn on a square grid: the largest square the slot holds, centred.
     const int side = std::min(rect.width(), rect.height());
-    icon.paint(&painter, QRect(rect.x() + (rect.width() - side) / 2,
-                               rect.y() + (rect.height() - side) / 2, side, side));
+    const QRect square(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2,
+                       side, side);
+    if (!level_) {
+        icon.paint(&painter, square);
+        return;
+    }
+    // The chip keeps its body and upper pins; the bar stands where its lower pins were.
+    const qreal scale = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    const int sidePx = std::max(1, static_cast<int>(std::lround(side * scale)));
+    const QRect track = levelBarTrack(sidePx);
+    painter.save();
+    painter.setClipRect(QRectF(square.x(), square.y(), side, (track.top() - 1) / scale),
+                        Qt::IntersectClip);
+    icon.paint(&painter, square);
+    painter.restore();
+    drawLevelBar(painter, square);
+}
+
+QRect AXStatusItemPopup::levelBarTrack(int side) {
+    // On the icons' 22-unit grid: from 3 to 19 across, 17.5 to 21 down.
+    const auto at = [side](double units) {
+        return static_cast<int>(std::lround(side * units / 22.0));
+    };
+    const int top = at(17.5);
+    return QRect(at(3), top, std::max(1, at(19) - at(3)), std::max(2, at(21) - top));
+}
+
+int AXStatusItemPopup::levelBarPixels(double fraction, int side) {
+    const int length = levelBarTrack(side).width();
+    const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    return static_cast<int>(std::lround(clamped * length));
+}
+
+QColor AXStatusItemPopup::levelColor(StatusItemLevel::Tint tint, bool lightPanel, bool active) {
+    switch (tint) {
+    case StatusItemLevel::Tint::Warning:
+        return active ? QColor(0xff, 0xd1, 0x66)
+                      : (lightPanel ? QColor(0xa1, 0x4a, 0x00) : QColor(0xf5, 0xa5, 0x24));
+    case StatusItemLevel::Tint::Critical:
+        return active ? QColor(0xff, 0xb4, 0xab)
+                      : (lightPanel ? QColor(0xc0, 0x1c, 0x1c) : QColor(0xff, 0x6b, 0x5e));
+    case StatusItemLevel::Tint::Normal:
+        break;
+    }
+    // The ink of the pictures themselves.
+    return active || !lightPanel
+               ? QColor(active ? 0xff : 0xe8, active ? 0xff : 0xea, active ? 0xff : 0xed)
+               : QColor(0x2e, 0x32, 0x38);
+}
+
+void AXStatusItemPopup::drawLevelBar(QPainter& painter, const QRect& square) {
+    // In device pixels, so the bar's ends fall on whole pixels at every scale.
+    const qreal scale = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    const int sidePx = std::max(1, static_cast<int>(std::lround(square.width() * scale)));
+    const QRect track = levelBarTrack(sidePx);
+    const int filled = levelBarPixels(level_->fraction, sidePx);
+    const auto logical = [&](const QRect& r) {
+        return QRectF(square.x() + r.x() / scale, square.y() + r.y() / scale, r.width() / scale,
+                      r.height() / scale);
+    };
+    QColor groove = levelColor(StatusItemLevel::Tint::Normal, panelIsLight_ && !active_, active_);
+    groove.setAlphaF(0.35);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillRect(logical(track), groove);
+    if (filled > 0) {
+        painter.fillRect(logical(QRect(track.left(), track.top(), filled, track.height())),
+                         levelColor(level_->tint, panelIsLight_ && !active_, active_));
+    }
+    painter.restore();
+}
+
+int AXStatusItemPopup::iconSidePixels() const {
+    const QRect shown = statusItem_ ? statusItem_->geometry() : QRect();
+    const double side =
+        shown.isEmpty() ? thickness_ : static_cast<double>(std::min(shown.width(), shown.height()));
+    const qreal dpr = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    return std::max(1, static_cast<int>(std::lround(side * dpr)));
+}
+
+bool AXStatusItemPopup::setLevel(std::optional<StatusItemLevel> level) {
+    level_ = level;
+    std::optional<std::pair<int, StatusItemLevel::Tint>> key;
+    if (level) {
+        key.emplace(levelBarPixels(level->fraction, iconSidePixels()), level->tint);
+    }
+    if (key == drawnLevel_) {
+        return false;
+    }
+    drawnLevel_ = key;
+    if (statusItem_) {
+        statusItem_->viewNeedsDisplay();
+    }
+    return true;
 }
 
 void AXStatusItemPopup::updatePanelShade(const DockPanel& panel, const QRect& icon) {

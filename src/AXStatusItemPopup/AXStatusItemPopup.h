@@ -14,6 +14,15 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+
+// What the icon shows of memory beside the chip: the used share as a bar, tinted by pressure.
+struct StatusItemLevel {
+    enum class Tint { Normal, Warning, Critical };
+    double fraction = 0; // 0..1
+    Tint tint = Tint::Normal;
+    bool operator==(const StatusItemLevel&) const = default;
+};
 
 // The application's tray icon: highlighted while its popover is open, a click toggles the
 // popover, a press in another application closes it. The widget itself is never shown: it
@@ -56,6 +65,17 @@ public:
     bool panelIsLight() const { return panelIsLight_; }
     // The panel's colour behind the icon; picks the image that stands out on it.
     void setPanelBackground(const QColor& color);
+    // Shows `level` as a bar under the chip, or the plain icon for none. The tray host is given
+    // a new picture only when the bar would change by a pixel at the icon's real size, or its
+    // tint or presence changes; returns whether it was.
+    bool setLevel(std::optional<StatusItemLevel> level);
+    const std::optional<StatusItemLevel>& level() const { return level_; }
+    // The bar's track in an icon `side` pixels square, and how many of its pixels a fraction
+    // fills.
+    static QRect levelBarTrack(int side);
+    static int levelBarPixels(double fraction, int side);
+    // The bar's filled part: the panel's ink, or amber and red that stand out on the panel.
+    static QColor levelColor(StatusItemLevel::Tint tint, bool lightPanel, bool active);
     // The arrow direction the last opening asked for: up, or towards a side panel.
     INPopoverArrowDirection preferredArrowDirection() const { return preferredDirection_; }
 
@@ -89,6 +109,9 @@ private:
     // Reads the panel's colour behind the icon and redraws the icon when it changed shade.
     void updatePanelShade(const DockPanel& panel, const QRect& icon);
     static double pointWidth(const QPixmap& image);
+    // The icon's side in device pixels where the tray shows it (the usual size before that).
+    int iconSidePixels() const;
+    void drawLevelBar(QPainter& painter, const QRect& square);
 
     // Before the popover controller: it lends the view, and goes first.
     std::unique_ptr<ViewController> viewController_;
@@ -111,4 +134,7 @@ private:
     QIcon scalableAlternateImage_;
     bool panelIsLight_ = false;
     INPopoverArrowDirection preferredDirection_ = INPopoverArrowDirectionUp;
+    std::optional<StatusItemLevel> level_;
+    // What the tray was last given for the level: filled pixels and tint, none when plain.
+    std::optional<std::pair<int, StatusItemLevel::Tint>> drawnLevel_;
 };

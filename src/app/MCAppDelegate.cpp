@@ -3,12 +3,15 @@
 #include "GoogleAnalytics/AnalyticsHelper.h"
 #include "app/MCContentViewController.h"
 #include "app/MCLocalizedText.h"
+#include "app/MCMonitorController.h"
 #include "app/MCPanelWindow.h"
+#include "app/MCPreferencesWindowController.h"
 #include "logging/DDASLLogger.h"
 #include "logging/DDLog.h"
 #include "logging/DDTTYLogger.h"
 #include "logging/MCLogFormatter.h"
-#include "memory/MCUtil.h"
+#include "platform/core/autostart.h"
+#include "platform/core/preferences.h"
 #include "platform/ui/StatusBar.h"
 #include "platform/ui/WindowSystem.h"
 
@@ -54,12 +57,40 @@ QIcon scalableImageNamed(const QString& name) {
 
 } // namespace
 
-QString MCAppDelegate::toolTipText(const std::optional<MCMemory>& sample) {
-    if (!sample) {
-        return QStringLiteral("Brimwell");
+QString MCAppDelegate::toolTipText(const std::optional<MCMemory>& sample,
+                                   const std::optional<MCMemoryDetails>& details) {
+    QString text = QStringLiteral("Brimwell");
+    if (sample) {
+        text += QLatin1Char('\n') +
+                tr("Free memory: %1").arg(MCLocalizedText::friendlySize(sample->freeMemory));
     }
-    return QStringLiteral("Brimwell\n") +
-           tr("Free memory: %1").arg(MCLocalizedText::friendlySize(sample->freeMemory));
+    if (details && details->totalMemory > 0) {
+        const int used = static_cast<int>(std::lround(100 * details->usedFraction()));
+        text += QLatin1Char('\n') + tr("Used: %1 %").arg(QLocale().toString(used));
+        text += QLatin1Char('\n') +
+                tr("Available: %1").arg(MCLocalizedText::friendlySize(details->availableMemory));
+        if (const auto pressure = details->pressureState()) {
+            text += QLatin1Char('\n') +
+                    tr("Pressure: %1").arg(MCContentViewController::pressureText(*pressure));
+        }
+    }
+    return text;
+}
+
+StatusItemLevel MCAppDelegate::statusItemLevel(const MCMemoryDetails& details) {
+    StatusItemLevel level;
+    level.fraction = details.usedFraction();
+    switch (details.pressureState().value_or(MCPressureState::None)) {
+    case MCPressureState::High:
+        level.tint = StatusItemLevel::Tint::Critical;
+        break;
+    case MCPressureState::Some:
+        level.tint = StatusItemLevel::Tint::Warning;
+        break;
+    case MCPressureState::None:
+        break;
+    }
+    return level;
 }
 
 MCAppDelegate::MCAppDelegate() = default;
@@ -92,6 +123,20 @@ void MCAppDelegate::applicationDidFinishLaunching() {
         return;
     }
     panel_ = panel.get();
+    if (!defaultsSet_) {
+        defaults_ = platform::UserDefaults::standardUserDefaults();
+    }
+    if (defaults_) {
+        settings_ = MCSettings::read(*defaults_);
+    }
+    if (detailsReader_) {
+        panel_->setDetailsReader(detailsReader_);
+    }
+    monitorController_ = std::make_unique<MCMonitorController>(
+        detailsReader_ ? std::make_unique<MCMemoryMonitor>(detailsReader_)
+                       : std::make_unique<MCMemoryMonitor>(),
+        panel_);
+    monitorController_->apply(settings_);
     DDLogInfo("Window system: %@%@", QGuiApplication::platformName().toStdString(),
               WindowSystem::isXWayland() ? " (XWayland)" : "");
     const bool placeable = WindowSystem::canPositionWindows();
@@ -103,6 +148,7 @@ void MCAppDelegate::applicationDidFinishLaunching() {
             DDLogWarn("This desktop has no system tray: the panel opens in a window");
         }
         panelWindow_ = std::make_unique<MCPanelWindow>(std::move(panel));
+        monitorController_->start();
         panelWindow_->showPanel();
         return;
     }
@@ -115,7 +161,31 @@ void MCAppDelegate::applicationDidFinishLaunching() {
     statusItemPopup_->setStatusItemPopupDelegate(panel_);
     panel_->setStatusItemPopup(statusItemPopup_.get());
     setupStatusItemExtras();
+    connect(monitorController_.get(), &MCMonitorController::ticked, this,
+            [this] { updateStatusItem(); });
+    monitorController_->start();
     statusItemPopup_->showPopover();
+}
+
+void MCAppDelegate::updateStatusItem() {
+    if (!statusItemPopup_) {
+        return;
+    }
+    const std::optional<MCMemoryDetails>& latest = monitorController_->monitor().latest();
+    statusItemPopup_->setLevel(settings_.trayIconStyle == MCTrayIconStyle::LevelBar && latest
+                                   ? std::optional(statusItemLevel(*latest))
+                                   : std::nullopt);
+    if (StatusItem* item = statusItemPopup_->statusItem()) {
+        item->refreshToolTip();
+    }
+}
+
+void MCAppDelegate::applySettings(const MCSettings& settings) {
+    settings_ = settings;
+    if (monitorController_) {
+        monitorController_->apply(settings);
+    }
+    updateStatusItem();
 }
 
 void MCAppDelegate::setupStatusItemExtras() {
@@ -123,8 +193,8 @@ void MCAppDelegate::setupStatusItemExtras() {
     if (item == nullptr) {
         return;
     }
-    item->setToolTipProvider([memory = panel_->memoryController()] {
-        return toolTipText(memory->currentMemoryUsage());
+    item->setToolTipProvider([this, memory = panel_->memoryController()] {
+        return toolTipText(memory->currentMemoryUsage(), monitorController_->monitor().latest());
     });
     // Hosts that read the tooltip themselves see the figures the open panel refreshes anyway;
     // nothing samples for it while the panel is closed.
@@ -138,12 +208,14 @@ void MCAppDelegate::setupStatusItemExtras() {
     QAction* open = trayMenu_->addAction(tr("Open"));
     QAction* clean = trayMenu_->addAction(MCContentViewController::cleanTitle());
     trayMenu_->addSeparator();
+    QAction* preferences = trayMenu_->addAction(tr("Preferences…"));
     QAction* about = trayMenu_->addAction(tr("About Brimwell"));
     QAction* quit = trayMenu_->addAction(tr("Quit"));
     MCContentViewController* panel = panel_;
     connect(open, &QAction::triggered, this, [this] { statusItemPopup_->showPopover(); });
     connect(clean, &QAction::triggered, panel,
             [panel, clean] { panel->cleanMemoryButtonClicked(clean); });
+    connect(preferences, &QAction::triggered, this, [this] { showPreferencesWindow(); });
     connect(about, &QAction::triggered, panel, [panel, about] { panel->showAbout(about); });
     connect(quit, &QAction::triggered, panel, [panel, quit] { panel->quitButtonClicked(quit); });
     connect(trayMenu_.get(), &QMenu::aboutToShow, panel,
@@ -177,4 +249,18 @@ void MCAppDelegate::showAboutWindow() {
         window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     }
     aboutWindowController_->showWindow(this);
+}
+
+void MCAppDelegate::showPreferencesWindow() {
+    if (!preferencesWindowController_) {
+        preferencesWindowController_ = std::make_unique<MCPreferencesWindowController>(
+            defaults_, platform::Autostart::standard());
+        connect(preferencesWindowController_.get(), &MCPreferencesWindowController::settingsChanged,
+                this, [this](const MCSettings& settings) { applySettings(settings); });
+    }
+    preferencesWindowController_->reload();
+    if (QWidget* window = preferencesWindowController_->window()) {
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
+    preferencesWindowController_->showWindow(this);
 }

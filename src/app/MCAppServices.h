@@ -10,4 +10,6 @@ public:
     virtual void showAboutWindow() = 0;
     // The one analytics helper made at start-up; null before it.
     virtual AnalyticsHelper* analyticsHelper() const = 0;
+    // Brings the preferences window to the front, creating it on first use.
+    virtual void showPreferencesWindow() {}
 };

@@ -4,10 +4,12 @@
 #include "app/MCAppServices.h"
 #include "app/MCCleanReport.h"
 #include "app/MCLocalizedText.h"
+#include "app/MCSparklineView.h"
 #include "chart/PlotView.h"
 #include "chart/SimplePieChart.h"
 #include "chart/framework/CPTTheme.h"
 #include "logging/DDLog.h"
+#include "memory/MCMemoryMonitor.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ButtonKeys.h"
 #include "platform/ui/FocusRing.h"
@@ -16,9 +18,11 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QLayout>
 #include <QPromise>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -43,13 +47,24 @@ MCContentViewController::MCContentViewController(
     const QString& nibName, std::shared_ptr<MCMemoryController> memoryController,
     MCAppServices* services)
     : ViewController(nibName), services_(services), memoryController_(std::move(memoryController)),
-      pieChart_(std::make_unique<SimplePieChart>()), timer_(new QTimer(this)) {
+      pieChart_(std::make_unique<SimplePieChart>()), timer_(new QTimer(this)),
+      detailsReader_(std::make_shared<MCMemoryDetailsReader>()),
+      processReader_(std::make_shared<MCProcessReader>()) {
     timer_->setInterval(kRefreshIntervalMs);
     connect(timer_, &QTimer::timeout, this, [this] { refreshMemoryUsage(timer_); });
     connect(&cleanWatcher_, &QFutureWatcher<void>::progressValueChanged, this,
             &MCContentViewController::showCleanProgress);
     connect(&cleanWatcher_, &QFutureWatcher<void>::finished, this,
             &MCContentViewController::taskDone);
+    connect(&processWatcher_, &QFutureWatcher<std::vector<MCProcess>>::finished, this, [this] {
+        if (processesExpanded()) {
+            showProcesses(processWatcher_.result());
+        }
+        if (processReadAgain_) {
+            processReadAgain_ = false;
+            readProcesses();
+        }
+    });
     setNotificationCenter(UserNotificationCenter::defaultUserNotificationCenter());
     if (const auto& warning = memoryController_->configurationWarning()) {
         DDLogWarn("%@", *warning);
@@ -68,6 +83,51 @@ PlotView* MCContentViewController::plotView() const {
 
 QPushButton* MCContentViewController::cleanButton() const {
     return ui_ ? ui_->cleanButton : nullptr;
+}
+
+QLabel* MCContentViewController::availableTextField() const {
+    return ui_ ? ui_->availableTextField : nullptr;
+}
+
+QLabel* MCContentViewController::swapTextField() const {
+    return ui_ ? ui_->swapTextField : nullptr;
+}
+
+QLabel* MCContentViewController::pressureTextField() const {
+    return ui_ ? ui_->pressureTextField : nullptr;
+}
+
+QWidget* MCContentViewController::swapRow() const {
+    return ui_ ? ui_->swapRow : nullptr;
+}
+
+QWidget* MCContentViewController::pressureRow() const {
+    return ui_ ? ui_->pressureRow : nullptr;
+}
+
+MCSparklineView* MCContentViewController::sparklineView() const {
+    return ui_ ? ui_->sparklineView : nullptr;
+}
+
+QToolButton* MCContentViewController::processesButton() const {
+    return ui_ ? ui_->processesButton : nullptr;
+}
+
+QWidget* MCContentViewController::processesSection() const {
+    return ui_ ? ui_->processesSection : nullptr;
+}
+
+QAbstractButton* MCContentViewController::preferencesButton() const {
+    return ui_ ? ui_->preferencesButton : nullptr;
+}
+
+void MCContentViewController::setDetailsReader(
+    std::shared_ptr<const MCMemoryDetailsReader> reader) {
+    detailsReader_ = std::move(reader);
+}
+
+void MCContentViewController::setProcessReader(std::shared_ptr<const MCProcessReader> reader) {
+    processReader_ = std::move(reader);
 }
 
 void MCContentViewController::setNotificationCenter(UserNotificationCenter* center) {
@@ -102,7 +162,11 @@ QString MCContentViewController::styleSheet(const Appearance& a) {
 #cleanButton:disabled { color: %9; background: %10; border-color: %11; }
 QToolButton { color: %12; border: 1px solid transparent; border-radius: 4px; padding: 1px 5px; font-size: 12px; }
 QToolButton:hover { color: %13; }
-QToolButton:focus { color: %13; border-color: %13; outline: none; })")
+QToolButton:focus { color: %13; border-color: %13; outline: none; }
+#availableCaption, #swapCaption, #pressureCaption, #historyCaption { color: %1; font-size: 11px; }
+#availableTextField, #swapTextField, #pressureTextField { color: %2; font-size: 12px; }
+#processesButton { font-size: 11px; padding: 1px 3px; }
+#processesSection QLabel { color: %12; font-size: 11px; })")
         .arg(a.secondaryText.name(), a.text.name(), a.buttonTop.name(), a.buttonBottom.name(),
              a.buttonBorder.name(), a.buttonHoverTop.name(), a.buttonHoverBottom.name(),
              a.focusRing.name(), a.buttonDisabledText.name())
@@ -116,6 +180,10 @@ void MCContentViewController::applyAppearance() {
         root->setStyleSheet(styleSheet(appearance));
     }
     pieChart_->setTextColor(appearance.chartText);
+    if (ui_) {
+        ui_->sparklineView->setColors(appearance.accent, QColor(0xf5, 0xa5, 0x24),
+                                      QColor(0xe5, 0x48, 0x4d));
+    }
     if (chartFocusRing_) {
         chartFocusRing_->setColor(appearance.accent);
     }
@@ -174,6 +242,145 @@ void MCContentViewController::viewDidLoad() {
     connect(about, &QAbstractButton::clicked, this, [this, about] { showAbout(about); });
     QAbstractButton* quit = ui_->quitButton;
     connect(quit, &QAbstractButton::clicked, this, [this, quit] { quitButtonClicked(quit); });
+    QAbstractButton* preferences = ui_->preferencesButton;
+    connect(preferences, &QAbstractButton::clicked, this,
+            [this, preferences] { showPreferences(preferences); });
+    ui_->processesSection->hide();
+    connect(ui_->processesButton, &QToolButton::toggled, this,
+            [this](bool expanded) { setProcessesExpanded(expanded); });
+    // The rows that exist on this machine (swap, pressure) are known before the first opening,
+    // so the popover opens at its final size.
+    showDetails(detailsReader_ ? detailsReader_->currentDetails() : std::nullopt);
+    fitToContent();
+}
+
+QString MCContentViewController::availableText(const MCMemoryDetails& details) {
+    return tr("%1 of %2", "available memory of the total")
+        .arg(MCLocalizedText::friendlySize(details.availableMemory),
+             MCLocalizedText::friendlySize(details.totalMemory));
+}
+
+QString MCContentViewController::swapText(const MCMemoryDetails& details) {
+    return tr("%1 / %2", "swap used / swap total")
+        .arg(MCLocalizedText::friendlySize(details.swapUsed()),
+             MCLocalizedText::friendlySize(details.swapTotal));
+}
+
+QString MCContentViewController::pressureText(MCPressureState state) {
+    switch (state) {
+    case MCPressureState::High:
+        return tr("high", "memory pressure");
+    case MCPressureState::Some:
+        return tr("some", "memory pressure: some programs wait");
+    case MCPressureState::None:
+        break;
+    }
+    return tr("none", "memory pressure");
+}
+
+void MCContentViewController::showDetails(const std::optional<MCMemoryDetails>& details) {
+    if (!ui_ || !details) {
+        return; // no reading: the rows keep what they showed
+    }
+    const std::pair<bool, bool> hiddenBefore(ui_->swapRow->isHidden(),
+                                             ui_->pressureRow->isHidden());
+    ui_->availableTextField->setText(availableText(*details));
+    ui_->swapRow->setHidden(!details->hasSwap());
+    if (details->hasSwap()) {
+        ui_->swapTextField->setText(swapText(*details));
+    }
+    const std::optional<MCPressureState> pressure = details->pressureState();
+    ui_->pressureRow->setHidden(!pressure);
+    if (pressure) {
+        ui_->pressureTextField->setText(pressureText(*pressure));
+        const QColor marker = *pressure == MCPressureState::High   ? QColor(0xe5, 0x48, 0x4d)
+                              : *pressure == MCPressureState::Some ? QColor(0xf5, 0xa5, 0x24)
+                                                                   : QColor(0x2d, 0xa4, 0x4e);
+        ui_->pressureMarker->setStyleSheet(
+            QStringLiteral("background: %1; border-radius: 4px;").arg(marker.name()));
+    }
+    if (hiddenBefore != std::pair(ui_->swapRow->isHidden(), ui_->pressureRow->isHidden())) {
+        fitToContent();
+    }
+}
+
+void MCContentViewController::monitorDidTick() {
+    if (ui_ && monitor_ != nullptr && view()->isVisible()) {
+        ui_->sparklineView->setHistory(monitor_->history());
+    }
+}
+
+bool MCContentViewController::processesExpanded() const {
+    return ui_ && ui_->processesButton->isChecked();
+}
+
+void MCContentViewController::setProcessesExpanded(bool expanded) {
+    view();
+    if (ui_->processesButton->isChecked() != expanded) {
+        ui_->processesButton->setChecked(expanded); // comes back here through toggled
+        return;
+    }
+    ui_->processesButton->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    ui_->processesSection->setVisible(expanded);
+    fitToContent();
+    if (expanded) {
+        readProcesses();
+    }
+}
+
+void MCContentViewController::readProcesses() {
+    if (!processesExpanded() || !processReader_) {
+        return;
+    }
+    if (processWatcher_.isRunning()) {
+        processReadAgain_ = true;
+        return;
+    }
+    processWatcher_.setFuture(QtConcurrent::run(
+        [reader = processReader_] { return reader->biggest(MCProcessReader::kPanelCount); }));
+}
+
+void MCContentViewController::showProcesses(const std::vector<MCProcess>& processes) {
+    shownProcesses_ = processes;
+    const std::array<QLabel*, MCProcessReader::kPanelCount> names = {
+        ui_->processName1, ui_->processName2, ui_->processName3, ui_->processName4,
+        ui_->processName5};
+    const std::array<QLabel*, MCProcessReader::kPanelCount> sizes = {
+        ui_->processSize1, ui_->processSize2, ui_->processSize3, ui_->processSize4,
+        ui_->processSize5};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i < processes.size()) {
+            const QString name = QString::fromStdString(processes[i].name);
+            names[i]->setText(name);
+            names[i]->setToolTip(tr("%1 (process %2)").arg(name).arg(processes[i].pid));
+            sizes[i]->setText(MCLocalizedText::friendlySize(processes[i].bytes));
+        } else {
+            names[i]->setText(i == 0 && processes.empty() ? tr("No processes could be read")
+                                                          : QString());
+            names[i]->setToolTip(QString());
+            sizes[i]->clear();
+        }
+    }
+    emit processesShown();
+}
+
+void MCContentViewController::fitToContent() {
+    QWidget* root = view();
+    if (root == nullptr || root->layout() == nullptr) {
+        return;
+    }
+    // A row inside the section changed: the root's layout keeps the section's old size until
+    // told, which it otherwise is only on a later turn of the event loop.
+    ui_->detailsLayout->invalidate();
+    ui_->detailsSection->updateGeometry();
+    root->layout()->activate();
+    const QSize hint = root->layout()->sizeHint().expandedTo(root->minimumSize());
+    const QSize wanted(std::max(root->width(), hint.width()), hint.height());
+    if (wanted == root->size()) {
+        return;
+    }
+    root->resize(wanted);
+    emit preferredContentSizeChanged(wanted);
 }
 
 std::vector<std::int64_t>
@@ -197,6 +404,8 @@ void MCContentViewController::refreshMemoryUsage(QObject* /*sender*/) {
     showFreeMemory(sample);
     setChartData(chartData(sample));
     pieChart_->reloadData();
+    showDetails(detailsReader_ ? detailsReader_->currentDetails() : std::nullopt);
+    readProcesses();
 }
 
 void MCContentViewController::popoverDidShow() {
@@ -208,7 +417,15 @@ void MCContentViewController::popoverDidShow() {
         showFreeMemory(sample);
         setChartData(chartData(sample));
         pieChart_->renderInView(plotView(), CPTTheme::themeNamed(kCPTPlainWhiteTheme), true);
+        showDetails(detailsReader_ ? detailsReader_->currentDetails() : std::nullopt);
+    } else if (monitor_ != nullptr) {
+        // No sample of our own at a later show: the monitor's, at most one interval old.
+        showDetails(monitor_->latest());
     }
+    if (monitor_ != nullptr) {
+        ui_->sparklineView->setHistory(monitor_->history());
+    }
+    readProcesses();
     // The keyboard starts on the chart, whose description a screen reader reads out; Tab goes
     // on to the controls. Each opening starts there again.
     if (plotView()->isVisible()) {
@@ -236,6 +453,17 @@ void MCContentViewController::cleanMemoryButtonClicked(QObject* /*sender*/) {
         return;
     }
     fireEvent("CleanButtonClicked");
+    startClean(false);
+}
+
+void MCContentViewController::startAutomaticClean() {
+    if (cleanInProgress_) {
+        return;
+    }
+    startClean(true);
+}
+
+void MCContentViewController::startClean(bool automatic) {
     timer_->stop();
     if (QPushButton* button = cleanButton()) {
         button->setEnabled(false);
@@ -244,6 +472,7 @@ void MCContentViewController::cleanMemoryButtonClicked(QObject* /*sender*/) {
     cleanInProgress_ = true;
     const auto sample = memoryController_->currentMemoryUsage();
     freeMemoryWhenCleanHappens_ = sample ? sample->freeMemory : 0;
+    emit cleanStarted(automatic);
     cmTask();
 }
 
@@ -308,6 +537,15 @@ void MCContentViewController::showAbout(QObject* /*sender*/) {
     fireEvent("AboutShown");
     if (auto* delegate = mcAppDelegate()) {
         delegate->showAboutWindow();
+    }
+    if (statusItemPopup_ != nullptr) {
+        statusItemPopup_->hidePopover();
+    }
+}
+
+void MCContentViewController::showPreferences(QObject* /*sender*/) {
+    if (auto* delegate = mcAppDelegate()) {
+        delegate->showPreferencesWindow();
     }
     if (statusItemPopup_ != nullptr) {
         statusItemPopup_->hidePopover();

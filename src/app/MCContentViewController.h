@@ -3,6 +3,8 @@
 #include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
 #include "chart/PlotView.h"
 #include "memory/MCMemoryController.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCProcesses.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/ViewController.h"
 
@@ -17,6 +19,10 @@
 
 class FocusRing;
 class MCAppServices;
+class MCMemoryMonitor;
+class MCSparklineView;
+class QAbstractButton;
+class QToolButton;
 class QTimer;
 class SimplePieChart;
 class UserNotificationCenter;
@@ -65,6 +71,41 @@ public:
     QLabel* freeMemoryTextField() const;
     PlotView* plotView() const;
     QPushButton* cleanButton() const;
+    // The detail rows below the free memory: available, swap, pressure, the history graph and
+    // the biggest processes. Null until the view is loaded.
+    QLabel* availableTextField() const;
+    QLabel* swapTextField() const;
+    QLabel* pressureTextField() const;
+    QWidget* swapRow() const;
+    QWidget* pressureRow() const;
+    MCSparklineView* sparklineView() const;
+    QToolButton* processesButton() const;
+    QWidget* processesSection() const;
+    QAbstractButton* preferencesButton() const;
+
+    // Where the rows read from: the live kernel and /proc unless set before the view loads.
+    void setDetailsReader(std::shared_ptr<const MCMemoryDetailsReader> reader);
+    void setProcessReader(std::shared_ptr<const MCProcessReader> reader);
+    // The monitor whose history the graph draws and whose latest figures a later show starts
+    // from. Not owned: the application delegate keeps it longer than the panel.
+    void setMonitor(const MCMemoryMonitor* monitor) { monitor_ = monitor; }
+    // The monitor took a sample: the graph follows while the panel is seen.
+    void monitorDidTick();
+
+    // The process section: collapsed at first; the processes are read only while it is open.
+    bool processesExpanded() const;
+    void setProcessesExpanded(bool expanded);
+    const std::vector<MCProcess>& shownProcesses() const { return shownProcesses_; }
+
+    // The same clean as the button's, started by the auto-clean rule: not a click, so no
+    // usage event. Nothing while a clean runs.
+    void startAutomaticClean();
+
+    // The rows' texts.
+    static QString availableText(const MCMemoryDetails& details);
+    static QString swapText(const MCMemoryDetails& details);
+    static QString pressureText(MCPressureState state);
+
     // The refresh timer; it keeps existing when stopped.
     QTimer* timer() const { return timer_; }
     std::int64_t freeMemoryWhenCleanHappens() const { return freeMemoryWhenCleanHappens_; }
@@ -91,8 +132,13 @@ public slots:
     void cleanMemoryButtonClicked(QObject* sender = nullptr);
     void quitButtonClicked(QObject* sender = nullptr);
     void showAbout(QObject* sender = nullptr);
+    void showPreferences(QObject* sender = nullptr);
 
 signals:
+    // A clean began: by the button or the tray menu, or by the auto-clean rule.
+    void cleanStarted(bool automatic);
+    // A reading of the biggest processes is on screen.
+    void processesShown();
     // After a clean has ended and the panel is back at rest.
     void cleanFinished();
     // After every show, once the panel has filled itself.
@@ -109,6 +155,7 @@ private:
                             std::shared_ptr<MCMemoryController> memoryController,
                             MCAppServices* services);
 
+    void startClean(bool automatic);
     void cmTask();
     void taskDone();
     void showCleanProgress(int percent);
@@ -120,6 +167,11 @@ private:
     // Hands the chart its data and tells screen readers what it now shows.
     void setChartData(const std::vector<std::int64_t>& data);
     void fireEvent(const char* name);
+    void showDetails(const std::optional<MCMemoryDetails>& details);
+    void readProcesses();
+    void showProcesses(const std::vector<MCProcess>& processes);
+    // Fits the view to its rows and tells whoever shows it.
+    void fitToContent();
 
     AXStatusItemPopupControl* statusItemPopup_ = nullptr;
     MCAppServices* services_ = nullptr;
@@ -132,6 +184,13 @@ private:
     // the panel goes, whether or not the clean has ended.
     QFutureWatcher<void> cleanWatcher_;
     UserNotificationCenter* notificationCenter_ = nullptr;
+    std::shared_ptr<const MCMemoryDetailsReader> detailsReader_;
+    std::shared_ptr<const MCProcessReader> processReader_;
+    const MCMemoryMonitor* monitor_ = nullptr;
+    // One reading of /proc at a time, off the main thread: a process's files can be slow.
+    QFutureWatcher<std::vector<MCProcess>> processWatcher_;
+    bool processReadAgain_ = false;
+    std::vector<MCProcess> shownProcesses_;
     std::int64_t freeMemoryWhenCleanHappens_ = 0;
     // Main thread only.
     bool panelShownOnce_ = false;

@@ -19,6 +19,9 @@ MCPanelWindow::MCPanelWindow(std::unique_ptr<MCContentViewController> panel)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(panel_->view());
     panel_->setStatusItemPopup(this);
+    // A section opened or closed: the window fits the panel again.
+    connect(panel_.get(), &ViewController::preferredContentSizeChanged, this,
+            [this] { adjustSize(); });
 }
 
 MCPanelWindow::~MCPanelWindow() = default;

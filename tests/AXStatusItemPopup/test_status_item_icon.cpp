@@ -2,6 +2,7 @@
 // its slot, dark ink on light panels and light ink on dark ones, and the open (highlighted)
 // state clearly apart from both.
 #include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "platform/ui/Appearance.h"
 
 #include <QApplication>
 #include <QImage>
@@ -142,6 +143,113 @@ private slots:
             QVERIFY(inkContrast(open, QPalette().color(QPalette::Active, QPalette::Highlight)) >=
                     3.0);
         }
+    }
+
+    // The level bar: the used share under the chip.
+
+    void levelBarLengthFollowsTheFraction_data() {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<qreal>("dpr");
+        QTest::addColumn<double>("fraction");
+        for (int side : {16, 22, 44}) {
+            for (qreal dpr : {1.0, 2.0}) {
+                for (double fraction : {0.2, 0.6, 0.95}) {
+                    QTest::addRow("%d px at %.0fx, %.0f %%", side, dpr, fraction * 100)
+                        << side << dpr << fraction;
+                }
+            }
+        }
+    }
+    void levelBarLengthFollowsTheFraction() {
+        QFETCH(int, side);
+        QFETCH(qreal, dpr);
+        QFETCH(double, fraction);
+        const QColor panel(0x25, 0x28, 0x2d);
+        popup_->setLevel(StatusItemLevel{fraction, StatusItemLevel::Tint::Normal});
+        const QImage slot = onPanel(*popup_, side, panel, dpr);
+        // Across the bar's middle row: the groove is everything unlike the panel, the level
+        // the pixels in the full ink.
+        const int pixels = static_cast<int>(side * dpr);
+        const int row = static_cast<int>(pixels * 19.25 / 22);
+        const QColor ink(0xe8, 0xea, 0xed);
+        int groove = 0;
+        int filled = 0;
+        int firstFilled = -1;
+        for (int x = 0; x < slot.width(); ++x) {
+            const QColor c = slot.pixelColor(x, row);
+            groove += c != panel;
+            if (c == ink) {
+                filled += 1;
+                firstFilled = firstFilled < 0 ? x : firstFilled;
+            }
+        }
+        QVERIFY2(groove >= pixels * 0.6, qPrintable(QString::number(groove)));
+        QVERIFY2(std::abs(filled - fraction * groove) <= 1.0,
+                 qPrintable(QStringLiteral("%1 of %2 filled").arg(filled).arg(groove)));
+        // It fills from the left end of the groove, under the chip and clear of its body.
+        QVERIFY(firstFilled >= 0 && firstFilled <= pixels * 0.2);
+        QVERIFY(inkBox(slot, panel).bottom() <= pixels - 1);
+    }
+
+    void pressureTintsTheLevel_data() {
+        QTest::addColumn<int>("tint");
+        QTest::addColumn<QColor>("panel");
+        for (const auto& [name, tint] : {std::pair("amber", StatusItemLevel::Tint::Warning),
+                                         std::pair("red", StatusItemLevel::Tint::Critical)}) {
+            QTest::addRow("%s on dark", name) << int(tint) << QColor(0x25, 0x28, 0x2d);
+            QTest::addRow("%s on light", name) << int(tint) << QColor(0xee, 0xef, 0xf1);
+        }
+    }
+    void pressureTintsTheLevel() {
+        QFETCH(int, tint);
+        QFETCH(QColor, panel);
+        popup_->setPanelBackground(panel);
+        popup_->setLevel(StatusItemLevel{1.0, StatusItemLevel::Tint(tint)});
+        const QImage slot = onPanel(*popup_, 44, panel);
+        const QColor bar = slot.pixelColor(22, 38);
+        if (StatusItemLevel::Tint(tint) == StatusItemLevel::Tint::Warning) {
+            QVERIFY2(bar.red() > bar.blue() + 100 && bar.green() > bar.blue() + 40,
+                     qPrintable(bar.name()));
+        } else {
+            QVERIFY2(bar.red() > bar.green() + 80 && bar.red() > bar.blue() + 60,
+                     qPrintable(bar.name()));
+        }
+        QVERIFY2(Appearance::contrastRatio(bar, panel) >= 3.0, qPrintable(bar.name()));
+        // The chip above keeps the panel's own ink.
+        QVERIFY(inkContrast(slot.copy(0, 0, 44, 30), panel) >= 3.0);
+    }
+
+    void iconIsRedrawnOnlyWhenTheBarMovesAPixel() {
+        // The tray is given a new icon (a new cache key) only for a visible change: at the
+        // usual 22 pixels the bar is 16 long, one pixel per 6.25 %.
+        StatusItem* item = popup_->statusItem();
+        auto key = [item] { return item->icon().cacheKey(); };
+        QVERIFY(popup_->setLevel(StatusItemLevel{0.50, StatusItemLevel::Tint::Normal}));
+        qint64 shown = key();
+        struct Step {
+            double fraction;
+            StatusItemLevel::Tint tint;
+            bool redrawn;
+        };
+        const Step steps[] = {
+            {0.51, StatusItemLevel::Tint::Normal, false},
+            {0.53, StatusItemLevel::Tint::Normal, false},
+            {0.54, StatusItemLevel::Tint::Normal, true},
+            {0.54, StatusItemLevel::Tint::Warning, true},
+            {0.55, StatusItemLevel::Tint::Warning, false},
+            {0.49, StatusItemLevel::Tint::Warning, true},
+        };
+        for (const Step& step : steps) {
+            QCOMPARE(popup_->setLevel(StatusItemLevel{step.fraction, step.tint}), step.redrawn);
+            QCOMPARE(key() != shown, step.redrawn);
+            shown = key();
+        }
+        // The plain icon, once.
+        QVERIFY(popup_->setLevel(std::nullopt));
+        QVERIFY(key() != shown);
+        shown = key();
+        QVERIFY(!popup_->setLevel(std::nullopt));
+        QCOMPARE(key(), shown);
     }
 
     void withoutScalableImagesThePixmapsAreScaledToTheSlot() {

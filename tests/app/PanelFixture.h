@@ -12,7 +12,10 @@
 
 #include "GoogleAnalytics/AnalyticsHelper.h"
 #include "GoogleAnalytics/GoogleTracking.h"
+#include "memory/MCMemoryDetails.h"
+#include "memory/MCProcesses.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -24,6 +27,53 @@ inline std::string meminfoText(long freeKb, long activeKb = 2000, long inactiveK
            " kB\nInactive: " + std::to_string(inactiveKb) +
            " kB\nUnevictable: 4 kB\nSUnreclaim: 8 kB\nKernelStack: 12 kB\nPageTables: 16 kB\n";
 }
+
+// Details chosen by the test; none until set.
+class FakeDetailsReader : public MCMemoryDetailsReader {
+public:
+    std::optional<MCMemoryDetails> currentDetails() const override {
+        std::lock_guard lock(mutex_);
+        return details_;
+    }
+    void set(std::optional<MCMemoryDetails> details) {
+        std::lock_guard lock(mutex_);
+        details_ = std::move(details);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<MCMemoryDetails> details_;
+};
+
+// `usedPercent` of 16 GB (decimal, so every percent is a whole byte count) in use; swap and
+// pressure as given.
+inline MCMemoryDetails detailsWith(int usedPercent, std::int64_t swapTotal = 0,
+                                   std::int64_t swapFree = 0,
+                                   std::optional<MCPressure> pressure = std::nullopt) {
+    MCMemoryDetails d;
+    d.totalMemory = 16'000'000'000;
+    d.availableMemory = d.totalMemory / 100 * (100 - usedPercent);
+    d.swapTotal = swapTotal;
+    d.swapFree = swapFree;
+    d.pressure = pressure;
+    return d;
+}
+
+// Fixed processes, counting how often it was asked (from the thread pool).
+class CountingProcessReader : public MCProcessReader {
+public:
+    explicit CountingProcessReader(std::vector<MCProcess> processes)
+        : MCProcessReader("/nonexistent"), processes_(std::move(processes)) {}
+    std::vector<MCProcess> biggest(std::size_t count, MCProcessScan* = nullptr) const override {
+        ++reads;
+        return {processes_.begin(), processes_.begin() + static_cast<std::ptrdiff_t>(
+                                                             std::min(count, processes_.size()))};
+    }
+    mutable std::atomic<int> reads{0};
+
+private:
+    std::vector<MCProcess> processes_;
+};
 
 // Holds every clean pass until the test opens the gate; runs a hook once per pass first.
 class GatedAllocator : public BlockAllocator {

@@ -18,6 +18,7 @@
 #include "popover/INPopoverController.h"
 #include "popover/INPopoverWindow.h"
 #include "popover/INPopoverWindowFrame.h"
+#include "support/XTools.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,35 +56,13 @@ QString panelShade() {
                                                             : QStringLiteral("dark");
 }
 
-bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr,
-         int timeoutMs = 30000) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(program, args);
-    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return false;
-    }
-    if (out != nullptr) {
-        *out = p.readAllStandardOutput();
-    }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // xdotool speaks device pixels.
 QPoint device(QPoint logical) {
     return logical * scale();
 }
 
-bool clickAt(QPoint logical, int button = 1) {
-    const QPoint at = device(logical);
-    const bool ok =
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-             QStringLiteral("click"), QString::number(button)});
-    QTest::qWait(30);
-    return ok;
+bool clickAtLogical(QPoint logical, int button = 1) {
+    return clickAt(device(logical), button);
 }
 
 // The panel's window as the X server has it, in device-independent pixels.
@@ -91,18 +70,18 @@ QRect panelWindow() {
     const QString cls = host() == QStringLiteral("trayer") ? QStringLiteral("trayer")
                                                            : QStringLiteral("xfce4-panel");
     QByteArray ids;
-    if (!run(QStringLiteral("xdotool"),
-             {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"),
-              cls},
-             &ids)) {
+    if (!runTool(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--class"), cls},
+                 &ids)) {
         return {};
     }
     for (const QByteArray& id : ids.split('\n')) {
         QByteArray shell;
-        if (id.isEmpty() || !run(QStringLiteral("xdotool"),
-                                 {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
-                                  QString::fromLatin1(id)},
-                                 &shell)) {
+        if (id.isEmpty() || !runTool(QStringLiteral("xdotool"),
+                                     {QStringLiteral("getwindowgeometry"),
+                                      QStringLiteral("--shell"), QString::fromLatin1(id)},
+                                     &shell)) {
             continue;
         }
         std::map<QByteArray, int> g;
@@ -329,7 +308,7 @@ class DesktopMatrix : public QObject {
     }
 
     bool clickToggles(const QRect& slot, bool expectOpen) {
-        if (!clickAt(slot.center())) {
+        if (!clickAtLogical(slot.center())) {
             return false;
         }
         // Generous: a busy machine runs several desktops at once.
@@ -375,10 +354,11 @@ private slots:
         }
 
         // The panel moves before the application starts, as after a log-in.
-        QVERIFY(run(env("BRIMWELL_DESKTOP_PANEL"),
-                    {QStringLiteral("--host"), host(), QStringLiteral("--edge"), edge,
-                     QStringLiteral("--position"), position, QStringLiteral("--scale"),
-                     QString::number(scale()), QStringLiteral("--panel"), panelShade()}));
+        QVERIFY(runTool(env("BRIMWELL_DESKTOP_PANEL"),
+                        {QStringLiteral("--host"), host(), QStringLiteral("--edge"), edge,
+                         QStringLiteral("--position"), position, QStringLiteral("--scale"),
+                         QString::number(scale()), QStringLiteral("--panel"), panelShade()},
+                        nullptr, 30000));
         const QRect panel = panelWindow();
         QVERIFY(!panel.isEmpty());
 
@@ -461,23 +441,25 @@ private slots:
                 break;
             }
         }
-        QVERIFY(clickAt(elsewhere));
+        QVERIFY(clickAtLogical(elsewhere));
         QTRY_VERIFY_WITH_TIMEOUT(!popoverOpen(), 15000);
 
         // Escape closes, as a click elsewhere does.
         QVERIFY(clickToggles(slot, true));
         QTRY_VERIFY_WITH_TIMEOUT(popover()->popoverWindow()->isActiveWindow(), 15000);
-        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+        QVERIFY(
+            runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
         QTRY_VERIFY_WITH_TIMEOUT(!popoverOpen(), 15000);
         QVERIFY(!popup()->isActive());
 
         // A right click brings up the menu, whichever protocol the host speaks (a
         // StatusNotifierItem host draws it itself from ours, asking for it first).
         QSignalSpy menuAsked(delegate_->trayMenu(), &QMenu::aboutToShow);
-        QVERIFY(clickAt(slot.center(), 3));
+        QVERIFY(clickAtLogical(slot.center(), 3));
         QTRY_VERIFY_WITH_TIMEOUT(menuAsked.size() >= 1, 15000);
         QTest::qWait(100);
-        QVERIFY(run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
+        QVERIFY(
+            runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")}));
         QTRY_VERIFY_WITH_TIMEOUT(!delegate_->trayMenu()->isVisible(), 15000);
         QVERIFY(!popoverOpen());
     }

@@ -9,6 +9,7 @@
 #include "platform/ui/WindowSystem.h"
 #include "popover/INPopoverController.h"
 #include "popover/INPopoverWindow.h"
+#include "support/XTools.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,31 +20,10 @@
 
 namespace {
 
-bool run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    // Our event loop keeps turning, as the running application's would.
-    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) {
-        p.kill();
-        p.waitForFinished();
-        return false;
-    }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // Keys typed into whichever window holds the X input focus.
 bool typeKeys(const QStringList& keys) {
-    const bool ok = run(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
+    const bool ok = runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
     QTest::qWait(50); // let them reach us
-    return ok;
-}
-
-bool clickAt(QPoint global) {
-    const bool ok =
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y()),
-             QStringLiteral("click"), QStringLiteral("1")});
-    QTest::qWait(30);
     return ok;
 }
 
@@ -155,10 +135,12 @@ private slots:
         picture("panel-light.png");
         // Typed keys reach it without a click into it.
         QVERIFY(typeKeys({QStringLiteral("Tab")}));
+        QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
+        QVERIFY(typeKeys({QStringLiteral("Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("cleanButton"));
-        QVERIFY(typeKeys({QStringLiteral("Tab"), QStringLiteral("Tab")}));
+        QVERIFY(typeKeys({QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("quitButton"));
-        QVERIFY(typeKeys({QStringLiteral("shift+Tab")}));
+        QVERIFY(typeKeys({QStringLiteral("shift+Tab"), QStringLiteral("shift+Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("aboutButton"));
         picture("panel-light-about-focused.png");
     }
@@ -175,7 +157,7 @@ private slots:
         QVERIFY(reopen());
         QCOMPARE(focused(), QStringLiteral("plotView"));
         QVERIFY(typeKeys({QStringLiteral("Tab")}));
-        QTRY_COMPARE(focused(), QStringLiteral("cleanButton"));
+        QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
         delegate_->aboutWindowController()->window()->close();
     }
 

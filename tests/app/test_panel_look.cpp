@@ -302,7 +302,7 @@ private slots:
         QCOMPARE(snapshot(), opened);
         control("plotView")->setFocus(Qt::ActiveWindowFocusReason);
         press(Qt::Key_Tab);
-        QCOMPARE(focus(), control("cleanButton"));
+        QCOMPARE(focus(), control("processesButton"));
         popup_->hidePopover();
         QTRY_VERIFY(!popover()->popoverIsVisible());
         popup_->mouseDown(QPoint(600, 0));
@@ -317,13 +317,16 @@ private slots:
         QTest::addColumn<QStringList>("forward");
         QTest::addColumn<QStringList>("backward");
         QTest::newRow("at rest") << false
-                                 << QStringList{"cleanButton", "aboutButton", "quitButton",
-                                                "plotView"}
-                                 << QStringList{"quitButton", "aboutButton", "cleanButton",
-                                                "plotView"};
+                                 << QStringList{"processesButton",   "cleanButton", "aboutButton",
+                                                "preferencesButton", "quitButton",  "plotView"}
+                                 << QStringList{"quitButton",  "preferencesButton", "aboutButton",
+                                                "cleanButton", "processesButton",   "plotView"};
         QTest::newRow("while cleaning")
-            << true << QStringList{"aboutButton", "quitButton", "plotView"}
-            << QStringList{"quitButton", "aboutButton", "plotView"};
+            << true
+            << QStringList{"processesButton", "aboutButton", "preferencesButton", "quitButton",
+                           "plotView"}
+            << QStringList{"quitButton", "preferencesButton", "aboutButton", "processesButton",
+                           "plotView"};
     }
 
     void tabReachesEveryControl() {
@@ -400,7 +403,8 @@ private slots:
 
     void escapeClosesFromEveryControl() {
         // No control swallows Escape: whatever holds the focus, the popover closes.
-        const QStringList controls{"plotView", "cleanButton", "aboutButton", "quitButton"};
+        const QStringList controls{"plotView",    "processesButton",   "cleanButton",
+                                   "aboutButton", "preferencesButton", "quitButton"};
         for (const QString& name : controls) {
             open();
             // The offscreen platform does not hand the focus back to a reopened window; the
@@ -423,7 +427,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("dark");
         for (bool dark : {false, true}) {
-            for (const char* name : {"plotView", "cleanButton", "aboutButton", "quitButton"}) {
+            for (const char* name : {"plotView", "processesButton", "cleanButton", "aboutButton",
+                                     "preferencesButton", "quitButton"}) {
                 QTest::addRow("%s %s", name, dark ? "dark" : "light") << name << dark;
             }
         }

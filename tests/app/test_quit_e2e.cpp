@@ -4,6 +4,7 @@
 // terminal logger by then.
 
 #include "app/MCContentViewController.h"
+#include "support/XTools.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -13,47 +14,16 @@
 
 namespace {
 
-bool xdotool(const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    if (!p.waitForFinished(5000) || p.exitCode() != 0) {
-        return false;
-    }
-    if (out != nullptr) {
-        *out = p.readAllStandardOutput();
-    }
-    return true;
-}
-
 // The popover of process `pid`: its only visible window larger than a tray icon. Empty while
 // the opening animation still shows its snapshot window beside it, or before either shows.
 QRect popoverGeometry(qint64 pid) {
-    QByteArray ids;
-    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--pid"), QString::number(pid)},
-                 &ids)) {
-        return {};
-    }
     QRect found;
-    for (const QByteArray& id : ids.split('\n')) {
-        QByteArray shell;
-        if (id.isEmpty() || !xdotool({QStringLiteral("getwindowgeometry"),
-                                      QStringLiteral("--shell"), QString::fromLatin1(id)},
-                                     &shell)) {
-            continue;
-        }
-        QMap<QString, int> g;
-        for (const QByteArray& line : shell.split('\n')) {
-            const auto parts = line.split('=');
-            if (parts.size() == 2) {
-                g[QString::fromLatin1(parts[0])] = parts[1].toInt();
-            }
-        }
-        if (g.value("WIDTH") > 100 && g.value("HEIGHT") > 100) {
+    for (const QRect& window : visibleWindowsOf(pid)) {
+        if (window.width() > 100 && window.height() > 100) {
             if (!found.isEmpty()) {
                 return {};
             }
-            found = {g.value("X"), g.value("Y"), g.value("WIDTH"), g.value("HEIGHT")};
+            found = window;
         }
     }
     return found;
@@ -66,10 +36,10 @@ class QuitEndToEnd : public QObject {
 
 private slots:
     void quitEndsTheProcessWithItsLogWritten() {
-        // Where the controls sit inside the panel: the same interface, laid out here.
+        // Where the controls sit inside the panel: the same interface with the same rows (they
+        // follow this machine's swap and pressure), laid out here at the size it takes.
         auto panel = MCContentViewController::initWithNibName("MCContentViewController");
         QWidget* view = panel->view();
-        view->resize(300, 340);
         view->show(); // lays the view out
         const QPoint clean = panel->cleanButton()->geometry().center();
         const QPoint quit = view->findChild<QToolButton*>("quitButton")->geometry().center();
@@ -89,13 +59,15 @@ private slots:
         app.start(QStringLiteral(BRIMWELL_BINARY), {QStringLiteral("--verbose")});
         QVERIFY(app.waitForStarted(5000));
         QRect popover;
-        // Open and done animating: one window, at its full size. The checks latch, because the
-        // try macros look once more after they succeed, when the snapshot window and the real
-        // one may both be up for a moment.
+        // Open and done animating: one window, at its full size: the panel's 300 points wide
+        // (its height depends on the rows this machine has) and the arrow's 12 on each side. The
+        // checks latch, because the try macros look once more after they succeed, when the snapshot
+        // window and the real one may both be up for a moment.
         bool fullSize = false;
         QTRY_VERIFY_WITH_TIMEOUT(
-            fullSize || (fullSize = (popover = popoverGeometry(app.processId())).width() > 300 &&
-                                    popover.width() - 300 == popover.height() - 340),
+            fullSize ||
+                (fullSize = (popover = popoverGeometry(app.processId())).width() == 300 + 2 * 12 &&
+                            popover.height() >= 340 + 2 * 12),
             10000);
         // The snapshot reaches that size on its last frame, just before the real window shows.
         QTest::qWait(300);
@@ -106,12 +78,7 @@ private slots:
         const int inset = (popover.width() - 300) / 2;
         const QPoint content = popover.topLeft() + QPoint(inset, inset);
 
-        auto click = [](QPoint at) {
-            return xdotool({QStringLiteral("mousemove"), QString::number(at.x()),
-                            QString::number(at.y())}) &&
-                   xdotool({QStringLiteral("click"), QStringLiteral("1")});
-        };
-        QVERIFY(click(content + clean));
+        QVERIFY(clickAt(content + clean));
         // Without a notification service the clean's end shows in the log only.
         QByteArray err;
         QTRY_VERIFY2_WITH_TIMEOUT(
@@ -123,8 +90,9 @@ private slots:
                            .arg(popover.height())
                            .arg(QString::fromUtf8(err))),
             10000);
-        QVERIFY(click(content + quit));
-        QVERIFY(app.waitForFinished(10000));
+        QVERIFY(clickAt(content + quit));
+        // The click turns our event loop, which may already have seen the end.
+        QTRY_VERIFY_WITH_TIMEOUT(app.state() == QProcess::NotRunning, 10000);
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QVERIFY2(!err.contains("QuitButtonClicked"), err.constData());

@@ -4,6 +4,8 @@
 // copy that does not answer (stopped) makes a later start give up, not start a second copy;
 // TERM, INT and HUP end the program as Quit does.
 
+#include "support/XTools.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -25,45 +27,12 @@
 
 namespace {
 
-bool xdotool(const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    if (!p.waitForFinished(5000) || p.exitCode() != 0) {
-        return false;
-    }
-    if (out != nullptr) {
-        *out = p.readAllStandardOutput();
-    }
-    return true;
-}
-
 // How many visible windows of process `pid` are larger than a tray icon: the popover (and,
 // while it opens, its growing snapshot).
 int popoverWindows(qint64 pid) {
-    QByteArray ids;
-    if (!xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--pid"), QString::number(pid)},
-                 &ids)) {
-        return 0; // xdotool fails when it finds nothing
-    }
     int found = 0;
-    for (const QByteArray& id : ids.split('\n')) {
-        QByteArray shell;
-        if (id.isEmpty() || !xdotool({QStringLiteral("getwindowgeometry"),
-                                      QStringLiteral("--shell"), QString::fromLatin1(id)},
-                                     &shell)) {
-            continue;
-        }
-        int width = 0;
-        int height = 0;
-        for (const QByteArray& line : shell.split('\n')) {
-            if (line.startsWith("WIDTH=")) {
-                width = line.mid(6).toInt();
-            } else if (line.startsWith("HEIGHT=")) {
-                height = line.mid(7).toInt();
-            }
-        }
-        found += width > 100 && height > 100;
+    for (const QRect& window : visibleWindowsOf(pid)) {
+        found += window.width() > 100 && window.height() > 100;
     }
     return found;
 }
@@ -94,8 +63,7 @@ bool popoverSettles(qint64 pid, bool open, int timeoutMs) {
 
 // A press on the bare desktop, far from the tray and the popover: closes an open popover.
 bool clickOnTheDesktop() {
-    return xdotool({QStringLiteral("mousemove"), QStringLiteral("200"), QStringLiteral("600")}) &&
-           xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    return clickAt(QPoint(200, 600));
 }
 
 void screenshot(const QString& name) {

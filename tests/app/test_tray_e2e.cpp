@@ -10,6 +10,7 @@
 #include "popover/INPopoverWindowFrame.h"
 
 #include "GoogleAnalytics/LocalHttpServer.h"
+#include "support/XTools.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,28 +29,6 @@
 #include <X11/Xlib.h>
 
 namespace {
-
-bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start(program, args);
-    // Keep our own event loop turning, as the running application's would.
-    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) {
-        return false;
-    }
-    if (out != nullptr) {
-        *out = p.readAllStandardOutput();
-    }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-bool clickAt(QPoint global, int button = 1) {
-    const bool ok =
-        run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(global.x()),
-                                        QString::number(global.y())}) &&
-        run(QStringLiteral("xdotool"), {QStringLiteral("click"), QString::number(button)});
-    QTest::qWait(30); // let the press reach us
-    return ok;
-}
 
 QPoint centreOf(const QWidget* widget) {
     return widget->mapToGlobal(widget->rect().center());
@@ -265,9 +244,9 @@ private slots:
                      {QStringLiteral("-geometry"), QStringLiteral("260x120+60+560"),
                       QStringLiteral("another application")});
         QVERIFY(other_.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(run(QStringLiteral("xdotool"),
-                                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                      QStringLiteral("--name"), QStringLiteral("xmessage")}),
+        QTRY_VERIFY_WITH_TIMEOUT(runTool(QStringLiteral("xdotool"),
+                                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                          QStringLiteral("--name"), QStringLiteral("xmessage")}),
                                  5000);
         for (int button : {1, 3}) {
             QVERIFY(reopen());
@@ -296,17 +275,17 @@ private slots:
         QVERIFY(panel()->timer()->isActive());
 
         QByteArray count;
-        QTRY_VERIFY_WITH_TIMEOUT(run(QStringLiteral("dunstctl"),
-                                     {QStringLiteral("count"), QStringLiteral("displayed")},
-                                     &count) &&
+        QTRY_VERIFY_WITH_TIMEOUT(runTool(QStringLiteral("dunstctl"),
+                                         {QStringLiteral("count"), QStringLiteral("displayed")},
+                                         &count) &&
                                      count.trimmed() == "1",
                                  5000);
         QTest::qWait(200); // the bubble is mapped; let it paint
         screenshot("clean-done");
-        run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
         QByteArray history;
         QTRY_VERIFY_WITH_TIMEOUT(
-            run(QStringLiteral("dunstctl"), {QStringLiteral("history")}, &history) &&
+            runTool(QStringLiteral("dunstctl"), {QStringLiteral("history")}, &history) &&
                 history.contains("Memory Clean Done"),
             5000);
         QTRY_VERIFY_WITH_TIMEOUT(sawEvent("CleanButtonClicked"), 10000);
@@ -342,20 +321,22 @@ private slots:
         }
         StatusItem* item = popup()->statusItem();
         static const QRegularExpression text(
-            QStringLiteral("^Brimwell\nFree memory: (\\d+\\.\\d\\d [KMG]B|\\d+ B)$"));
+            QStringLiteral("^Brimwell\nFree memory: (\\d+\\.\\d\\d [KMG]B|\\d+ B)\n"
+                           "Used: \\d+ %\nAvailable: (\\d+\\.\\d\\d [KMG]B|\\d+ B)"
+                           "(\nPressure: (none|some|high))?$"));
         QVERIFY2(text.match(item->toolTip()).hasMatch(), qPrintable(item->toolTip()));
         QVERIFY(!item->isRefreshingToolTip());
         // Hovering shows it, fresh, and keeps it fresh while it stays.
-        QVERIFY(run(QStringLiteral("xdotool"),
-                    {QStringLiteral("mousemove"), QString::number(iconCentre().x()),
-                     QString::number(iconCentre().y())}));
+        QVERIFY(runTool(QStringLiteral("xdotool"),
+                        {QStringLiteral("mousemove"), QString::number(iconCentre().x()),
+                         QString::number(iconCentre().y())}));
         QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), 5000);
         QVERIFY(text.match(QToolTip::text()).hasMatch());
         QVERIFY(item->isRefreshingToolTip());
         screenshot("tooltip");
         // Gone, nothing keeps sampling for it.
-        QVERIFY(run(QStringLiteral("xdotool"),
-                    {QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500")}));
+        QVERIFY(runTool(QStringLiteral("xdotool"), {QStringLiteral("mousemove"),
+                                                    QStringLiteral("640"), QStringLiteral("500")}));
         QToolTip::hideText();
         QTRY_VERIFY_WITH_TIMEOUT(!item->isRefreshingToolTip(), 5000);
     }
@@ -369,7 +350,8 @@ private slots:
                 entries << action->text();
             }
         }
-        QCOMPARE(entries, (QStringList{"Open", "Clean Memory", "About Brimwell", "Quit"}));
+        QCOMPARE(entries,
+                 (QStringList{"Open", "Clean Memory", "Preferences…", "About Brimwell", "Quit"}));
 
         // Open, from a closed popover.
         if (popoverOpen()) {
@@ -388,7 +370,7 @@ private slots:
         QVERIFY(pickFromMenu(MCContentViewController::kCleanTitle));
         QTRY_COMPARE_WITH_TIMEOUT(cleaned.size(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") == cleansBefore + 1, 10000);
-        run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        runTool(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
 
         // About Brimwell: the panel's About, which also closes the popover.
         const int aboutsBefore = eventCount("AboutShown");

@@ -166,6 +166,10 @@ bool StatusItem::isRefreshingToolTip() const {
     return toolTipTimer_ != nullptr && toolTipTimer_->isActive();
 }
 
+QIcon StatusItem::icon() const {
+    return tray_->icon();
+}
+
 QString StatusItem::toolTip() const {
     return tray_->toolTip();
 }

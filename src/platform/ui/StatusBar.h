@@ -2,6 +2,7 @@
 // The panel's tray: one item per application, showing an image drawn by its view and passing
 // clicks back to it. Stands on QSystemTrayIcon (StatusNotifierItem or the XEmbed tray).
 
+#include <QIcon>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -58,6 +59,8 @@ public:
     // True on an XEmbed tray, which tells where the icon is once it has placed it.
     bool isEmbedded() const;
     QPixmap shownImage() const { return shown_; }
+    // The icon the tray host was last given; a new one (another cacheKey) for every redraw.
+    QIcon icon() const;
 
 signals:
     void clicked(QPoint globalPosition);

@@ -20,6 +20,10 @@ public:
     QWidget* view();
     bool isViewLoaded() const { return view_ != nullptr; }
 
+signals:
+    // The view wants another size (a section opened or closed); whoever shows it follows.
+    void preferredContentSizeChanged(QSize size);
+
 protected:
     // Builds the view; called once, by the first view().
     virtual std::unique_ptr<QWidget> loadView() = 0;

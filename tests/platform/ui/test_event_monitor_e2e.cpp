@@ -1,6 +1,7 @@
 // Runs inside scripts/with-desktop.sh: real X server, a second X client, xdotool clicks.
 
 #include "platform/ui/EventMonitor.h"
+#include "support/XTools.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -14,23 +15,6 @@ struct Installed {
     EventMonitor::Token token;
     ~Installed() { EventMonitor::removeMonitor(token); }
 };
-
-// Keeps our event loop turning while xdotool works, as a running application's would, so a
-// press is handled while the pointer is still where it happened.
-bool xdotool(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 5000)) {
-        return false;
-    }
-    QTest::qWait(30); // let the server's events reach us
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-bool clickAt(int x, int y, int button) {
-    return xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y)}) &&
-           xdotool({QStringLiteral("click"), QString::number(button)});
-}
 
 } // namespace
 
@@ -83,13 +67,13 @@ private slots:
         Installed monitor{EventMonitor::addGlobalMonitorForEventsMatchingMask(
             LeftMouseDownMask | RightMouseDownMask, [&seen](EventMask m) { seen.push_back(m); })};
         QVERIFY(monitor.token != 0);
-        QVERIFY(clickAt(x, y, button));
+        QVERIFY(clickAt(QPoint(x, y), button));
         if (expected != 0) {
             QTRY_COMPARE(seen.size(), std::size_t{1});
             QCOMPARE(int(seen.front()), expected);
         } else {
             // A marker press elsewhere proves events flow; ours must not have arrived before it.
-            QVERIFY(clickAt(1200, 700, 1));
+            QVERIFY(clickAt(QPoint(1200, 700), 1));
             QTRY_COMPARE(seen.size(), std::size_t{1});
             QCOMPARE(seen.front(), LeftMouseDownMask);
         }
@@ -103,13 +87,13 @@ private slots:
         Installed right{EventMonitor::addGlobalMonitorForEventsMatchingMask(
             RightMouseDownMask, [&rights](EventMask) { ++rights; })};
         QCOMPARE(EventMonitor::installedMonitorCount(), std::size_t{2});
-        QVERIFY(clickAt(800, 480, 3));
+        QVERIFY(clickAt(QPoint(800, 480), 3));
         QTRY_COMPARE(rights, 1);
         QCOMPARE(lefts, 0);
         EventMonitor::removeMonitor(right.token);
         EventMonitor::removeMonitor(right.token); // twice is harmless
-        QVERIFY(clickAt(800, 480, 3));
-        QVERIFY(clickAt(800, 480, 1));
+        QVERIFY(clickAt(QPoint(800, 480), 3));
+        QVERIFY(clickAt(QPoint(800, 480), 1));
         QTRY_COMPARE(lefts, 1);
         QCOMPARE(rights, 1);
         EventMonitor::removeMonitor(left.token);
@@ -124,7 +108,7 @@ private slots:
                 ++calls;
                 EventMonitor::removeMonitor(token);
             });
-        QVERIFY(clickAt(800, 480, 1));
+        QVERIFY(clickAt(QPoint(800, 480), 1));
         QTRY_COMPARE(calls, 1);
         QCOMPARE(EventMonitor::installedMonitorCount(), std::size_t{0});
     }
