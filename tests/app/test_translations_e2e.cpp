@@ -3,13 +3,16 @@
 // LANG=C (LC_ALL, LANGUAGE, LC_MESSAGES and LC_NUMERIC unset). The translators are loaded as the
 // program loads them; the panel, its numbers, the tray menu, the tooltip, the notification, the
 // About window and the window of trayless desktops are read back, and each text must fit its
-// control. The open popover is saved as build/screenshots/panel-<language>.png.
+// control. The open popover and the preferences window are saved as
+// build/screenshots/panel-<language>.png and preferences-<language>.png.
 
 #include "app/MCAboutWindowController.h"
 #include "app/MCAppDelegate.h"
 #include "app/MCContentViewController.h"
 #include "app/MCLocalizedText.h"
+#include "app/MCMonitorController.h"
 #include "app/MCPanelWindow.h"
+#include "app/MCPreferencesWindowController.h"
 #include "app/PanelFixture.h"
 #include "chart/SimplePieChart.h"
 #include "popover/INPopoverController.h"
@@ -17,11 +20,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -41,15 +47,43 @@ const std::map<QString, Expected> kPanelTexts = {
     {QStringLiteral("freeMemoryCaption"), {"Free memory", "Freier Speicher"}},
     {QStringLiteral("aboutButton"), {"About", "Über"}},
     {QStringLiteral("quitButton"), {"Quit", "Beenden"}},
-    // 4000 kB free in the fixture.
+    {QStringLiteral("preferencesButton"), {"Preferences…", "Einstellungen …"}},
+    {QStringLiteral("availableCaption"), {"Available", "Verfügbar"}},
+    {QStringLiteral("swapCaption"), {"Swap", "Auslagerung"}},
+    {QStringLiteral("pressureCaption"), {"Pressure", "Speicherdruck"}},
+    {QStringLiteral("historyCaption"), {"Last 10 minutes", "Letzte 10 Minuten"}},
+    {QStringLiteral("processesButton"), {"Top processes", "Größte Prozesse"}},
+    // 4000 kB free in the fixture, and kDetails.
     {QStringLiteral("freeMemoryTextField"), {"3.91 MB", "3,91 MB"}},
+    {QStringLiteral("availableTextField"), {"8.20 GB of 14.90 GB", "8,20 GB von 14,90 GB"}},
+    {QStringLiteral("swapTextField"), {"1.02 GB / 7.45 GB", "1,02 GB / 7,45 GB"}},
+    {QStringLiteral("pressureTextField"), {"some", "mäßig"}},
+};
+
+// 45 % of 16 GB used, 1.1 of 8 GB swap, some pressure.
+const MCMemoryDetails kDetails = detailsWith(45, 8'000'000'000, 6'900'000'000, MCPressure{14, 0});
+
+// The preferences window's texts, by object name.
+const std::map<QString, Expected> kPreferencesTexts = {
+    {QStringLiteral("startAtLoginCheckBox"),
+     {"Start Brimwell at &login", "Brimwell bei der &Anmeldung starten"}},
+    {QStringLiteral("trayIconStyleLabel"), {"&Tray icon:", "&Statussymbol:"}},
+    {QStringLiteral("lowMemoryHeading"), {"Low memory", "Knapper Speicher"}},
+    {QStringLiteral("lowMemoryPercentLabel"),
+     {"When available memory is &below:", "Wenn &weniger verfügbar ist als:"}},
+    {QStringLiteral("autoCleanCheckBox"),
+     {"&Clean memory automatically", "Speicher au&tomatisch bereinigen"}},
+    {QStringLiteral("autoCleanIntervalLabel"), {"At &most once every:", "&Höchstens einmal alle:"}},
+    {QStringLiteral("closeButton"), {"Close", "Schließen"}},
 };
 
 // Every control's text must show whole: what it asks for fits what it got.
 void verifyTextsFit(QWidget* root) {
     for (QWidget* widget : root->findChildren<QWidget*>()) {
         if (!widget->isVisible() ||
-            (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget))) {
+            (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget)) ||
+            widget->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored) {
+            // Process names take what is left and may be cut; they are not ours to translate.
             continue;
         }
         const auto* label = qobject_cast<QLabel*>(widget);
@@ -104,6 +138,9 @@ private slots:
         delegate_ = std::make_unique<MCAppDelegate>();
         delegate_->setMemoryController(std::make_shared<MCMemoryController>(
             make_host_port(meminfo, {}, 4096), std::make_shared<MappedBlockAllocator>(), 4096));
+        auto details = std::make_shared<FakeDetailsReader>();
+        details->set(kDetails);
+        delegate_->setDetailsReader(details);
         Application::sharedApplication()->setDelegate(delegate_.get());
         delegate_->applicationDidFinishLaunching();
         QVERIFY(panel());
@@ -143,6 +180,19 @@ private slots:
             QCOMPARE(panel()->pieChart()->legendTitleForPieChart(nullptr, i).value_or(QString()),
                      expected(legend[i]));
         }
+        // The real /proc's biggest processes, their sizes in the locale's numbers.
+        QSignalSpy shown(panel(), &MCContentViewController::processesShown);
+        panel()->setProcessesExpanded(true);
+        QVERIFY(shown.wait(5000));
+        const QLabel* sizeLabel = panel()->view()->findChild<QLabel*>("processSize1");
+        const QString size = sizeLabel->text();
+        // The section's layout settles on a later turn of the event loop.
+        QTRY_VERIFY(sizeLabel->width() >= sizeLabel->sizeHint().width());
+        QVERIFY2(QRegularExpression(german_ ? QStringLiteral("^\\d+(,\\d\\d [KMG]B| B)$")
+                                            : QStringLiteral("^\\d+(\\.\\d\\d [KMG]B| B)$"))
+                     .match(size)
+                     .hasMatch(),
+                 qPrintable(size));
         verifyTextsFit(panel()->view());
 
         QTRY_VERIFY(popover->popoverWindow()->QWidget::isVisible() &&
@@ -182,13 +232,47 @@ private slots:
                 entries << action->text();
             }
         }
-        const QStringList english = {"Open", "Clean Memory", "About Brimwell", "Quit"};
+        const QStringList english = {"Open", "Clean Memory", "Preferences…", "About Brimwell",
+                                     "Quit"};
         const QStringList german = {QStringLiteral("Öffnen"), QStringLiteral("Speicher bereinigen"),
+                                    QStringLiteral("Einstellungen …"),
                                     QStringLiteral("Über Brimwell"), QStringLiteral("Beenden")};
         QCOMPARE(entries, german_ ? german : english);
         QCOMPARE(
-            MCAppDelegate::toolTipText(panel()->memoryController()->currentMemoryUsage()),
-            expected({"Brimwell\nFree memory: 3.91 MB", "Brimwell\nFreier Speicher: 3,91 MB"}));
+            MCAppDelegate::toolTipText(panel()->memoryController()->currentMemoryUsage(), kDetails),
+            expected({"Brimwell\nFree memory: 3.91 MB\nUsed: 45 %\nAvailable: 8.20 GB\n"
+                      "Pressure: some",
+                      "Brimwell\nFreier Speicher: 3,91 MB\nBelegt: 45 %\nVerfügbar: 8,20 GB\n"
+                      "Speicherdruck: mäßig"}));
+        const UserNotification low =
+            MCMonitorController::lowMemoryNotification(MCLowMemoryReason::LowAvailable, kDetails);
+        QCOMPARE(low.title, expected({"Memory is running low", "Arbeitsspeicher wird knapp"}));
+        QCOMPARE(low.informativeText,
+                 expected({"8.20 GB available (55 %)", "8,20 GB verfügbar (55 %)"}));
+    }
+
+    void preferencesWindowFollowsTheLanguage() {
+        delegate_->showPreferencesWindow();
+        MCPreferencesWindowController* preferences = delegate_->preferencesWindowController();
+        QVERIFY(preferences && preferences->window());
+        QTRY_VERIFY(preferences->window()->isVisible());
+        QCOMPARE(preferences->window()->windowTitle(),
+                 expected({"Brimwell Preferences", "Brimwell-Einstellungen"}));
+        for (const auto& [name, text] : kPreferencesTexts) {
+            QWidget* widget = preferences->window()->findChild<QWidget*>(name);
+            QVERIFY2(widget, qPrintable(name));
+            QCOMPARE(widget->property("text").toString(), expected(text));
+        }
+        QCOMPARE(preferences->trayIconStyleComboBox()->itemText(1),
+                 expected({"Plain icon", "Einfaches Symbol"}));
+        QCOMPARE(preferences->autoCleanIntervalSpinBox()->suffix(), QStringLiteral(" min"));
+        verifyTextsFit(preferences->window());
+        QVERIFY(QTest::qWaitForWindowExposed(preferences->window()));
+        QVERIFY(
+            preferences->window()->grab().save(QStringLiteral(BRIMWELL_SCREENSHOT_DIR) +
+                                               (german_ ? QStringLiteral("/preferences-de.png")
+                                                        : QStringLiteral("/preferences-c.png"))));
+        preferences->window()->close();
     }
 
     void aboutWindowFollowsTheLanguage() {
