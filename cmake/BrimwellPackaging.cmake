@@ -52,5 +52,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6svg6)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, qt6-wayland")
+# Qt's own texts (standard buttons, text field menus) in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcurl4, qt6-wayland, qt6-translations-l10n")
 include(CPack)

@@ -24,7 +24,28 @@ packages=(
   librsvg2-bin desktop-file-utils appstream man-db groff-base lintian dpkg-dev file
   # a headless Wayland compositor, with and without XWayland, and Qt's Wayland platform
   weston xwayland qt6-wayland
+  # translations: lupdate/lrelease, their CMake package, Qt's own texts, the German locale
+  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n locales
 )
+
+# The German locale for the translation tests (they skip with a reason where it is missing).
+ensure_locale() {
+  if locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Not root: de_DE.UTF-8 not generated; the German locale tests will be skipped" >&2
+    return 0
+  fi
+  if [ -f /etc/locale.gen ] && command -v locale-gen >/dev/null; then
+    sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -qx 'de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen
+  else
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8
+  fi
+}
+trap ensure_locale EXIT
 
 missing=()
 for p in "${packages[@]}"; do

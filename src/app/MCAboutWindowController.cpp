@@ -74,8 +74,7 @@ void MCAboutWindowController::windowDidLoad() {
     connect(contact, &QAbstractButton::clicked, this,
             [this, contact] { onContactUsButtonClicked(contact); });
     ui_->iconLabel->setPixmap(QIcon(QStringLiteral(":/images/brimwell.png")).pixmap(56, 56));
-    ui_->versionTextField->setText(
-        QStringLiteral("Version: %1").arg(infoValue("CFBundleShortVersionString")));
+    ui_->versionTextField->setText(tr("Version: %1").arg(infoValue("CFBundleShortVersionString")));
     ui_->copyrightTextField->setText(infoValue("NSHumanReadableCopyright"));
 }
 

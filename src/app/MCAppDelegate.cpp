@@ -2,6 +2,7 @@
 
 #include "GoogleAnalytics/AnalyticsHelper.h"
 #include "app/MCContentViewController.h"
+#include "app/MCLocalizedText.h"
 #include "app/MCMonitorController.h"
 #include "app/MCPanelWindow.h"
 #include "app/MCPreferencesWindowController.h"
@@ -9,7 +10,6 @@
 #include "logging/DDLog.h"
 #include "logging/DDTTYLogger.h"
 #include "logging/MCLogFormatter.h"
-#include "memory/MCUtil.h"
 #include "platform/core/autostart.h"
 #include "platform/core/preferences.h"
 #include "platform/ui/StatusBar.h"
@@ -62,16 +62,13 @@ QString MCAppDelegate::toolTipText(const std::optional<MCMemory>& sample,
     QString text = QStringLiteral("Brimwell");
     if (sample) {
         text += QLatin1Char('\n') +
-                tr("Free memory: %1")
-                    .arg(QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
+                tr("Free memory: %1").arg(MCLocalizedText::friendlySize(sample->freeMemory));
     }
     if (details && details->totalMemory > 0) {
+        const int used = static_cast<int>(std::lround(100 * details->usedFraction()));
+        text += QLatin1Char('\n') + tr("Used: %1 %").arg(QLocale().toString(used));
         text += QLatin1Char('\n') +
-                tr("Used: %1 %").arg(static_cast<int>(std::lround(100 * details->usedFraction())));
-        text +=
-            QLatin1Char('\n') +
-            tr("Available: %1")
-                .arg(QString::fromStdString(MCUtil::friendlySizeNumber(details->availableMemory)));
+                tr("Available: %1").arg(MCLocalizedText::friendlySize(details->availableMemory));
         if (const auto pressure = details->pressureState()) {
             text += QLatin1Char('\n') +
                     tr("Pressure: %1").arg(MCContentViewController::pressureText(*pressure));
@@ -208,12 +205,12 @@ void MCAppDelegate::setupStatusItemExtras() {
     // The menu's entries go the panel's own ways, so they behave (and are counted) as its
     // controls are.
     trayMenu_ = std::make_unique<QMenu>();
-    QAction* open = trayMenu_->addAction(QStringLiteral("Open"));
-    QAction* clean = trayMenu_->addAction(MCContentViewController::kCleanTitle);
+    QAction* open = trayMenu_->addAction(tr("Open"));
+    QAction* clean = trayMenu_->addAction(MCContentViewController::cleanTitle());
     trayMenu_->addSeparator();
     QAction* preferences = trayMenu_->addAction(tr("Preferences…"));
-    QAction* about = trayMenu_->addAction(QStringLiteral("About Brimwell"));
-    QAction* quit = trayMenu_->addAction(QStringLiteral("Quit"));
+    QAction* about = trayMenu_->addAction(tr("About Brimwell"));
+    QAction* quit = trayMenu_->addAction(tr("Quit"));
     MCContentViewController* panel = panel_;
     connect(open, &QAction::triggered, this, [this] { statusItemPopup_->showPopover(); });
     connect(clean, &QAction::triggered, panel,

@@ -43,12 +43,9 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-// "12.50": two decimals as the kernel prints PSI, whatever the locale.
-std::string twoDecimals(double value) {
-    std::array<char, 32> buf{};
-    const auto [end, error] =
-        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed, 2);
-    return error == std::errc() ? std::string(buf.data(), end) : std::string("0.00");
+// "12.50": two decimals as the kernel prints PSI; the C form unless `numbers` says otherwise.
+std::string twoDecimals(double value, const MCNumberFormat& numbers = {}) {
+    return MCUtil::fixed(value, 2, numbers);
 }
 
 // The value of an option given as "--name VALUE" or "--name=VALUE"; none (with `error` set) when
@@ -317,7 +314,8 @@ void printDetailsJson(const std::optional<MCMemoryDetails>& details, std::ostrea
     }
 }
 
-void printDetailsText(const std::optional<MCMemoryDetails>& details, std::ostream& out) {
+void printDetailsText(const std::optional<MCMemoryDetails>& details, const MCNumberFormat& numbers,
+                      std::ostream& out) {
     if (!details) {
         out << "available:  unknown\n"
             << "swap total: unknown\n"
@@ -329,8 +327,8 @@ void printDetailsText(const std::optional<MCMemoryDetails>& details, std::ostrea
         << "swap total: " << details->swapTotal << " bytes\n"
         << "swap free:  " << details->swapFree << " bytes\n";
     if (const auto& pressure = details->pressure) {
-        out << "pressure:   some " << twoDecimals(pressure->some10) << " %, full "
-            << twoDecimals(pressure->full10) << " % ("
+        out << "pressure:   some " << twoDecimals(pressure->some10, numbers) << " %, full "
+            << twoDecimals(pressure->full10, numbers) << " % ("
             << pressureStateName(::pressureState(*pressure)) << ")\n";
     } else {
         out << "pressure:   not reported by this kernel\n";
@@ -345,11 +343,10 @@ int printSample(const MCCommandLine& command, const MCCommandLineSources& source
         return 1;
     }
     const auto details = sources.details.currentDetails();
-    const std::string freeText = MCUtil::friendlySizeNumber(sample->freeMemory);
     if (command.json) {
         out << "{\"wired\":" << sample->wiredMemory << ",\"active\":" << sample->activeMemory
             << ",\"inactive\":" << sample->inactiveMemory << ",\"free\":" << sample->freeMemory
-            << ",\"freeText\":" << jsonString(freeText);
+            << ",\"freeText\":" << jsonString(MCUtil::friendlySizeNumber(sample->freeMemory));
         printDetailsJson(details, out);
         out << "}\n";
     } else {
@@ -357,8 +354,9 @@ int printSample(const MCCommandLine& command, const MCCommandLineSources& source
             << "active:   " << sample->activeMemory << " bytes\n"
             << "inactive: " << sample->inactiveMemory << " bytes\n"
             << "free:     " << sample->freeMemory << " bytes\n"
-            << "free memory: " << freeText << "\n";
-        printDetailsText(details, out);
+            << "free memory: " << MCUtil::friendlySizeNumber(sample->freeMemory, command.numbers)
+            << "\n";
+        printDetailsText(details, command.numbers, out);
     }
     out << std::flush;
     return out ? 0 : 1;
@@ -415,7 +413,7 @@ int printTop(const MCCommandLine& command, const MCCommandLineSources& sources, 
         for (const MCProcess& process : top) {
             std::snprintf(line, sizeof line, "%7d  %14lld  %-10s  ", process.pid,
                           static_cast<long long>(process.bytes),
-                          MCUtil::friendlySizeNumber(process.bytes).c_str());
+                          MCUtil::friendlySizeNumber(process.bytes, command.numbers).c_str());
             out << line << process.name << "\n";
         }
     }
@@ -472,7 +470,7 @@ int runCommandLine(const MCCommandLine& command, const MCCommandLineSources& sou
             err << "\r" << std::string(line.size() + 6, ' ') << "\r" << std::flush;
         }
         if (command.verbose) {
-            err << cleanOutcomeText(outcome) << "\n";
+            err << cleanOutcomeText(outcome, command.numbers) << "\n";
         }
         const auto after = sources.memory.currentMemoryUsage();
         if (!after) {
@@ -480,11 +478,11 @@ int runCommandLine(const MCCommandLine& command, const MCCommandLineSources& sou
             return 1;
         }
         const std::int64_t freed = after->freeMemory - before->freeMemory;
-        const std::string text = cleanResultText(freed);
         if (command.json) {
-            out << "{\"freed\":" << freed << ",\"text\":" << jsonString(text) << "}\n";
+            out << "{\"freed\":" << freed << ",\"text\":" << jsonString(cleanResultText(freed))
+                << "}\n";
         } else {
-            out << text << "\n";
+            out << cleanResultText(freed, command.numbers) << "\n";
         }
         return 0;
     }

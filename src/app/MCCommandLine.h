@@ -1,6 +1,8 @@
 #pragma once
 // The command-line front of the brimwell binary, for scripts and machines without a desktop.
 
+#include "memory/MCUtil.h"
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -24,6 +26,9 @@ struct MCCommandLine {
     std::size_t topCount = 0;   // Top mode: how many processes
     // Sample mode: one sample per this many seconds until SIGINT or SIGTERM.
     std::optional<double> watchSeconds;
+    // How the plain text writes numbers with a fraction; main() sets the user's locale. JSON
+    // always uses the C form.
+    MCNumberFormat numbers;
     // Panel mode: Qt's own options (-platform, -style...) with their values, as given.
     std::vector<std::string> qtArguments;
 

@@ -3,13 +3,13 @@
 #include "GoogleAnalytics/AnalyticsHelper.h"
 #include "app/MCAppServices.h"
 #include "app/MCCleanReport.h"
+#include "app/MCLocalizedText.h"
 #include "app/MCSparklineView.h"
 #include "chart/PlotView.h"
 #include "chart/SimplePieChart.h"
 #include "chart/framework/CPTTheme.h"
 #include "logging/DDLog.h"
 #include "memory/MCMemoryMonitor.h"
-#include "memory/MCUtil.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/ButtonKeys.h"
 #include "platform/ui/FocusRing.h"
@@ -26,7 +26,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 std::unique_ptr<MCContentViewController>
@@ -191,26 +190,30 @@ void MCContentViewController::applyAppearance() {
 }
 
 QString MCContentViewController::chartDescription(const std::vector<std::int64_t>& data) {
-    static const std::array<const char*, 4> kNames = {"Wired", "Active", "Inactive", "Free"};
     std::int64_t total = 0;
     for (std::int64_t value : data) {
         total += std::max<std::int64_t>(value, 0);
     }
-    if (data.size() != kNames.size() || total <= 0) {
-        return QStringLiteral("No memory figures available");
+    if (data.size() != SimplePieChart::kSliceCount || total <= 0) {
+        return tr("No memory figures available");
     }
     QStringList parts;
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::int64_t value = std::max<std::int64_t>(data[i], 0);
         const auto percent = static_cast<long long>(
             std::llround(100.0 * static_cast<double>(value) / static_cast<double>(total)));
-        const QString share = value > 0 && percent == 0 ? QStringLiteral("under 1%")
-                                                        : QStringLiteral("%1%").arg(percent);
-        parts << QStringLiteral("%1 %2 (%3)")
-                     .arg(QLatin1String(kNames[i]),
-                          QString::fromStdString(MCUtil::friendlySizeNumber(value)), share);
+        const QString share =
+            value > 0 && percent == 0 ? tr("under 1%") : MCLocalizedText::percent(percent);
+        parts << tr("%1 %2 (%3)", "memory class, its size, its share of the chart")
+                     .arg(SimplePieChart::sliceTitle(i), MCLocalizedText::friendlySize(value),
+                          share);
     }
     return parts.join(QStringLiteral(", "));
+}
+
+QString MCContentViewController::cleaningProgressTitle(int percent) {
+    return tr("Cleaning... %1 %", "the clean button while a clean runs; %1: the share done")
+        .arg(QLocale().toString(percent));
 }
 
 void MCContentViewController::setChartData(const std::vector<std::int64_t>& data) {
@@ -252,26 +255,27 @@ void MCContentViewController::viewDidLoad() {
 }
 
 QString MCContentViewController::availableText(const MCMemoryDetails& details) {
-    return tr("%1 of %2")
-        .arg(QString::fromStdString(MCUtil::friendlySizeNumber(details.availableMemory)),
-             QString::fromStdString(MCUtil::friendlySizeNumber(details.totalMemory)));
+    return tr("%1 of %2", "available memory of the total")
+        .arg(MCLocalizedText::friendlySize(details.availableMemory),
+             MCLocalizedText::friendlySize(details.totalMemory));
 }
 
 QString MCContentViewController::swapText(const MCMemoryDetails& details) {
-    return tr("%1 / %2").arg(QString::fromStdString(MCUtil::friendlySizeNumber(details.swapUsed())),
-                             QString::fromStdString(MCUtil::friendlySizeNumber(details.swapTotal)));
+    return tr("%1 / %2", "swap used / swap total")
+        .arg(MCLocalizedText::friendlySize(details.swapUsed()),
+             MCLocalizedText::friendlySize(details.swapTotal));
 }
 
 QString MCContentViewController::pressureText(MCPressureState state) {
     switch (state) {
     case MCPressureState::High:
-        return tr("high");
+        return tr("high", "memory pressure");
     case MCPressureState::Some:
-        return tr("some");
+        return tr("some", "memory pressure: some programs wait");
     case MCPressureState::None:
         break;
     }
-    return tr("none");
+    return tr("none", "memory pressure");
 }
 
 void MCContentViewController::showDetails(const std::optional<MCMemoryDetails>& details) {
@@ -349,8 +353,7 @@ void MCContentViewController::showProcesses(const std::vector<MCProcess>& proces
             const QString name = QString::fromStdString(processes[i].name);
             names[i]->setText(name);
             names[i]->setToolTip(tr("%1 (process %2)").arg(name).arg(processes[i].pid));
-            sizes[i]->setText(
-                QString::fromStdString(MCUtil::friendlySizeNumber(processes[i].bytes)));
+            sizes[i]->setText(MCLocalizedText::friendlySize(processes[i].bytes));
         } else {
             names[i]->setText(i == 0 && processes.empty() ? tr("No processes could be read")
                                                           : QString());
@@ -391,7 +394,7 @@ MCContentViewController::chartData(const std::optional<MCMemory>& sample) {
 void MCContentViewController::showFreeMemory(const std::optional<MCMemory>& sample) {
     QLabel* field = freeMemoryTextField();
     if (sample && field != nullptr) {
-        field->setText(QString::fromStdString(MCUtil::friendlySizeNumber(sample->freeMemory)));
+        field->setText(MCLocalizedText::friendlySize(sample->freeMemory));
     }
 }
 
@@ -464,7 +467,7 @@ void MCContentViewController::startClean(bool automatic) {
     timer_->stop();
     if (QPushButton* button = cleanButton()) {
         button->setEnabled(false);
-        button->setText(kCleaningTitle);
+        button->setText(cleaningTitle());
     }
     cleanInProgress_ = true;
     const auto sample = memoryController_->currentMemoryUsage();
@@ -492,7 +495,7 @@ void MCContentViewController::showCleanProgress(int percent) {
     if (!cleanInProgress_ || button == nullptr || percent <= 0) {
         return;
     }
-    button->setText(QStringLiteral("%1 %2 %").arg(kCleaningTitle).arg(percent));
+    button->setText(cleaningProgressTitle(percent));
     emit cleanProgressShown(percent);
 }
 
@@ -500,7 +503,7 @@ void MCContentViewController::taskDone() {
     cleanInProgress_ = false;
     if (QPushButton* button = cleanButton()) {
         button->setEnabled(true);
-        button->setText(kCleanTitle);
+        button->setText(cleanTitle());
     }
     showMemoryCleanDoneNotification();
     refreshMemoryUsage(nullptr);
@@ -519,8 +522,8 @@ void MCContentViewController::showMemoryCleanDoneNotification() {
         return;
     }
     UserNotification notification;
-    notification.title = kNotificationTitle;
-    notification.informativeText = QString::fromStdString(cleanResultText(freed));
+    notification.title = notificationTitle();
+    notification.informativeText = MCLocalizedText::cleanResultText(freed);
     notification.soundName = UserNotificationDefaultSoundName;
     notificationCenter_->deliverNotification(notification);
 }

@@ -36,9 +36,15 @@ class MCContentViewController : public ViewController, public AXStatusItemPopupD
     Q_OBJECT
 public:
     static constexpr int kRefreshIntervalMs = 2000;
-    static inline const QString kCleanTitle = QStringLiteral("Clean Memory");
-    static inline const QString kCleaningTitle = QStringLiteral("Cleaning...");
-    static inline const QString kNotificationTitle = QStringLiteral("Memory Clean Done");
+    // The English source texts; the user reads them through tr(), as the functions below give.
+    static constexpr const char* kCleanTitle = QT_TR_NOOP("Clean Memory");
+    static constexpr const char* kCleaningTitle = QT_TR_NOOP("Cleaning...");
+    static constexpr const char* kNotificationTitle = QT_TR_NOOP("Memory Clean Done");
+    static QString cleanTitle() { return tr(kCleanTitle); }
+    static QString cleaningTitle() { return tr(kCleaningTitle); }
+    static QString notificationTitle() { return tr(kNotificationTitle); }
+    // The clean button while a clean runs, once `percent` of it is done: "Cleaning... 40 %".
+    static QString cleaningProgressTitle(int percent);
 
     // None when no interface resource of that name exists. `memoryController` defaults to
     // the live kernel counters; `services` (About, analytics) may come later, or never.

@@ -1,8 +1,8 @@
 #include "app/MCMonitorController.h"
 
 #include "app/MCContentViewController.h"
+#include "app/MCLocalizedText.h"
 #include "logging/DDLog.h"
-#include "memory/MCUtil.h"
 
 #include <QTimer>
 
@@ -71,10 +71,9 @@ UserNotification MCMonitorController::lowMemoryNotification(MCLowMemoryReason re
                              ? 100.0 * static_cast<double>(details.availableMemory) /
                                    static_cast<double>(details.totalMemory)
                              : 0.0;
-    const QString available =
-        tr("%1 available (%2 %)")
-            .arg(QString::fromStdString(MCUtil::friendlySizeNumber(details.availableMemory)))
-            .arg(static_cast<int>(std::floor(share)));
+    const QString available = tr("%1 available (%2 %)")
+                                  .arg(MCLocalizedText::friendlySize(details.availableMemory),
+                                       QLocale().toString(static_cast<int>(std::floor(share))));
     UserNotification note;
     if (reason == MCLowMemoryReason::HighPressure) {
         note.title = tr("Memory pressure is high");

@@ -10,7 +10,7 @@
 
 MCPanelWindow::MCPanelWindow(std::unique_ptr<MCContentViewController> panel)
     : panel_(std::move(panel)) {
-    setWindowTitle(QStringLiteral("Brimwell"));
+    setWindowTitle(tr("Brimwell", "the title of the panel's window on desktops without a tray"));
     setAttribute(Qt::WA_QuitOnClose, true);
     setAutoFillBackground(true);
     applyAppearance();

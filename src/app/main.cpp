@@ -3,10 +3,12 @@
 #include "app/MCAppDelegate.h"
 #include "app/MCCommandLine.h"
 #include "app/MCContentViewController.h"
+#include "app/MCLocalizedText.h"
 #include "app/MCPlatformChoice.h"
 #include "app/MCSingleInstance.h"
 #include "logging/DDLog.h"
 #include "memory/MCMemoryController.h"
+#include "platform/core/number_locale.h"
 #include "platform/core/session_bus.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/WindowSystem.h"
@@ -32,6 +34,7 @@ constexpr std::chrono::milliseconds kDisplayTimeout{3000};
 void printFigures(MCMemoryController& memory) {
     MCCommandLine sample;
     sample.mode = MCCommandLine::Mode::Sample;
+    sample.numbers.decimalPoint = platform::environmentNumberSymbols().decimalPoint;
     runCommandLine(sample, memory, std::cout, std::cerr);
 }
 
@@ -80,6 +83,8 @@ int runApplication(char* program, const MCCommandLine& command) {
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgv.size()) - 1;
     QApplication app(qtArgc, qtArgv.data());
+    // The user's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG) before any window is built.
+    const MCTranslations translations;
     MCPlatformChoice::releaseEnvironment();
     QApplication::setApplicationName(QStringLiteral("Brimwell"));
     QApplication::setApplicationVersion(QStringLiteral(BRIMWELL_VERSION));
@@ -206,7 +211,9 @@ int main(int argc, char** argv) {
         std::cerr << "brimwell: " << error->message << "\n\n" << MCCommandLine::usage("brimwell");
         return 2;
     }
-    const auto& command = std::get<MCCommandLine>(parsed);
+    auto& command = std::get<MCCommandLine>(parsed);
+    // Plain text follows the user's locale for numbers; its words stay English.
+    command.numbers.decimalPoint = platform::environmentNumberSymbols().decimalPoint;
     if (command.verbose) {
         appLogLevel = LogLevelVerbose;
     }

@@ -3,6 +3,7 @@
 #include "chart/framework/CPTGraph.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <algorithm>
 #include <array>
 
@@ -14,11 +15,11 @@ struct SliceStyle {
     int blue;
 };
 
-constexpr std::array<SliceStyle, 4> kSlices = {{
-    {"Wired", 228, 92, 56},
-    {"Active", 235, 200, 94},
-    {"Inactive", 76, 175, 175},
-    {"Free", 77, 175, 123},
+constexpr std::array<SliceStyle, SimplePieChart::kSliceCount> kSlices = {{
+    {QT_TRANSLATE_NOOP("SimplePieChart", "Wired"), 228, 92, 56},
+    {QT_TRANSLATE_NOOP("SimplePieChart", "Active"), 235, 200, 94},
+    {QT_TRANSLATE_NOOP("SimplePieChart", "Inactive"), 76, 175, 175},
+    {QT_TRANSLATE_NOOP("SimplePieChart", "Free"), 77, 175, 123},
 }};
 
 constexpr double kRadiusShare = 0.8;
@@ -27,6 +28,12 @@ constexpr double kLegendEntryPadding = 3.0;
 } // namespace
 
 SimplePieChart::SimplePieChart() = default;
+
+QString SimplePieChart::sliceTitle(std::size_t index) {
+    return index < kSlices.size()
+               ? QCoreApplication::translate("SimplePieChart", kSlices[index].title)
+               : QString();
+}
 
 // Tear down while the data source is still whole.
 SimplePieChart::~SimplePieChart() {
@@ -151,5 +158,5 @@ std::optional<QString> SimplePieChart::legendTitleForPieChart(CPTPieChart*,
     if (recordIndex >= kSlices.size()) {
         return std::nullopt;
     }
-    return QString::fromLatin1(kSlices[recordIndex].title);
+    return sliceTitle(recordIndex);
 }

@@ -8,6 +8,7 @@
 
 #include <QColor>
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -19,8 +20,14 @@ class SimplePieChart : public PlotItem,
                        public CPTLegendDelegate,
                        public CPTPieChartDataSource {
 public:
+    static constexpr std::size_t kSliceCount = 4;
+
     SimplePieChart();
     ~SimplePieChart() override;
+
+    // The legend title of slice `index` (wired, active, inactive, free) in the user's language;
+    // empty past the last slice.
+    static QString sliceTitle(std::size_t index);
 
     // With no data yet: three slices of 20, 30 and 60.
     void generateData() override;

@@ -1,7 +1,9 @@
 #include "app/MCCommandLine.h"
 #include "memory/MCMemoryController.h"
+#include "platform/core/number_locale.h"
 
 #include "memory/CleanDoubles.h"
+#include "support/Jq.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -217,6 +219,51 @@ TEST(CommandLineBinary, CleanShowsProgressOnATerminalOnly) {
     const ProcessResult piped = runBrimwell("--clean --json", true);
     EXPECT_EQ(piped.status, 0);
     EXPECT_EQ(piped.out.find("Cleaning"), std::string::npos) << piped.out;
+}
+
+// Under a German locale the plain text writes decimal commas and keeps its English words; JSON
+// stays in the C form whatever LC_ALL says, so any reader can parse it.
+TEST(CommandLineBinary, GermanLocaleInTextNotInJson) {
+    if (!platform::numberSymbols("de_DE.UTF-8")) {
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/install-deps.sh makes it as root)";
+    }
+    const std::string lang = "env -u LC_ALL -u LC_NUMERIC -u LANGUAGE LANG=de_DE.UTF-8 ";
+    const std::string size = "([0-9]+,[0-9][0-9] (GB|MB|KB)|[0-9]+ B)";
+
+    const ProcessResult sample = runBrimwell("--sample", false, lang);
+    EXPECT_EQ(sample.status, 0);
+    EXPECT_TRUE(std::regex_search(sample.out, std::regex("\nfree memory: " + size + "\n")))
+        << sample.out;
+    EXPECT_TRUE(
+        std::regex_search(sample.out, std::regex("\npressure: +(some [0-9]+,[0-9][0-9] %, full "
+                                                 "[0-9]+,[0-9][0-9] %|not reported)")))
+        << sample.out;
+    EXPECT_FALSE(std::regex_search(sample.out, std::regex("[0-9]\\.[0-9]"))) << sample.out;
+
+    const ProcessResult clean = runBrimwell("--clean", false, lang);
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_TRUE(std::regex_match(
+        clean.out, std::regex("(" + size + " memory is cleaned!|Enjoy your life!)\n")))
+        << clean.out;
+
+    const std::string cSize = "([0-9]+\\\\.[0-9]{2} [KMG]B|-?[0-9]+ B)";
+    const struct {
+        const char* args;
+        std::string filter;
+    } json[] = {
+        {"--sample --json", "[(.freeText | test(\"^" + cSize +
+                                "$\")), (.pressure == null or (.pressure.some10 | type) == "
+                                "\"number\")]"},
+        {"--clean --json", "[(.text | test(\"^(" + cSize +
+                               " memory is cleaned!|Enjoy your life!)$\")), "
+                               "(.freed | type) == \"number\"]"},
+    };
+    for (const auto& c : json) {
+        const ProcessResult run =
+            runBrimwell(c.args, false, "env LC_ALL=de_DE.UTF-8 LC_NUMERIC=de_DE.UTF-8 ");
+        EXPECT_EQ(run.status, 0) << c.args;
+        EXPECT_EQ(jq(run.out, c.filter), "[true,true]\n") << c.args << ": " << run.out;
+    }
 }
 
 // A limit that is not understood still means "write nothing", and the user is told once.

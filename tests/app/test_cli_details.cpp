@@ -78,11 +78,13 @@ struct Machine {
         std::string out, err;
     };
     Output run(const std::vector<std::string>& args,
-               std::function<bool(std::chrono::steady_clock::time_point)> wait = {}) {
+               std::function<bool(std::chrono::steady_clock::time_point)> wait = {},
+               const MCNumberFormat& numbers = {}) {
         auto parsed = MCCommandLine::parse(args);
         if (!std::holds_alternative<MCCommandLine>(parsed)) {
             return {2, "", std::get<MCCommandLine::Error>(parsed).message};
         }
+        std::get<MCCommandLine>(parsed).numbers = numbers;
         std::ostringstream out, err;
         const int status =
             runCommandLine(std::get<MCCommandLine>(parsed),
@@ -155,6 +157,42 @@ TEST(CommandLineDetails, ExactOutputFromFixtures) {
         if (c.args.size() == 2) {
             EXPECT_EQ(jq(run.out, "type"), "\"object\"\n") << c.name;
         }
+    }
+}
+
+// A German decimal comma reaches every fraction of the plain text and none of the JSON.
+TEST(CommandLineDetails, LocaleNumbersInTextOnly) {
+    const MCNumberFormat german{","};
+    const struct {
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {{"--sample"},
+         "wired:    28672000 bytes\n"
+         "active:   3072000000 bytes\n"
+         "inactive: 2048000000 bytes\n"
+         "free:     8192000000 bytes\n"
+         "free memory: 7,63 GB\n"
+         "available:  12288000000 bytes\n"
+         "swap total: 2147483648 bytes\n"
+         "swap free:  1073741824 bytes\n"
+         "pressure:   some 12,50 %, full 0,75 % (some)\n"},
+        {{"--sample", "--json"},
+         "{\"wired\":28672000,\"active\":3072000000,\"inactive\":2048000000,"
+         "\"free\":8192000000,\"freeText\":\"7.63 GB\",\"available\":12288000000,"
+         "\"swapTotal\":2147483648,\"swapFree\":1073741824,"
+         "\"pressure\":{\"some10\":12.50,\"full10\":0.75}}\n"},
+        {{"--top", "2"},
+         "    PID           BYTES  SIZE        NAME\n"
+         "    101        10485760  10,00 MB    firefox\n"
+         "    303         4194304  4,00 MB     tab\xef\xbf\xbdhere\n"},
+        {{"--top", "1", "--json"}, "[{\"pid\":101,\"name\":\"firefox\",\"bytes\":10485760}]\n"},
+    };
+    for (const auto& c : cases) {
+        Machine machine(true);
+        const auto run = machine.run(c.args, {}, german);
+        EXPECT_EQ(run.status, 0) << c.args[0] << ": " << run.err;
+        EXPECT_EQ(run.out, c.expected) << c.args[0];
     }
 }
 

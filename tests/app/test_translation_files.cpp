@@ -1,0 +1,237 @@
+// Every translation in translations/ is complete and current: each message translated, nothing
+// unfinished or vanished, the placeholders kept, lupdate over today's sources adds nothing, and
+// the .qm embedded in the program answers with the .ts's texts. The checker itself is proven on
+// planted faults.
+#include "app/MCLocalizedText.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTranslator>
+#include <QXmlStreamReader>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Message {
+    QString context;
+    QString source;
+    QString comment;
+    QStringList translations; // one per plural form, or one
+    QString type;             // "", "unfinished", "vanished", "obsolete"
+    bool numerus = false;
+};
+
+std::vector<Message> readTs(const QByteArray& xml, QString* error) {
+    std::vector<Message> messages;
+    QXmlStreamReader reader(xml);
+    QString context;
+    Message current;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            const auto name = reader.name();
+            if (name == QLatin1String("name")) {
+                context = reader.readElementText();
+            } else if (name == QLatin1String("message")) {
+                current = Message{context, {}, {}, {}, {}, false};
+                current.numerus = reader.attributes().value("numerus") == QLatin1String("yes");
+            } else if (name == QLatin1String("source")) {
+                current.source = reader.readElementText();
+            } else if (name == QLatin1String("comment")) {
+                current.comment = reader.readElementText();
+            } else if (name == QLatin1String("translation")) {
+                current.type = reader.attributes().value("type").toString();
+                if (!current.numerus) {
+                    current.translations << reader.readElementText();
+                }
+            } else if (name == QLatin1String("numerusform")) {
+                current.translations << reader.readElementText();
+            }
+        } else if (reader.isEndElement() && reader.name() == QLatin1String("message")) {
+            messages.push_back(current);
+        }
+    }
+    if (reader.hasError() && error != nullptr) {
+        *error = reader.errorString();
+    }
+    return messages;
+}
+
+// The placeholders a text fills: %1 to %99 and %n, each once however often it appears.
+std::set<QString> placeholders(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("%(\\d{1,2}|n)"));
+    std::set<QString> found;
+    for (const auto& match : pattern.globalMatch(text)) {
+        found.insert(match.captured(0));
+    }
+    return found;
+}
+
+// What is wrong with a translation file, one line per fault.
+QStringList problems(const QByteArray& xml) {
+    QString error;
+    const std::vector<Message> messages = readTs(xml, &error);
+    QStringList found;
+    if (!error.isEmpty()) {
+        found << QStringLiteral("not a .ts file: ") + error;
+    }
+    if (messages.empty()) {
+        found << QStringLiteral("no messages");
+    }
+    for (const Message& m : messages) {
+        const QString where = m.context + QStringLiteral(" \"") + m.source + QStringLiteral("\"");
+        if (!m.type.isEmpty()) {
+            found << where + QStringLiteral(" is ") + m.type;
+        }
+        if (m.translations.isEmpty()) {
+            found << where + QStringLiteral(" has no translation");
+        }
+        for (const QString& translation : m.translations) {
+            if (translation.trimmed().isEmpty()) {
+                found << where + QStringLiteral(" has an empty translation");
+            } else if (placeholders(translation) != placeholders(m.source)) {
+                found << where + QStringLiteral(" fills other placeholders: ") + translation;
+            }
+        }
+    }
+    return found;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList tsFiles() {
+    const QDir dir(QStringLiteral(BRIMWELL_TRANSLATIONS_DIR));
+    QStringList files;
+    for (const QString& name : dir.entryList({QStringLiteral("brimwell_*.ts")}, QDir::Files)) {
+        files << dir.filePath(name);
+    }
+    return files;
+}
+
+QString key(const Message& m) {
+    return m.context + QLatin1Char('\x1f') + m.source + QLatin1Char('\x1f') + m.comment;
+}
+
+TEST(TranslationFiles, ThereIsAGermanOne) {
+    EXPECT_TRUE(tsFiles().contains(QStringLiteral(BRIMWELL_TRANSLATIONS_DIR "/brimwell_de.ts")))
+        << tsFiles().join(' ').toStdString();
+}
+
+TEST(TranslationFiles, EveryMessageTranslated) {
+    for (const QString& file : tsFiles()) {
+        EXPECT_EQ(problems(readFile(file)).join('\n').toStdString(), "") << file.toStdString();
+    }
+}
+
+// A text added to the sources and not yet translated fails here, as does one that went away.
+TEST(TranslationFiles, LupdateOverTheSourcesAddsNothing) {
+    for (const QString& file : tsFiles()) {
+        TempDir dir;
+        const QString copy = QString::fromStdString(dir.path().string()) + QStringLiteral("/") +
+                             QFileInfo(file).fileName();
+        ASSERT_TRUE(QFile::copy(file, copy));
+        QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+        QProcess lupdate;
+        lupdate.start(QStringLiteral(BRIMWELL_LUPDATE),
+                      {QStringLiteral("-locations"), QStringLiteral("none"), QStringLiteral("-I"),
+                       QStringLiteral(BRIMWELL_SOURCE_ROOT),
+                       QStringLiteral("@" BRIMWELL_TRANSLATED_SOURCES), QStringLiteral("-ts"),
+                       copy});
+        ASSERT_TRUE(lupdate.waitForFinished(60000));
+        ASSERT_EQ(lupdate.exitCode(), 0) << lupdate.readAllStandardError().toStdString();
+        const QByteArray refreshed = readFile(copy);
+        EXPECT_EQ(problems(refreshed).join('\n').toStdString(), "")
+            << file.toStdString() << " after lupdate";
+        std::set<QString> before, after;
+        for (const Message& m : readTs(readFile(file), nullptr)) {
+            before.insert(key(m));
+        }
+        for (const Message& m : readTs(refreshed, nullptr)) {
+            after.insert(key(m));
+        }
+        EXPECT_EQ(before, after) << file.toStdString();
+    }
+}
+
+// The program answers with the .ts's texts: the .qm was built from this .ts and embedded.
+TEST(TranslationFiles, EmbeddedTranslationAnswersWithTheTsTexts) {
+    for (const QString& file : tsFiles()) {
+        const QString language =
+            QFileInfo(file).completeBaseName().mid(QStringLiteral("brimwell_").size());
+        QTranslator translator;
+        ASSERT_TRUE(translator.load(QStringLiteral("brimwell_") + language,
+                                    MCTranslations::resourceFolder()))
+            << language.toStdString();
+        for (const Message& m : readTs(readFile(file), nullptr)) {
+            if (m.numerus || m.translations.isEmpty()) {
+                continue;
+            }
+            const QString comment = m.comment;
+            EXPECT_EQ(translator
+                          .translate(m.context.toUtf8().constData(), m.source.toUtf8().constData(),
+                                     comment.isEmpty() ? nullptr : comment.toUtf8().constData())
+                          .toStdString(),
+                      m.translations.front().toStdString())
+                << m.context.toStdString() << ": " << m.source.toStdString();
+        }
+    }
+}
+
+// The checker finds each kind of fault it is there for.
+TEST(TranslationFiles, CheckerCatchesPlantedFaults) {
+    auto ts = [](const char* message) {
+        return QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?><!DOCTYPE TS>"
+                          "<TS version=\"2.1\" language=\"de_DE\"><context><name>C</name>") +
+               message + "</context></TS>";
+    };
+    const struct {
+        const char* name;
+        const char* message;
+        const char* fault;
+    } cases[] = {
+        {"unfinished",
+         "<message><source>Quit</source><translation type=\"unfinished\">Beenden</translation>"
+         "</message>",
+         "is unfinished"},
+        {"vanished",
+         "<message><source>Quit</source><translation type=\"vanished\">Beenden</translation>"
+         "</message>",
+         "is vanished"},
+        {"empty", "<message><source>Quit</source><translation></translation></message>",
+         "has an empty translation"},
+        {"lost placeholder",
+         "<message><source>%1 memory is cleaned!</source><translation>Speicher freigegeben!"
+         "</translation></message>",
+         "fills other placeholders"},
+        {"plural form missing",
+         "<message numerus=\"yes\"><source>%n process(es)</source><translation>"
+         "<numerusform>%n Prozess</numerusform><numerusform></numerusform></translation>"
+         "</message>",
+         "has an empty translation"},
+        {"no messages", "", "no messages"},
+    };
+    for (const auto& c : cases) {
+        const QString found = problems(ts(c.message)).join('\n');
+        EXPECT_TRUE(found.contains(QLatin1String(c.fault)))
+            << c.name << ": " << found.toStdString();
+    }
+    const QByteArray good = ts("<message><source>%1 memory is cleaned!</source><translation>"
+                               "%1 Speicher freigegeben!</translation></message>");
+    EXPECT_EQ(problems(good).join('\n').toStdString(), "");
+}
+
+} // namespace
