@@ -4,11 +4,11 @@
 
 #include "memory/CleanDoubles.h"
 #include "support/Jq.h"
+#include "support/Shell.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -39,19 +39,8 @@ ProcessResult runBrimwell(const std::string& args, bool withStderr = false,
     } else {
         command += " 2>/dev/null";
     }
-    ProcessResult run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) {
-        run.out.append(buf.data(), n);
-    }
-    int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    ShellRun run = runShell(command);
+    return {run.status, std::move(run.out)};
 }
 
 std::map<std::string, long long> jsonNumbers(const std::string& json) {

@@ -1,12 +1,12 @@
 // The real program's command-line conventions: a failed write to standard output is a failure,
 // no desktop is one clear line instead of Qt's abort, and Qt's own options reach Qt.
 
+#include "support/Shell.h"
 #include "support/SilentXServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -27,19 +27,8 @@ struct Outcome {
 Outcome runBrimwell(const std::string& env, const std::string& args, const std::string& out) {
     const std::string command =
         "timeout 60 env " + env + " '" + BRIMWELL_BINARY + "' " + args + " 2>&1 >" + out;
-    Outcome run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buf{};
-    std::size_t n = 0;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) {
-        run.err.append(buf.data(), n);
-    }
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    ShellRun run = runShell(command);
+    return {run.status, std::move(run.out)};
 }
 
 // No display, no bus, and a private run-time folder, whatever the test runs in.

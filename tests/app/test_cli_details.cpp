@@ -8,6 +8,7 @@
 
 #include "memory/FakeSystem.h"
 #include "support/Jq.h"
+#include "support/Shell.h"
 
 #include <gtest/gtest.h>
 
@@ -375,20 +376,9 @@ TEST(CommandLineBinary, WatchEndsWithStatusZeroOnInterruption) {
 }
 
 std::string shell(const std::string& command, int* status) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        *status = -1;
-        return out;
-    }
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
-        out.append(buf, n);
-    }
-    const int raw = ::pclose(pipe);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
+    ShellRun run = runShell(command);
+    *status = run.status;
+    return std::move(run.out);
 }
 
 // The real machine's JSON, read back by jq: the fields and their types, the first five sample

@@ -1,13 +1,12 @@
 #pragma once
 // JSON checked by jq, a parser that shares nothing with the code under test.
 
+#include "support/Shell.h"
 #include "support/TempDir.h"
 
-#include <cstdio>
 #include <optional>
 #include <string>
-
-#include <sys/wait.h>
+#include <utility>
 
 #ifndef BRIMWELL_JQ
 #error "BRIMWELL_JQ must name the jq program"
@@ -22,19 +21,9 @@ inline std::optional<std::string> jq(const std::string& input, const std::string
     const std::string command = std::string("'") + BRIMWELL_JQ + "' -c " + (lines ? "-nR " : "") +
                                 "-f '" + dir.write("filter.jq", filter) + "' '" +
                                 dir.write("input.json", input) + "' 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
+    ShellRun run = runShell(command);
+    if (run.status != 0) {
         return std::nullopt;
     }
-    std::string out;
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
-        out.append(buf, n);
-    }
-    const int status = ::pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return std::nullopt;
-    }
-    return out;
+    return std::move(run.out);
 }
