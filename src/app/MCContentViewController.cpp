@@ -361,6 +361,8 @@ void MCContentViewController::showProcesses(const std::vector<MCProcess>& proces
             sizes[i]->clear();
         }
     }
+    // Rows that were empty when the section opened now have text and want their height.
+    fitToContent();
     emit processesShown();
 }
 

@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
@@ -81,16 +82,27 @@ const std::map<QString, Expected> kPreferencesTexts = {
 void verifyTextsFit(QWidget* root) {
     for (QWidget* widget : root->findChildren<QWidget*>()) {
         if (!widget->isVisible() ||
-            (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget)) ||
-            widget->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored) {
-            // Process names take what is left and may be cut; they are not ours to translate.
+            (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget))) {
             continue;
         }
         const auto* label = qobject_cast<QLabel*>(widget);
+        const auto* button = qobject_cast<QAbstractButton*>(widget);
+        if ((label != nullptr ? label->text() : button->text()).isEmpty()) {
+            continue; // a picture or a drawn marker, sized on purpose
+        }
         if (label != nullptr && label->wordWrap()) {
             // Wrapped text needs the height its width gives it.
             QVERIFY2(label->heightForWidth(label->width()) <= label->height(),
                      qPrintable(widget->objectName() + QStringLiteral(" is cut off")));
+            continue;
+        }
+        QVERIFY2(widget->sizeHint().height() <= widget->height(),
+                 qPrintable(QStringLiteral("%1 needs %2 px of height, has %3")
+                                .arg(widget->objectName())
+                                .arg(widget->sizeHint().height())
+                                .arg(widget->height())));
+        if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored) {
+            // Process names take what width is left and may be cut; they are not ours.
             continue;
         }
         QVERIFY2(widget->sizeHint().width() <= widget->width(),
@@ -193,6 +205,11 @@ private slots:
                      .match(size)
                      .hasMatch(),
                  qPrintable(size));
+        // The popover grows to the filled rows (its frame animates there), squeezing none.
+        const QWidget* view = panel()->view();
+        QTRY_VERIFY(view->height() == view->layout()->sizeHint().height() &&
+                    popover->popoverWindow()->geometry().contains(
+                        QRect(view->mapToGlobal(QPoint(0, 0)), view->size())));
         verifyTextsFit(panel()->view());
 
         QTRY_VERIFY(popover->popoverWindow()->QWidget::isVisible() &&
