@@ -90,6 +90,7 @@ TEST(Placement, FrameMeetsTheAnchorOnTheFacingEdge) {
     }
 }
 
+// Where the plain choice fits, placing the frame keeps it; where nothing fits, both keep it.
 TEST(DirectionChoice, PicksTheFirstCandidateThatFits) {
     const INRect screen(0, 0, 1440, 900);
     const INRect statusItem(1000, 878, 30, 22);
@@ -105,12 +106,16 @@ TEST(DirectionChoice, PicksTheFirstCandidateThatFits) {
         {"a tie goes above", screen, {700, 439, 30, 22}, {800, 200}, 0, 1},
         {"nothing fits keeps preferred", screen, {700, 439, 30, 22}, {1500, 200}, 2, 2},
         {"no screen keeps preferred", {}, statusItem, {300, 200}, 1, 1},
+        {"no such direction", screen, statusItem, {300, 200}, 9, 9},
+        {"wider than any side", {0, 0, 200, 900}, statusItem, {300, 200}, 3, 3},
         // A screen above the primary one: the room is measured from that screen's edges.
         {"screen above the primary", {0, 900, 1440, 900}, {700, 1000, 30, 22}, {800, 200}, 0, 1},
     };
-    for (const auto& [name, screenFrame, anchor, content, preferred, chosen] : cases) {
-        EXPECT_EQ(INPopoverChooseArrowDirection(preferred, screenFrame, anchor, content, 12),
-                  chosen)
+    for (const auto& [name, s, anchor, content, preferred, chosen] : cases) {
+        EXPECT_EQ(INPopoverChooseArrowDirection(preferred, s, anchor, content, 12), chosen) << name;
+        EXPECT_EQ(
+            INPopoverChooseArrowDirectionToPlace(preferred, s, anchor, content, kRadius, kArrow),
+            chosen)
             << name;
     }
 }
@@ -158,25 +163,6 @@ TEST(DirectionChoice, EveryPanelEdgeAndCornerGetsAPopoverOnTheScreen) {
         const double tip =
             (vertical ? placed.frame.midX() : placed.frame.midY()) + placed.arrowOffset;
         EXPECT_NEAR(tip, vertical ? anchor.midX() : anchor.midY(), 0.5) << name;
-    }
-}
-
-TEST(DirectionChoice, WhatFitsNowhereKeepsThePlainChoice) {
-    const INRect screen(0, 0, 1440, 900);
-    const INRect statusItem(1000, 878, 30, 22);
-    // Name, screen, content, preferred, chosen.
-    const std::tuple<const char*, INRect, INSize, unsigned, unsigned> cases[] = {
-        {"too tall either way", screen, {300, 900}, 3, 3},
-        {"too tall, preferring down", screen, {300, 900}, 1, 1},
-        {"no screen", {}, {300, 200}, 1, 1},
-        {"no such direction", screen, {300, 200}, 9, 9},
-        {"wider than any side", {0, 0, 200, 900}, {300, 200}, 3, 3},
-    };
-    for (const auto& [name, s, content, preferred, chosen] : cases) {
-        EXPECT_EQ(INPopoverChooseArrowDirectionToPlace(preferred, s, statusItem, content, kRadius,
-                                                       kArrow),
-                  chosen)
-            << name;
     }
 }
 
