@@ -22,24 +22,25 @@ bool containsRun(const std::vector<INPoint>& hay, const std::vector<INPoint>& ne
 }
 
 TEST(Outline, ArrowIsCentredOnItsEdgeAndTouchesTheBounds) {
-    // The arrow's base, tip and base in drawing order.
-    const std::pair<INPopoverArrowDirection, std::vector<INPoint>> cases[] = {
-        {INPopoverArrowDirectionUp, {{161, 188}, {150, 200}, {138, 188}}},
-        {INPopoverArrowDirectionDown, {{138, 12}, {150, 0}, {161, 12}}},
-        {INPopoverArrowDirectionRight, {{288, 88}, {300, 100}, {288, 111}}},
-        {INPopoverArrowDirectionLeft, {{12, 111}, {0, 100}, {12, 88}}}};
-    for (const auto& [direction, arrow] : cases) {
-        const INBezierPath path = INPopoverOutlinePath(kBounds, kRadius, kArrow, direction);
-        EXPECT_TRUE(containsRun(path.vertices(), arrow)) << direction;
-        EXPECT_EQ(path.vertices().size(), 11u) << direction; // four corners and the arrow
-    }
-}
-
-TEST(Outline, WithoutAnArrowTheBodyRunsCounterClockwiseFromTheBottomLeftCorner) {
+    // Without an arrow the body runs counter-clockwise from the bottom-left corner.
     const std::vector<INPoint> body{{12, 16},   {16, 12},   {284, 12}, {288, 16},
                                     {288, 184}, {284, 188}, {16, 188}, {12, 184}};
-    for (INPopoverArrowDirection d : {4u, 7u, 1000u}) {
-        EXPECT_EQ(INPopoverOutlinePath(kBounds, kRadius, kArrow, d).vertices(), body) << d;
+    // Direction, arrow offset, then the arrow's base, tip and base in drawing order.
+    const std::tuple<INPopoverArrowDirection, double, std::vector<INPoint>> cases[] = {
+        {INPopoverArrowDirectionUp, 0, {{161, 188}, {150, 200}, {138, 188}}},
+        {INPopoverArrowDirectionDown, 0, {{138, 12}, {150, 0}, {161, 12}}},
+        {INPopoverArrowDirectionRight, 0, {{288, 88}, {300, 100}, {288, 111}}},
+        {INPopoverArrowDirectionLeft, 0, {{12, 111}, {0, 100}, {12, 88}}},
+        // A moved arrow is drawn where the placement put it.
+        {INPopoverArrowDirectionUp, 40, {{201, 188}, {190, 200}, {178, 188}}},
+        {4, 0, body},
+        {7, 0, body},
+        {1000, 0, body}};
+    for (const auto& [direction, offset, run] : cases) {
+        const std::vector<INPoint> v =
+            INPopoverOutlinePath(kBounds, kRadius, kArrow, direction, offset).vertices();
+        EXPECT_TRUE(containsRun(v, run)) << direction;
+        EXPECT_EQ(v.size(), direction < 4 ? 11u : 8u) << direction; // four corners, the arrow
     }
 }
 
@@ -58,16 +59,20 @@ TEST(Outline, OddTruncatedBorderWidthsMoveTheOutlineHalfAPointIn) {
 }
 
 TEST(TopHighlight, LeavesAGapForAnArrowOnTheTopEdgeOnly) {
-    const std::tuple<double, INPopoverArrowDirection, std::vector<INRect>> cases[] = {
-        {1.0, INPopoverArrowDirectionUp, {{14, 186, 124, 1}, {161, 186, 124, 1}}},
-        {1.0, INPopoverArrowDirectionDown, {{14, 186, 272, 1}}},
-        {1.0, 7, {{14, 186, 272, 1}}},
+    // Border width, arrow direction and offset, and the highlight's rectangles.
+    const std::tuple<double, INPopoverArrowDirection, double, std::vector<INRect>> cases[] = {
+        {1.0, INPopoverArrowDirectionUp, 0, {{14, 186, 124, 1}, {161, 186, 124, 1}}},
+        {1.0, INPopoverArrowDirectionDown, 0, {{14, 186, 272, 1}}},
+        {1.0, 7, 0, {{14, 186, 272, 1}}},
         // Without a border the line sits one point under the body's top edge.
-        {0.0, INPopoverArrowDirectionUp, {{14, 187, 124, 1}, {161, 187, 124, 1}}},
+        {0.0, INPopoverArrowDirectionUp, 0, {{14, 187, 124, 1}, {161, 187, 124, 1}}},
+        // The gap follows a moved arrow.
+        {1.0, INPopoverArrowDirectionUp, 40, {{14, 186, 164, 1}, {201, 186, 84, 1}}},
     };
-    for (const auto& [border, direction, rects] : cases) {
-        EXPECT_EQ(INPopoverTopHighlightRects(kBounds, border, kRadius, kArrow, direction), rects)
-            << "border " << border << " direction " << direction;
+    for (const auto& [border, direction, offset, rects] : cases) {
+        EXPECT_EQ(INPopoverTopHighlightRects(kBounds, border, kRadius, kArrow, direction, offset),
+                  rects)
+            << "border " << border << " direction " << direction << " offset " << offset;
     }
 }
 
@@ -192,16 +197,6 @@ TEST(KeepOnScreen, SlidesAlongTheArrowEdge) {
                   horizontal ? frame.midX() : frame.midY())
             << name;
     }
-}
-
-TEST(KeepOnScreen, MovedArrowIsDrawnWhereThePlacementPutsIt) {
-    const std::vector<INPoint> v =
-        INPopoverOutlinePath(kBounds, kRadius, kArrow, INPopoverArrowDirectionUp, 40.0).vertices();
-    EXPECT_TRUE(containsRun(v, {{201, 188}, {190, 200}, {178, 188}}));
-    // The top highlight leaves its gap under the moved arrow, not the middle.
-    EXPECT_EQ(
-        INPopoverTopHighlightRects(kBounds, 1.0, kRadius, kArrow, INPopoverArrowDirectionUp, 40.0),
-        (std::vector<INRect>{{14, 186, 164, 1}, {201, 186, 84, 1}}));
 }
 
 } // namespace
