@@ -1,6 +1,7 @@
 // Runs a fuzz target without libFuzzer, on deterministic random inputs built from the tokens of
 // its libFuzzer dictionary (BRIMWELL_FUZZ_DICT, or the first argument) and random bytes.
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,13 +13,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
-
-int hexValue(char c) {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                  : -1;
-}
 
 // The quoted values of a dictionary: one `name="value"` or `"value"` per line, with the escapes
 // \\, \" and \xAB; lines starting with '#' are comments.
@@ -37,9 +31,10 @@ std::vector<std::string> readDictionary(const char* path) {
         }
         std::string token;
         for (std::size_t i = open + 1; i < close; ++i) {
-            if (line[i] == '\\' && i + 1 < close && line[i + 1] == 'x' && i + 3 < close &&
-                hexValue(line[i + 2]) >= 0 && hexValue(line[i + 3]) >= 0) {
-                token += static_cast<char>(hexValue(line[i + 2]) * 16 + hexValue(line[i + 3]));
+            unsigned char byte = 0;
+            if (line[i] == '\\' && i + 3 < close && line[i + 1] == 'x' &&
+                std::from_chars(&line[i + 2], &line[i + 4], byte, 16).ptr == &line[i + 4]) {
+                token += static_cast<char>(byte);
                 i += 3;
             } else if (line[i] == '\\' && i + 1 < close) {
                 token += line[++i];
