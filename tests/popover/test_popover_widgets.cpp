@@ -201,18 +201,14 @@ private slots:
         QCOMPARE(p.at(20, 50), kRed);
     }
 
-    void windowFrameAndContentRectangles() {
+    void windowRectanglesAndContentViewReplacement() {
         // The arrow height (8 here) comes from the frame view.
-        INPopoverWindow window;
-        window.frameView()->setArrowSize({23, 8});
-        QCOMPARE(window.frameRectForContentRect(INRect(30, 40, 200, 150)),
-                 INRect(22, 32, 216, 166));
+        INPopoverWindow plain;
+        plain.frameView()->setArrowSize({23, 8});
+        QCOMPARE(plain.frameRectForContentRect(INRect(30, 40, 200, 150)), INRect(22, 32, 216, 166));
         // The frame's position is dropped on the way back.
-        QCOMPARE(window.contentRectForFrameRect(INRect(500, 300, 216, 166)),
-                 INRect(8, 8, 200, 150));
-    }
+        QCOMPARE(plain.contentRectForFrameRect(INRect(500, 300, 216, 166)), INRect(8, 8, 200, 150));
 
-    void windowContentViewReplacement() {
         auto first = std::make_unique<QWidget>();
         auto second = std::make_unique<QWidget>();
         {
