@@ -171,6 +171,11 @@ private slots:
             graph.plotAreaFrame()->borderLineStyle()->setLineWidth(9);
             QCOMPARE(theme->look().plotAreaBorderLineStyle->lineWidth(), 1.0);
         }
+        // A plot item given the null theme applies none.
+        CPTXYGraph bare(QRectF(0, 0, 100, 100));
+        PlotItem().applyTheme(PlotItem::nullTheme(), bare,
+                              CPTTheme::themeNamed(kCPTPlainWhiteTheme));
+        QVERIFY(!bare.theme() && !bare.fill());
     }
 
     void renderingTwiceLeavesOneHostingView() {
@@ -215,13 +220,6 @@ private slots:
         }
         QVERIFY(!item.defaultLayerHostingView());
         item.killGraph();
-    }
-
-    void theNullThemeAppliesNone() {
-        PlotItem item;
-        CPTXYGraph graph(QRectF(0, 0, 100, 100));
-        item.applyTheme(PlotItem::nullTheme(), graph, CPTTheme::themeNamed(kCPTPlainWhiteTheme));
-        QVERIFY(!graph.theme() && !graph.fill());
     }
 
     void titleSitsCentredAboveThePlotAreaAndGrowsWithTheChart() {
