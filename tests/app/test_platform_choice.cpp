@@ -1,7 +1,6 @@
 // The window-system platform the tray application asks Qt for, from the session's environment
 // and the command line.
 
-#include "app/MCCommandLine.h"
 #include "app/MCPlatformChoice.h"
 
 #include "support/SilentXServer.h"
@@ -63,83 +62,6 @@ TEST(PlatformChoice, FollowsTheSession) {
         EXPECT_EQ(MCPlatformChoice::choose(getenv, c.platformOnCommandLine).platform, c.platform)
             << c.name;
     }
-}
-
-// Qt's options go to Qt in panel mode, never the value of an option of our own, and make any
-// other mode a usage error.
-TEST(PlatformChoice, QtOptionsOnTheCommandLine) {
-    using V = std::vector<std::string>;
-    struct Row {
-        V args;
-        bool ok;
-        V qt;
-        std::string screenshot;
-    };
-    const Row rows[] = {
-        {{"-platform", "wayland"}, true, {"-platform", "wayland"}, ""},
-        {{"--verbose", "--platform", "xcb", "--screenshot", "a.png"},
-         true,
-         {"--platform", "xcb"},
-         "a.png"},
-        {{"-style", "fusion", "-reverse", "--widgetcount", "-stylesheet", "s.qss"},
-         true,
-         {"-style", "fusion", "-reverse", "--widgetcount", "-stylesheet", "s.qss"},
-         ""},
-        {{"--style=fusion", "-stylesheet=a.qss"},
-         true,
-         {"--style=fusion", "-stylesheet=a.qss"},
-         ""},
-        {{"-display", ":3", "-geometry", "10x10+0+0", "-qwindowgeometry", "1x1"},
-         true,
-         {"-display", ":3", "-geometry", "10x10+0+0", "-qwindowgeometry", "1x1"},
-         ""},
-        {{"-platformtheme", "gtk3", "-plugin", "p", "-session", "s", "-platformpluginpath", "/p",
-          "-qwindowicon", "i", "-qwindowtitle", "t"},
-         true,
-         {"-platformtheme", "gtk3", "-plugin", "p", "-session", "s", "-platformpluginpath", "/p",
-          "-qwindowicon", "i", "-qwindowtitle", "t"},
-         ""},
-        // A file name that looks like Qt's option stays the file name.
-        {{"--screenshot", "-style", "-reverse"}, true, {"-reverse"}, "-style"},
-        // A value that looks like an option is still the value.
-        {{"-style", "-reverse"}, true, {"-style", "-reverse"}, ""},
-        {{"--verbose", "-platform"}, false, {}, ""},
-        {{"-style"}, false, {}, ""},
-        {{"-platform=xcb"}, false, {}, ""},
-        {{"-styles", "x"}, false, {}, ""},
-        {{"---style", "x"}, false, {}, ""},
-        {{"--sample", "-style", "fusion"}, false, {}, ""},
-        {{"-reverse", "--top", "3"}, false, {}, ""},
-        {{"--version", "--widgetcount"}, false, {}, ""},
-    };
-    for (const Row& row : rows) {
-        std::string joined;
-        for (const auto& arg : row.args) {
-            joined += arg + " ";
-        }
-        const auto parsed = MCCommandLine::parse(row.args);
-        ASSERT_EQ(std::holds_alternative<MCCommandLine>(parsed), row.ok) << joined;
-        if (row.ok) {
-            const auto& command = std::get<MCCommandLine>(parsed);
-            EXPECT_EQ(command.mode, MCCommandLine::Mode::Panel) << joined;
-            EXPECT_EQ(command.qtArguments, row.qt) << joined;
-            EXPECT_EQ(command.screenshotPath, row.screenshot) << joined;
-        } else {
-            EXPECT_FALSE(std::get<MCCommandLine::Error>(parsed).message.empty()) << joined;
-        }
-    }
-}
-
-TEST(PlatformChoice, QtOptionValues) {
-    const auto parsed = MCCommandLine::parse(
-        {"-style", "-platform", "--platform", "wayland", "-reverse", "--display", ":7"});
-    ASSERT_TRUE(std::holds_alternative<MCCommandLine>(parsed));
-    const auto& command = std::get<MCCommandLine>(parsed);
-    EXPECT_EQ(command.qtOptionValue("style"), "-platform");
-    EXPECT_EQ(command.qtOptionValue("platform"), "wayland");
-    EXPECT_EQ(command.qtOptionValue("display"), ":7");
-    EXPECT_EQ(command.qtOptionValue("reverse"), std::nullopt);
-    EXPECT_EQ(command.qtOptionValue("session"), std::nullopt);
 }
 
 // Which desktops are asked before Qt starts, and what their answers decide.
