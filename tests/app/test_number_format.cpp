@@ -5,25 +5,25 @@
 #include "memory/MCUtil.h"
 #include "platform/core/number_locale.h"
 
+#include "support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <cstdlib>
-#include <map>
-#include <optional>
 #include <string>
 
 namespace {
 
-struct Case {
-    std::int64_t bytes;
-    const char* c;      // the C form, also under en_US
-    const char* german; // de_DE
-};
+constexpr const char* kGerman = "de_DE.UTF-8";
 
 // Sizes on both sides of each unit's threshold, negative ones and the extremes.
-const Case kCases[] = {
+const struct Case {
+    std::int64_t bytes;
+    std::string c;      // the C form, also under en_US
+    std::string german; // de_DE
+} kCases[] = {
     {0, "0 B", "0 B"},
+    {1, "1 B", "1 B"},
     {-1, "-1 B", "-1 B"},
     {-5000000000, "-5000000000 B", "-5000000000 B"},
     {1024, "1024 B", "1024 B"},
@@ -35,30 +35,33 @@ const Case kCases[] = {
     {2199023255552, "2048.00 GB", "2048,00 GB"},
 };
 
-// Sets the process's LC_NUMERIC for one scope, as QApplication's setlocale does for the GUI.
-class ProcessNumericLocale {
-public:
-    explicit ProcessNumericLocale(const char* name) : saved_(std::setlocale(LC_NUMERIC, nullptr)) {
-        ok_ = std::setlocale(LC_NUMERIC, name) != nullptr;
+// The clean's result for a size: what was freed, or a kind word when nothing was.
+std::string result(const Case& c, const std::string& size) {
+    return c.bytes > 0 ? size + " memory is cleaned!" : "Enjoy your life!";
+}
+
+// The same figures from the memory layer (C, or a decimal comma given to it) and from the GUI
+// (QLocale; en_US groups thousands by default, and "1,024.00 KB" would be wrong). No translator
+// is loaded here: the words stay English.
+TEST(NumberFormat, SizesAndCleanResultsAtEveryEdge) {
+    const MCNumberFormat comma{","};
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    for (const Case& k : kCases) {
+        EXPECT_EQ(MCUtil::friendlySizeNumber(k.bytes, comma), k.german) << k.bytes;
+        EXPECT_EQ(cleanResultText(k.bytes), result(k, k.c)) << k.bytes;
+        EXPECT_EQ(cleanResultText(k.bytes, comma), result(k, k.german)) << k.bytes;
+        for (const QLocale& locale : {QLocale::c(), english, german}) {
+            const std::string& size = locale == german ? k.german : k.c;
+            EXPECT_EQ(MCLocalizedText::friendlySize(k.bytes, locale).toStdString(), size)
+                << k.bytes;
+            EXPECT_EQ(MCLocalizedText::cleanResultText(k.bytes, locale).toStdString(),
+                      result(k, size))
+                << k.bytes;
+        }
     }
-    ~ProcessNumericLocale() { std::setlocale(LC_NUMERIC, saved_.c_str()); }
-    bool ok() const { return ok_; }
-
-private:
-    std::string saved_;
-    bool ok_ = false;
-};
-
-constexpr const char* kGerman = "de_DE.UTF-8";
-
-TEST(NumberFormat, MemoryLayerTextsInCAndGerman) {
-    const MCNumberFormat german{","};
-    for (const Case& c : kCases) {
-        EXPECT_EQ(MCUtil::friendlySizeNumber(c.bytes), c.c) << c.bytes;
-        EXPECT_EQ(MCUtil::friendlySizeNumber(c.bytes, german), c.german) << c.bytes;
-    }
-    EXPECT_EQ(cleanResultText(1536, german), "1,50 KB memory is cleaned!");
-    EXPECT_EQ(cleanResultText(1536), "1.50 KB memory is cleaned!");
+    EXPECT_EQ(MCLocalizedText::percent(25, english).toStdString(), "25%");
+    EXPECT_EQ(MCLocalizedText::percent(1000, german).toStdString(), "1000%");
 }
 
 TEST(NumberFormat, FixedRoundsAsPrintfInC) {
@@ -86,20 +89,22 @@ TEST(NumberFormat, FixedRoundsAsPrintfInC) {
 // The memory layer must not follow the process's locale by accident: the GUI's setlocale
 // would otherwise turn JSON and logs German.
 TEST(NumberFormat, CFormIgnoresTheProcessLocale) {
-    ProcessNumericLocale german(kGerman);
-    if (!german.ok()) {
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, kGerman) == nullptr) {
         GTEST_SKIP() << kGerman << " is not installed (scripts/install-deps.sh makes it as root)";
     }
     char printed[16];
     std::snprintf(printed, sizeof printed, "%.2f", 1.5);
-    ASSERT_STREQ(printed, "1,50") << "the process locale did not take";
+    EXPECT_STREQ(printed, "1,50") << "the process locale did not take";
     for (const Case& c : kCases) {
         EXPECT_EQ(MCUtil::friendlySizeNumber(c.bytes), c.c) << c.bytes;
     }
     EXPECT_EQ(MCUtil::fixed(12.5, 2), "12.50");
+    std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
-TEST(NumberFormat, CLibraryLocaleSymbols) {
+// The C library's locales, chosen by the environment as the command line chooses them.
+TEST(NumberFormat, CLibraryLocaleFromTheEnvironment) {
     EXPECT_EQ(platform::numberSymbols("C")->decimalPoint, ".");
     EXPECT_EQ(platform::numberSymbols("POSIX")->decimalPoint, ".");
     EXPECT_FALSE(platform::numberSymbols("xx_NOWHERE.UTF-8").has_value());
@@ -107,12 +112,6 @@ TEST(NumberFormat, CLibraryLocaleSymbols) {
         GTEST_SKIP() << kGerman << " is not installed (scripts/install-deps.sh makes it as root)";
     }
     EXPECT_EQ(platform::numberSymbols(kGerman)->decimalPoint, ",");
-}
-
-TEST(NumberFormat, EnvironmentChoosesTheCLibraryLocale) {
-    if (!platform::numberSymbols(kGerman)) {
-        GTEST_SKIP() << kGerman << " is not installed (scripts/install-deps.sh makes it as root)";
-    }
     const struct {
         const char* lcAll;
         const char* lcNumeric;
@@ -125,50 +124,12 @@ TEST(NumberFormat, EnvironmentChoosesTheCLibraryLocale) {
         {kGerman, nullptr, "C", ","},
         {nullptr, nullptr, "xx_NOWHERE", "."}, // not installed: the C form
     };
-    const char* const names[] = {"LC_ALL", "LC_NUMERIC", "LANG"};
-    std::map<std::string, std::optional<std::string>> saved;
-    for (const char* name : names) {
-        const char* value = std::getenv(name);
-        saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
     for (const auto& c : cases) {
-        for (const auto& [name, value] :
-             {std::pair{"LC_ALL", c.lcAll}, {"LC_NUMERIC", c.lcNumeric}, {"LANG", c.lang}}) {
-            if (value != nullptr) {
-                ::setenv(name, value, 1);
-            } else {
-                ::unsetenv(name);
-            }
-        }
+        const ScopedEnv env({{"LC_ALL", c.lcAll}, {"LC_NUMERIC", c.lcNumeric}, {"LANG", c.lang}});
         EXPECT_EQ(platform::environmentNumberSymbols().decimalPoint, c.point)
             << (c.lcAll ? c.lcAll : "-") << " " << (c.lcNumeric ? c.lcNumeric : "-") << " "
             << c.lang;
     }
-    for (const auto& [name, value] : saved) {
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
-}
-
-TEST(NumberFormat, GuiFollowsQLocaleWithoutGrouping) {
-    const QLocale c = QLocale::c();
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    const QLocale german(QLocale::German, QLocale::Germany);
-    for (const Case& k : kCases) {
-        EXPECT_EQ(MCLocalizedText::friendlySize(k.bytes, c).toStdString(), k.c) << k.bytes;
-        // en_US groups thousands by default: "1,024.00 KB" would not be the specified text.
-        EXPECT_EQ(MCLocalizedText::friendlySize(k.bytes, english).toStdString(), k.c) << k.bytes;
-        EXPECT_EQ(MCLocalizedText::friendlySize(k.bytes, german).toStdString(), k.german)
-            << k.bytes;
-    }
-    EXPECT_EQ(MCLocalizedText::percent(25, english).toStdString(), "25%");
-    EXPECT_EQ(MCLocalizedText::percent(1000, german).toStdString(), "1000%");
-    EXPECT_EQ(MCLocalizedText::cleanResultText(1536, german).toStdString(),
-              "1,50 KB memory is cleaned!"); // no translator here: English words
-    EXPECT_EQ(MCLocalizedText::cleanResultText(-4096, german).toStdString(), "Enjoy your life!");
 }
 
 } // namespace
