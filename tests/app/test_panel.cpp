@@ -1,15 +1,40 @@
 #include "app/PanelFixture.h"
 
-#include "app/MCCleanReport.h"
 #include "chart/SimplePieChart.h"
-#include "platform/ui/Application.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
+#include "support/ScopedEnv.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
+namespace {
+
+// Keeps every message text it is given.
+class RecordingLogger : public DDAbstractLogger {
+public:
+    void logMessage(const DDLogMessagePtr& message) override {
+        std::lock_guard guard(mutex_);
+        lines_.emplace_back(message->logFlag(), *message->logMsg());
+    }
+    std::vector<std::pair<std::int32_t, std::string>> lines() {
+        std::lock_guard guard(mutex_);
+        return lines_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<std::int32_t, std::string>> lines_;
+};
+
+} // namespace
+
+// The memory panel with doubles for the popup and the application, a clean held at a gate, and
+// its clean button's progress.
 class PanelTest : public QObject {
     Q_OBJECT
 
@@ -88,10 +113,7 @@ private slots:
         panel_->setRefreshInterval(10);
         QTRY_COMPARE(freeText(), QStringLiteral("8.00 MB"));
         QCOMPARE(plotData().back(), 8192 * 1024);
-    }
 
-    void repeatedShowsKeepOneTimer() {
-        panel_->popoverDidShow();
         panel_->popoverDidShow();
         panel_->popoverDidShow();
         QCOMPARE(panel_->findChildren<QTimer*>().size(), 1);
@@ -178,39 +200,79 @@ private slots:
                  QStringLiteral("Enjoy your life!"));
     }
 
-    void resultText_data() {
-        QTest::addColumn<qint64>("freed");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("1536") << qint64(1536) << "1.50 KB memory is cleaned!";
-        QTest::newRow("1") << qint64(1) << "1 B memory is cleaned!";
-        QTest::newRow("5.5 GiB") << qint64(5905580032) << "5.50 GB memory is cleaned!";
-        QTest::newRow("0") << qint64(0) << "Enjoy your life!";
-        QTest::newRow("-4096") << qint64(-4096) << "Enjoy your life!";
-    }
-
-    void resultText() {
-        QFETCH(qint64, freed);
-        QFETCH(QString, text);
-        QCOMPARE(QString::fromStdString(cleanResultText(freed)), text);
-    }
-
-    void quitAsksTheApplicationToTerminate() {
-        QSignalSpy terminate(Application::sharedApplication(), &Application::terminateRequested);
-        auto* quit = panel_->view()->findChild<QToolButton*>("quitButton");
-        QVERIFY(quit);
-        QTest::mouseClick(quit, Qt::LeftButton);
-        QCOMPARE(terminate.size(), 1);
-        QTRY_COMPARE(delegate_->events(), std::vector<std::string>{"QuitButtonClicked"});
-    }
-
     void aboutOpensTheWindowThenClosesThePopover() {
         panel_->popoverDidShow();
-        auto* about = panel_->view()->findChild<QToolButton*>("aboutButton");
-        QVERIFY(about);
-        QTest::mouseClick(about, Qt::LeftButton);
+        QTest::mouseClick(panel_->view()->findChild<QToolButton*>("aboutButton"), Qt::LeftButton);
         QCOMPARE(log_.calls, (std::vector<std::string>{"showAboutWindow", "hidePopover"}));
         QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", "AboutShown"}));
         QVERIFY(!panel_->timer()->isActive());
+    }
+
+    // "Cleaning..." first, then the share done, up to 100 %.
+    void buttonShowsTheShareDoneUpToOneHundred() {
+        TempDir dir;
+        // 4000 kB free + 3000 kB inactive in 1 MiB chunks: seven chunks a pass.
+        const std::string meminfo = dir.write("meminfo", meminfoText(4000));
+        auto memory = std::make_shared<MCMemoryController>(make_host_port(meminfo, {}, 4096),
+                                                           std::make_shared<MappedBlockAllocator>(),
+                                                           std::nullopt, 1 << 20);
+        auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory);
+        RecordingNotificationCenter notifications;
+        panel->setNotificationCenter(&notifications);
+        panel->view();
+        QPushButton* button = panel->cleanButton();
+
+        struct Shown {
+            int percent;
+            QString title;
+            bool enabled;
+        };
+        std::vector<Shown> shown;
+        connect(panel.get(), &MCContentViewController::cleanProgressShown, this, [&](int percent) {
+            shown.push_back({percent, button->text(), button->isEnabled()});
+        });
+        QSignalSpy done(panel.get(), &MCContentViewController::cleanFinished);
+
+        panel->cleanMemoryButtonClicked();
+        QCOMPARE(button->text(), QStringLiteral("Cleaning...")); // before any progress
+        QVERIFY(done.wait(10000));
+
+        QVERIFY(!shown.empty());
+        QCOMPARE(shown.back().percent, 100);
+        const QRegularExpression title(QStringLiteral("^Cleaning\\.\\.\\. (\\d+) %$"));
+        int previous = -1;
+        for (const Shown& s : shown) {
+            const auto match = title.match(s.title);
+            QVERIFY2(match.hasMatch(), qPrintable(s.title));
+            QCOMPARE(match.captured(1).toInt(), s.percent);
+            QVERIFY(s.percent > previous);
+            QVERIFY(!s.enabled);
+            previous = s.percent;
+        }
+        QCOMPARE(button->text(), QStringLiteral("Clean Memory"));
+        QVERIFY(button->isEnabled());
+        QCOMPARE(notifications.delivered.size(), std::size_t{1});
+    }
+
+    void unclearLimitIsLoggedOnceAsAWarning() {
+        auto logger = std::make_shared<RecordingLogger>();
+        DDLog::addLogger(logger);
+        auto panel = [] {
+            const ScopedEnv env({{MCMemoryController::kMaxBytesEnv, "half"}});
+            return MCContentViewController::initWithNibName("MCContentViewController");
+        }();
+        QCOMPARE(panel->memoryController()->passCap(), 0); // still the safe meaning
+        DDLog::flushLog();
+        DDLog::removeLogger(logger);
+        int warnings = 0;
+        for (const auto& [flag, text] : logger->lines()) {
+            if (text.find(MCMemoryController::kMaxBytesEnv) != std::string::npos) {
+                QCOMPARE(flag, LogFlagWarn);
+                QVERIFY2(text.find("\"half\"") != std::string::npos, text.c_str());
+                ++warnings;
+            }
+        }
+        QCOMPARE(warnings, 1);
     }
 };
 
