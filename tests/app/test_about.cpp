@@ -34,38 +34,23 @@ private slots:
         QCOMPARE(about.window(), first); // one window, brought to the front again
     }
 
-    void contactUrl_data() {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("url"); // empty: no address
-        QTest::newRow("plain") << "1.2"
-                               << "mailto:support@brimwell.app?Subject=[Brimwell_1.2]";
-        QTest::newRow("space") << "1.2 beta"
-                               << "mailto:support@brimwell.app?Subject=[Brimwell_1.2%20beta]";
-        QTest::newRow("two spaces") << "1 2 3"
-                                    << "mailto:support@brimwell.app?Subject=[Brimwell_1%202%203]";
-        QTest::newRow("empty") << ""
-                               << "mailto:support@brimwell.app?Subject=[Brimwell_]";
-        QTest::newRow("quote") << "1.2\"x"
-                               << "";
-        QTest::newRow("angle") << "1.2<x>"
-                               << "";
-        QTest::newRow("bad escape") << "1.2%zz"
-                                    << "";
-        QTest::newRow("non-ascii") << "1.2ü"
-                                   << "";
-        QTest::newRow("tab") << "1.2\tx"
-                             << "";
-    }
-
+    // The version goes into the subject; one the address cannot carry gives no address at all.
     void contactUrl() {
-        QFETCH(QString, version);
-        QFETCH(QString, url);
-        const auto made = MCAboutWindowController::contactUrl(version);
-        if (url.isEmpty()) {
-            QVERIFY(!made);
-        } else {
-            QVERIFY(made);
-            QCOMPARE(made->toString(QUrl::FullyEncoded), url);
+        const QString address = QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_");
+        const struct {
+            const char* version;
+            const char* subject; // none: no address
+        } cases[] = {
+            {"1.2", "1.2]"},     {"1.2 beta", "1.2%20beta]"}, {"1 2 3", "1%202%203]"},
+            {"", "]"},           {"1.2\"x", nullptr},         {"1.2<x>", nullptr},
+            {"1.2%zz", nullptr}, {"1.2\u00fc", nullptr},      {"1.2\tx", nullptr},
+        };
+        for (const auto& c : cases) {
+            const auto made = MCAboutWindowController::contactUrl(QString::fromUtf8(c.version));
+            QVERIFY2(made.has_value() == (c.subject != nullptr), c.version);
+            if (made) {
+                QCOMPARE(made->toString(QUrl::FullyEncoded), address + QLatin1String(c.subject));
+            }
         }
     }
 
@@ -74,9 +59,9 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &catcher, "open");
         MCAboutWindowController about;
         about.showWindow();
-        auto* button = about.window()->findChild<QPushButton*>(QStringLiteral("contactUsButton"));
-        QVERIFY(button);
-        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(
+            about.window()->findChild<QPushButton*>(QStringLiteral("contactUsButton")),
+            Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
         QCOMPARE(catcher.opened.size(), 1);
         QCOMPARE(
