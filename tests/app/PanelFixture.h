@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -120,24 +121,6 @@ struct CallLog {
     std::vector<std::string> calls;
 };
 
-class PopupDouble : public AXStatusItemPopupControl {
-public:
-    PopupDouble(CallLog& log, MCContentViewController& panel) : log_(log), panel_(panel) {}
-    void hidePopover() override {
-        log_.calls.push_back("hidePopover");
-        if (open) {
-            panel_.popoverWillClose();
-            open = false;
-        }
-    }
-    bool isActive() const override { return open; }
-    bool open = true;
-
-private:
-    CallLog& log_;
-    MCContentViewController& panel_;
-};
-
 // A real analytics helper whose hits go to a recording fetcher, at once and in order.
 class AppDelegateDouble : public MCAppServices {
 public:
@@ -156,7 +139,12 @@ public:
         analytics_->setDomainName("brimwell.app");
         analytics_->setAnalyticsAccountCode("UA-12345678-1");
     }
-    void showAboutWindow() override { log_.calls.push_back("showAboutWindow"); }
+    void showAboutWindow() override {
+        log_.calls.push_back("showAboutWindow");
+        if (onShowAbout) {
+            onShowAbout();
+        }
+    }
     AnalyticsHelper* analyticsHelper() const override { return analytics_.get(); }
 
     // The event names of the hits sent so far, in order.
@@ -174,6 +162,7 @@ public:
     }
 
     std::shared_ptr<FakeFetcher> fetcher;
+    std::function<void()> onShowAbout; // run after the call is logged
 
 private:
     CallLog& log_;
