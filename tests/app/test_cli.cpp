@@ -22,7 +22,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <poll.h>
 #include <pty.h>
 #include <regex>
 #include <sstream>
@@ -503,36 +502,23 @@ TEST(CommandLineBinary, OutputsAndFailedWrites) {
 // end; the result, plain or JSON, goes to standard output alone. Piped, no progress at all.
 TEST(CommandLineBinary, CleanShowsProgressOnATerminalOnly) {
     for (const char* json : {"", "--json"}) {
+        const TempDir dir;
+        const std::string outPath = (dir.path() / "out").string();
         int master = -1;
         int slave = -1;
-        int out[2];
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
         ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        const pid_t child = spawn(words(std::string("--clean ") + json), out[1], slave);
-        ::close(out[1]);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const pid_t child = spawn(words(std::string("--clean ") + json), out, slave);
+        ::close(out);
         ::close(slave);
-        // Read both until the program ends; the terminal reports EIO once its last writer goes.
-        std::string text[2];
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
-        for (int open = 2; open > 0 && ::poll(fds, 2, 30000) > 0;) {
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].revents == 0) {
-                    continue;
-                }
-                char buf[4096];
-                const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-                if (n > 0) {
-                    text[i].append(buf, static_cast<std::size_t>(n));
-                } else {
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
+        // The terminal reports EIO once its last writer is gone.
+        std::string terminal;
+        char buf[4096];
+        for (ssize_t n = 0; (n = ::read(master, buf, sizeof buf)) > 0;) {
+            terminal.append(buf, static_cast<std::size_t>(n));
         }
-        ::close(out[0]);
         ::close(master);
-        const std::string& terminal = text[1];
         EXPECT_EQ(exitStatus(child), 0) << terminal;
         EXPECT_TRUE(terminal.starts_with("Cleaning...")) << terminal;
         EXPECT_NE(terminal.find("\rCleaning... 100 %"), std::string::npos) << terminal;
@@ -540,7 +526,7 @@ TEST(CommandLineBinary, CleanShowsProgressOnATerminalOnly) {
         const std::string pattern =
             *json != '\0' ? "\\{\"freed\":-?[0-9]+,\"text\":\"[^\"]+\"\\}\n"
                           : "([0-9.]+ (GB|MB|KB|B) memory is cleaned!|Enjoy your life!)\n";
-        EXPECT_TRUE(std::regex_match(text[0], std::regex(pattern))) << text[0];
+        EXPECT_TRUE(std::regex_match(readFile(outPath), std::regex(pattern))) << readFile(outPath);
     }
     const ShellRun piped = brimwell("--clean --json", "", "2>&1");
     EXPECT_EQ(piped.status, 0);
@@ -603,31 +589,21 @@ TEST(CommandLineBinary, WatchEndsWithStatusZeroOnInterruption) {
         int out[2];
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
         const pid_t child = spawn({"--sample", "--json", "--watch", "0.2"}, out[1], STDERR_FILENO);
-        ASSERT_GT(child, 0);
         ::close(out[1]);
-        // Two whole lines (or 20 s), the signal, then whatever came before it, to the end.
+        // Two whole lines, the signal, then whatever came before it, to the end.
         std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
         bool signalled = false;
-        for (char buf[4096];;) {
-            if (!signalled && (std::count(text.begin(), text.end(), '\n') >= 2 ||
-                               std::chrono::steady_clock::now() > deadline)) {
-                ASSERT_EQ(::kill(child, signal), 0);
-                signalled = true;
-            }
-            pollfd p{out[0], POLLIN, 0};
-            if (::poll(&p, 1, 1000) <= 0) {
-                continue;
-            }
-            const ssize_t n = ::read(out[0], buf, sizeof buf);
-            if (n <= 0) {
-                break;
-            }
+        char buf[4096];
+        for (ssize_t n = 0; (n = ::read(out[0], buf, sizeof buf)) > 0;) {
             text.append(buf, static_cast<std::size_t>(n));
+            if (!signalled && std::count(text.begin(), text.end(), '\n') >= 2) {
+                signalled = true;
+                EXPECT_EQ(::kill(child, signal), 0);
+            }
         }
         ::close(out[0]);
+        EXPECT_TRUE(signalled) << text;
         EXPECT_EQ(exitStatus(child), 0);
-        EXPECT_GE(std::count(text.begin(), text.end(), '\n'), 2) << text;
         // Every line is a whole JSON object: the signal never cuts one.
         EXPECT_EQ(jq(text, "[inputs | fromjson | has(\"pressure\")] | all", true), "true\n")
             << text;
