@@ -26,7 +26,6 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -391,14 +390,9 @@ private slots:
         panel->view();
         QPushButton* button = panel->cleanButton();
 
-        struct Shown {
-            int percent;
-            QString title;
-            bool enabled;
-        };
-        std::vector<Shown> shown;
+        std::vector<std::pair<int, QString>> shown; // the share, and the button as it was then
         connect(panel.get(), &MCContentViewController::cleanProgressShown, this, [&](int percent) {
-            shown.push_back({percent, button->text(), button->isEnabled()});
+            shown.emplace_back(percent, button->text() + (button->isEnabled() ? " (enabled)" : ""));
         });
         QSignalSpy done(panel.get(), &MCContentViewController::cleanFinished);
 
@@ -406,16 +400,10 @@ private slots:
         QVERIFY(done.wait(10000));
 
         QVERIFY(!shown.empty());
-        QCOMPARE(shown.back().percent, 100);
-        const QRegularExpression title(QStringLiteral("^Cleaning\\.\\.\\. (\\d+) %$"));
-        int previous = -1;
-        for (const Shown& s : shown) {
-            const auto match = title.match(s.title);
-            QVERIFY2(match.hasMatch(), qPrintable(s.title));
-            QCOMPARE(match.captured(1).toInt(), s.percent);
-            QVERIFY(s.percent > previous);
-            QVERIFY(!s.enabled);
-            previous = s.percent;
+        QCOMPARE(shown.back().first, 100);
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            QCOMPARE(shown[i].second, QStringLiteral("Cleaning... %1 %").arg(shown[i].first));
+            QVERIFY(i == 0 || shown[i].first > shown[i - 1].first);
         }
     }
 
@@ -439,6 +427,7 @@ private slots:
         }
         QCOMPARE(warnings, 1);
     }
+
     // Colours.
 
     void lightPalettesKeepOneLook() {
