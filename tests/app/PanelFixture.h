@@ -116,15 +116,11 @@ public:
     std::vector<UserNotification> delivered;
 };
 
-// Records calls from the panel in one list so their order can be checked.
-struct CallLog {
-    std::vector<std::string> calls;
-};
-
-// A real analytics helper whose hits go to a recording fetcher, at once and in order.
+// A real analytics helper whose hits go to a recording fetcher, at once and in order; the calls
+// from the panel recorded in one list so their order can be checked.
 class AppDelegateDouble : public MCAppServices {
 public:
-    explicit AppDelegateDouble(CallLog& log) : log_(log) {
+    AppDelegateDouble() {
         fetcher = std::make_shared<FakeFetcher>();
         fetcher->push(FakeFetcher::body("GIF89a"));
         auto transport = std::make_shared<TrackingTransport>();
@@ -140,7 +136,7 @@ public:
         analytics_->setAnalyticsAccountCode("UA-12345678-1");
     }
     void showAboutWindow() override {
-        log_.calls.push_back("showAboutWindow");
+        calls.push_back("showAboutWindow");
         if (onShowAbout) {
             onShowAbout();
         }
@@ -162,9 +158,9 @@ public:
     }
 
     std::shared_ptr<FakeFetcher> fetcher;
+    std::vector<std::string> calls;
     std::function<void()> onShowAbout; // run after the call is logged
 
 private:
-    CallLog& log_;
     std::unique_ptr<AnalyticsHelper> analytics_;
 };

@@ -229,15 +229,11 @@ struct Machine {
     Output run(const std::vector<std::string>& args,
                std::function<bool(std::chrono::steady_clock::time_point)> wait = {},
                const MCNumberFormat& numbers = {}) {
-        auto parsed = MCCommandLine::parse(args);
-        if (!std::holds_alternative<MCCommandLine>(parsed)) {
-            return {2, "", std::get<MCCommandLine::Error>(parsed).message};
-        }
-        std::get<MCCommandLine>(parsed).numbers = numbers;
+        auto command = std::get<MCCommandLine>(MCCommandLine::parse(args));
+        command.numbers = numbers;
         std::ostringstream out, err;
-        const int status =
-            runCommandLine(std::get<MCCommandLine>(parsed),
-                           MCCommandLineSources{memory, details, processes, wait}, out, err);
+        const int status = runCommandLine(
+            command, MCCommandLineSources{memory, details, processes, wait}, out, err);
         return {status, out.str(), err.str()};
     }
 };

@@ -146,7 +146,6 @@ class PanelTest : public QObject {
     std::shared_ptr<CountingProcessReader> processes_;
     MCContentViewController* panel_ = nullptr; // kept by the popup
     std::unique_ptr<AXStatusItemPopup> popup_;
-    CallLog log_;
     std::unique_ptr<AppDelegateDouble> delegate_;
     RecordingNotificationCenter notifications_;
     MCTime now_ = MCTime() + std::chrono::hours(1);
@@ -219,11 +218,10 @@ private slots:
                                    {14, "Xorg", kGB / 2, false},
                                    {15, "pipewire", kGB / 4, false},
                                    {16, "sshd", kGB / 8, false}});
-        log_.calls.clear();
         notifications_.delivered.clear();
-        delegate_ = std::make_unique<AppDelegateDouble>(log_);
+        delegate_ = std::make_unique<AppDelegateDouble>();
         delegate_->onShowAbout = [this] {
-            log_.calls.push_back(popup_->isActive() ? "popover open" : "popover closed");
+            delegate_->calls.push_back(popup_->isActive() ? "popover open" : "popover closed");
         };
         auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory,
                                                               delegate_.get());
@@ -370,7 +368,7 @@ private slots:
     // The about window comes first, then the popover closes and its refreshes stop.
     void aboutOpensTheWindowThenClosesThePopover() {
         QTest::mouseClick(control("aboutButton"), Qt::LeftButton);
-        QCOMPARE(log_.calls, (std::vector<std::string>{"showAboutWindow", "popover open"}));
+        QCOMPARE(delegate_->calls, (std::vector<std::string>{"showAboutWindow", "popover open"}));
         QVERIFY(!popover()->popoverIsVisible());
         QVERIFY(!panel_->timer()->isActive());
         QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", "AboutShown"}));
@@ -656,7 +654,7 @@ private slots:
         QCOMPARE(panel_->cleanInProgress(), name == "cleanButton");
         QCOMPARE(terminate.size(), name == "quitButton" ? 1 : 0);
         const std::vector<std::string> about{"showAboutWindow", "popover open"};
-        QCOMPARE(log_.calls, name == "aboutButton" ? about : std::vector<std::string>{});
+        QCOMPARE(delegate_->calls, name == "aboutButton" ? about : std::vector<std::string>{});
         if (name == "cleanButton") {
             QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
         } else if (name == "aboutButton") {
