@@ -40,18 +40,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Cleans write at most 16 MiB unless a test says otherwise, even outside ctest: never the whole
+// of the machine's memory.
+constexpr const char* kCleanCap = "BRIMWELL_CLEAN_MAX_BYTES";
+
 // The real program through the shell and env(1): `env` holds env's arguments, `redirect` follows
 // the command. A run still going after 60 s is killed (status 124).
 ShellRun brimwell(const std::string& args, const std::string& env = "",
                   const std::string& redirect = "2>/dev/null") {
-    return runShell("timeout 60 env " + env + " '" + BRIMWELL_BINARY + "' " + args + " " +
-                    redirect);
+    return runShell(std::string(kCleanCap) + "=${" + kCleanCap + ":-16M} timeout 60 env " + env +
+                    " '" + BRIMWELL_BINARY + "' " + args + " " + redirect);
 }
 
 // Starts the real program with its standard output and standard error on the given files.
 pid_t spawn(const std::vector<std::string>& args, int out, int err) {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::setenv(kCleanCap, "16M", 0);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(BRIMWELL_BINARY)};
