@@ -584,6 +584,7 @@ private slots:
             catcher.opened.front().toString(QUrl::FullyEncoded),
             QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_" BRIMWELL_VERSION "]"));
     }
+
     // Keyboard.
 
     void popoverTakesTheFocusOnTheChart() {
