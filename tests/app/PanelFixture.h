@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -115,33 +116,11 @@ public:
     std::vector<UserNotification> delivered;
 };
 
-// Records calls from the panel in one list so their order can be checked.
-struct CallLog {
-    std::vector<std::string> calls;
-};
-
-class PopupDouble : public AXStatusItemPopupControl {
-public:
-    PopupDouble(CallLog& log, MCContentViewController& panel) : log_(log), panel_(panel) {}
-    void hidePopover() override {
-        log_.calls.push_back("hidePopover");
-        if (open) {
-            panel_.popoverWillClose();
-            open = false;
-        }
-    }
-    bool isActive() const override { return open; }
-    bool open = true;
-
-private:
-    CallLog& log_;
-    MCContentViewController& panel_;
-};
-
-// A real analytics helper whose hits go to a recording fetcher, at once and in order.
+// A real analytics helper whose hits go to a recording fetcher, at once and in order; the calls
+// from the panel recorded in one list so their order can be checked.
 class AppDelegateDouble : public MCAppServices {
 public:
-    explicit AppDelegateDouble(CallLog& log) : log_(log) {
+    AppDelegateDouble() {
         fetcher = std::make_shared<FakeFetcher>();
         fetcher->push(FakeFetcher::body("GIF89a"));
         auto transport = std::make_shared<TrackingTransport>();
@@ -156,7 +135,12 @@ public:
         analytics_->setDomainName("brimwell.app");
         analytics_->setAnalyticsAccountCode("UA-12345678-1");
     }
-    void showAboutWindow() override { log_.calls.push_back("showAboutWindow"); }
+    void showAboutWindow() override {
+        calls.push_back("showAboutWindow");
+        if (onShowAbout) {
+            onShowAbout();
+        }
+    }
     AnalyticsHelper* analyticsHelper() const override { return analytics_.get(); }
 
     // The event names of the hits sent so far, in order.
@@ -174,8 +158,9 @@ public:
     }
 
     std::shared_ptr<FakeFetcher> fetcher;
+    std::vector<std::string> calls;
+    std::function<void()> onShowAbout; // run after the call is logged
 
 private:
-    CallLog& log_;
     std::unique_ptr<AnalyticsHelper> analytics_;
 };

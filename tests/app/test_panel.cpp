@@ -1,70 +1,261 @@
+// The memory panel in the real status item popup and popover, on the offscreen platform: its
+// samples and its clean (held at a gate), its look in light and dark palettes, the keyboard, a
+// screen reader, the about window, the rows beyond the chart (available, swap, pressure, the
+// history graph, the biggest processes) from fake figures and a process list that counts its
+// readings, and the monitor's actions.
+
+#include "AXStatusItemPopup/AXStatusItemPopup.h"
+#include "app/MCAboutWindowController.h"
+#include "app/MCMonitorController.h"
+#include "app/MCPanelWindow.h"
+#include "app/MCSparklineView.h"
 #include "app/PanelFixture.h"
-
-#include "app/MCCleanReport.h"
 #include "chart/SimplePieChart.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
+#include "memory/MCMemoryMonitor.h"
+#include "platform/core/bundle_info.h"
 #include "platform/ui/Application.h"
+#include "popover/INPopoverWindow.h"
+#include "popover/INPopoverWindowFrame.h"
+#include "support/ScopedEnv.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLayout>
+#include <QPainter>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
+namespace {
+
+constexpr std::int64_t kGB = 1'000'000'000;
+
+// Unevictable memory makes the wired slice big enough to be seen.
+std::string meminfo(long freeKb) {
+    return "MemTotal: 16777216 kB\nMemFree: " + std::to_string(freeKb) +
+           " kB\nMemAvailable: 8388608 kB\nActive: 3000000 kB\nInactive: 2000000 kB\n"
+           "Unevictable: 1000000 kB\nSUnreclaim: 0 kB\nKernelStack: 0 kB\nPageTables: 0 kB\n";
+}
+
+QPalette palette(QColor window, QColor text) {
+    QPalette p(window);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Window, window);
+        p.setColor(group, QPalette::WindowText, text);
+        p.setColor(group, QPalette::Text, text);
+        p.setColor(group, QPalette::ButtonText, text);
+    }
+    return p;
+}
+
+QPalette breezeDark() {
+    return palette(QColor(0x2a, 0x2e, 0x32), QColor(0xfc, 0xfc, 0xfc));
+}
+
+// `image` painted on an opaque desktop of one colour.
+QImage onDesktop(const QImage& image, QColor desktop) {
+    QImage out(image.size(), QImage::Format_ARGB32);
+    out.setDevicePixelRatio(image.devicePixelRatio());
+    out.fill(desktop);
+    QPainter painter(&out);
+    painter.drawImage(QPoint(0, 0), image);
+    return out;
+}
+
+// How many pixels of `region` pass `test(x, y)`.
+template <typename Test>
+int countPixels(const QRect& region, Test test) {
+    int count = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        for (int x = region.left(); x <= region.right(); ++x) {
+            count += test(x, y) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+// The text in `region` stands out enough: the strongest contrast of any of its pixels against
+// the background of its own row, read in column `backgroundX` (which holds no text), reaches
+// 4.5:1. Anti-aliasing only lowers the figure, so this is what the glyphs' cores reach.
+void expectReadable(const QImage& image, const QRect& region, int backgroundX, const char* name) {
+    double best = 1.0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        const QColor background = image.pixelColor(backgroundX, y);
+        for (int x = region.left(); x <= region.right(); ++x) {
+            best = std::max(best, Appearance::contrastRatio(image.pixelColor(x, y), background));
+        }
+    }
+    QVERIFY2(best >= 4.5, qPrintable(QStringLiteral("%1: %2:1").arg(name).arg(best, 0, 'f', 2)));
+}
+
+// The row of the graph's line in column x: its most saturated blue pixel; -1 where none.
+int lineRow(const QImage& image, int x) {
+    for (int y = 0; y < image.height(); ++y) {
+        const QColor c = image.pixelColor(x, y);
+        if (c.blue() > 200 && c.red() < 100 && c.green() < 100) {
+            return y;
+        }
+    }
+    return -1;
+}
+
+bool amberish(QColor c) {
+    return c.red() > c.blue() + 40 && c.green() > c.blue() + 15;
+}
+
+// Keeps every message text it is given.
+class RecordingLogger : public DDAbstractLogger {
+public:
+    void logMessage(const DDLogMessagePtr& message) override {
+        std::lock_guard guard(mutex_);
+        lines_.emplace_back(message->logFlag(), *message->logMsg());
+    }
+    std::vector<std::pair<std::int32_t, std::string>> lines() {
+        std::lock_guard guard(mutex_);
+        return lines_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<std::int32_t, std::string>> lines_;
+};
+
+} // namespace
+
+// Stands in for the user's mail program: Qt hands mailto addresses to it instead of xdg-open.
+class MailCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
 class PanelTest : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<TempDir> dir_;
-    std::string meminfoPath_;
     std::shared_ptr<GatedAllocator> allocator_;
-    std::unique_ptr<MCContentViewController> panel_;
-    RecordingNotificationCenter notifications_;
-    CallLog log_;
-    std::unique_ptr<PopupDouble> popup_;
+    std::shared_ptr<FakeDetailsReader> details_;
+    std::shared_ptr<CountingProcessReader> processes_;
+    MCContentViewController* panel_ = nullptr; // kept by the popup
+    std::unique_ptr<AXStatusItemPopup> popup_;
     std::unique_ptr<AppDelegateDouble> delegate_;
+    RecordingNotificationCenter notifications_;
+    MCTime now_ = MCTime() + std::chrono::hours(1);
 
-    void setMeminfo(const std::string& text) { dir_->write("meminfo", text); }
+    INPopoverController* popover() const { return popup_->popoverController(); }
+    INPopoverWindowFrame* frame() const { return popover()->popoverWindow()->frameView(); }
+    QWidget* control(const char* name) const {
+        return panel_->view()->findChild<QWidget*>(QString::fromLatin1(name));
+    }
+    QString text(const char* name) const { return qobject_cast<QLabel*>(control(name))->text(); }
     QString freeText() const { return panel_->freeMemoryTextField()->text(); }
     std::vector<std::int64_t> plotData() const {
         return panel_->pieChart()->plotData().value_or(std::vector<std::int64_t>{});
     }
+    // A widget's rectangle in the popover's snapshot.
+    QRect inFrame(const QWidget* widget) const {
+        return QRect(widget->mapTo(frame(), QPoint(0, 0)), widget->size());
+    }
+    QImage snapshot() const {
+        QCoreApplication::processEvents();
+        return popover()->popoverWindow()->snapshot().convertToFormat(
+            QImage::Format_ARGB32_Premultiplied);
+    }
+    void open() {
+        if (!popover() || !popover()->popoverIsVisible()) {
+            popup_->mouseDown(QPoint(600, 0));
+        }
+        QTRY_VERIFY(popover()->popoverIsVisible());
+        QVERIFY(QTest::qWaitForWindowActive(popover()->popoverWindow()));
+    }
+    QWidget* focus() const { return QApplication::focusWidget(); }
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(focus(), static_cast<Qt::Key>(key), modifiers);
+    }
+    void tabTo(const QString& name) {
+        while (focus()->objectName() != name) {
+            press(Qt::Key_Tab);
+        }
+    }
+    std::unique_ptr<MCMonitorController> monitor(const MCSettings& settings) {
+        auto controller = std::make_unique<MCMonitorController>(
+            std::make_unique<MCMemoryMonitor>(details_), panel_);
+        controller->setClock([this] { return now_; });
+        controller->setNotificationCenter(&notifications_);
+        controller->apply(settings);
+        return controller;
+    }
+    void finishClean() {
+        allocator_->open();
+        if (panel_ && panel_->cleanInProgress()) {
+            QSignalSpy done(panel_, &MCContentViewController::cleanFinished);
+            QVERIFY(done.wait(5000));
+        }
+    }
 
 private slots:
     void init() {
+        QApplication::setPalette(QPalette());
         dir_ = std::make_unique<TempDir>();
-        meminfoPath_ = dir_->write("meminfo", meminfoText(4000));
+        const std::string path = dir_->write("meminfo", meminfo(4000000));
         allocator_ = std::make_shared<GatedAllocator>();
-        auto memory = std::make_shared<MCMemoryController>(make_host_port(meminfoPath_, {}, 4096),
-                                                           allocator_, 4096);
-        panel_ = MCContentViewController::initWithNibName("MCContentViewController", memory);
-        QVERIFY(panel_);
-        panel_->setNotificationCenter(&notifications_);
+        auto memory =
+            std::make_shared<MCMemoryController>(make_host_port(path, {}, 4096), allocator_, 4096);
+        details_ = std::make_shared<FakeDetailsReader>();
+        details_->set(detailsWith(50, 4 * kGB, 3 * kGB, MCPressure{0, 0}));
+        processes_ = std::make_shared<CountingProcessReader>(
+            std::vector<MCProcess>{{11, "firefox", 3 * kGB, false},
+                                   {12, "code", 2 * kGB, false},
+                                   {13, "gnome-shell", kGB, false},
+                                   {14, "Xorg", kGB / 2, false},
+                                   {15, "pipewire", kGB / 4, false},
+                                   {16, "sshd", kGB / 8, false}});
         notifications_.delivered.clear();
-        log_.calls.clear();
-        popup_ = std::make_unique<PopupDouble>(log_, *panel_);
+        delegate_ = std::make_unique<AppDelegateDouble>();
+        delegate_->onShowAbout = [this] {
+            delegate_->calls.push_back(popup_->isActive() ? "popover open" : "popover closed");
+        };
+        auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory,
+                                                              delegate_.get());
+        QVERIFY(panel);
+        panel_ = panel.get();
+        panel_->setNotificationCenter(&notifications_);
+        panel_->setDetailsReader(details_);
+        panel_->setProcessReader(processes_);
+        popup_ = std::make_unique<AXStatusItemPopup>(std::move(panel));
+        popup_->setStatusItemPopupDelegate(panel_);
         panel_->setStatusItemPopup(popup_.get());
-        delegate_ = std::make_unique<AppDelegateDouble>(log_);
-        panel_->setAppServices(delegate_.get());
+        popup_->setAnimated(false);
+        open();
     }
 
     void cleanup() {
-        allocator_->open(); // never leave a clean thread waiting
-        if (panel_ && panel_->cleanInProgress()) {
-            QSignalSpy done(panel_.get(), &MCContentViewController::cleanFinished);
-            QVERIFY(done.wait(5000));
-        }
-        panel_.reset();
+        finishClean();
+        QThreadPool::globalInstance()->waitForDone();
+        popup_.reset();
+        panel_ = nullptr;
+        QApplication::setPalette(QPalette());
     }
+
+    // The panel at work.
 
     void unknownInterfaceGivesNoController() {
         QVERIFY(!MCContentViewController::initWithNibName("NoSuchInterface"));
     }
 
+    // The opening samples and draws at once; then a timer refreshes every two seconds.
     void firstShowSamplesAndRenders() {
-        panel_->popoverDidShow();
-        QCOMPARE(freeText(), QStringLiteral("3.91 MB")); // 4000 kB
-        QCOMPARE(plotData(),
-                 (std::vector<std::int64_t>{40 * 1024, 2000 * 1024, 3000 * 1024, 4000 * 1024}));
+        QCOMPARE(freeText(), QStringLiteral("3.81 GB"));
+        QCOMPARE(plotData(), (std::vector<std::int64_t>{1000000 * 1024LL, 3000000 * 1024LL,
+                                                        2000000 * 1024LL, 4000000 * 1024LL}));
         QCOMPARE(panel_->pieChart()->graphs().size(), std::size_t{1});
         QVERIFY(panel_->timer()->isActive());
         QCOMPARE(panel_->timer()->interval(), 2000);
@@ -72,37 +263,32 @@ private slots:
         QTRY_COMPARE(delegate_->events(), std::vector<std::string>{"PopoverShown"});
     }
 
+    // A later opening shows the last figures and waits for the timer; however often the panel
+    // is shown, it keeps one timer.
     void laterShowWaitsForTheTimer() {
-        panel_->popoverDidShow();
-        panel_->popoverWillClose();
+        popup_->hidePopover();
         QVERIFY(!panel_->timer()->isActive());
 
-        setMeminfo(meminfoText(8192));
-        panel_->popoverDidShow();
-        QCOMPARE(freeText(), QStringLiteral("3.91 MB"));               // no sample at this show
+        dir_->write("meminfo", meminfo(8000000));
+        open();
+        QCOMPARE(freeText(), QStringLiteral("3.81 GB"));               // no sample at this show
         QCOMPARE(panel_->pieChart()->graphs().size(), std::size_t{1}); // not rendered again
         QVERIFY(panel_->timer()->isActive());
         QTRY_COMPARE(delegate_->events(),
                      (std::vector<std::string>{"PopoverShown", "PopoverShown"}));
-
-        panel_->setRefreshInterval(10);
-        QTRY_COMPARE(freeText(), QStringLiteral("8.00 MB"));
-        QCOMPARE(plotData().back(), 8192 * 1024);
-    }
-
-    void repeatedShowsKeepOneTimer() {
-        panel_->popoverDidShow();
         panel_->popoverDidShow();
         panel_->popoverDidShow();
         QCOMPARE(panel_->findChildren<QTimer*>().size(), 1);
-        QVERIFY(panel_->timer()->isActive());
+
+        panel_->setRefreshInterval(10);
+        QTRY_COMPARE(freeText(), QStringLiteral("7.63 GB"));
+        QCOMPARE(plotData().back(), 8000000 * 1024LL);
     }
 
     void noSampleLeavesTextAndDrawsZeros() {
-        panel_->popoverDidShow();
-        setMeminfo("MemFree: garbage\n");
+        dir_->write("meminfo", "MemFree: garbage\n");
         panel_->refreshMemoryUsage();
-        QCOMPARE(freeText(), QStringLiteral("3.91 MB"));
+        QCOMPARE(freeText(), QStringLiteral("3.81 GB"));
         QCOMPARE(plotData(), (std::vector<std::int64_t>{0, 0, 0, 0}));
     }
 
@@ -110,9 +296,9 @@ private slots:
         QTest::addColumn<long>("freeKbAfter");
         QTest::addColumn<bool>("popoverOpen");
         QTest::addColumn<QString>("text");
-        QTest::newRow("freed, open") << 4004L << true << "4.00 KB memory is cleaned!";
-        QTest::newRow("freed, closed") << 6048L << false << "2.00 MB memory is cleaned!";
-        QTest::newRow("nothing freed") << 4000L << true << "Enjoy your life!";
+        QTest::newRow("freed, open") << 4000004L << true << "4.00 KB memory is cleaned!";
+        QTest::newRow("freed, closed") << 4002048L << false << "2.00 MB memory is cleaned!";
+        QTest::newRow("nothing freed") << 4000000L << true << "Enjoy your life!";
         QTest::newRow("less free") << 100L << true << "Enjoy your life!";
     }
 
@@ -120,23 +306,24 @@ private slots:
         QFETCH(long, freeKbAfter);
         QFETCH(bool, popoverOpen);
         QFETCH(QString, text);
-        panel_->popoverDidShow();
-        QSignalSpy done(panel_.get(), &MCContentViewController::cleanFinished);
+        QSignalSpy done(panel_, &MCContentViewController::cleanFinished);
 
         QTest::mouseClick(panel_->cleanButton(), Qt::LeftButton);
         QVERIFY(panel_->cleanInProgress());
         QVERIFY(!panel_->cleanButton()->isEnabled());
         QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
         QVERIFY(!panel_->timer()->isActive());
-        QCOMPARE(panel_->freeMemoryWhenCleanHappens(), 4000 * 1024);
+        QCOMPARE(panel_->freeMemoryWhenCleanHappens(), 4000000 * 1024LL);
 
         // A show while cleaning starts no timer.
         panel_->popoverDidShow();
         QVERIFY(!panel_->timer()->isActive());
         QTRY_COMPARE(allocator_->passes(), 1); // the clean really waits in its first pass
 
-        popup_->open = popoverOpen;
-        setMeminfo(meminfoText(freeKbAfter));
+        if (!popoverOpen) {
+            popup_->hidePopover();
+        }
+        dir_->write("meminfo", meminfo(freeKbAfter));
         allocator_->open();
         QVERIFY(done.wait(5000));
 
@@ -159,7 +346,8 @@ private slots:
     void panelGoneMidCleanHearsNothing() {
         panel_->cleanMemoryButtonClicked();
         QTRY_COMPARE(allocator_->passes(), 1);
-        panel_.reset();
+        popup_.reset();
+        panel_ = nullptr;
         allocator_->open();
         QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
         QCoreApplication::processEvents(); // where a queued end would arrive
@@ -167,9 +355,8 @@ private slots:
     }
 
     void cleanWithoutSamplesSaysEnjoy() {
-        setMeminfo("");
-        panel_->popoverDidShow();
-        QSignalSpy done(panel_.get(), &MCContentViewController::cleanFinished);
+        dir_->write("meminfo", "");
+        QSignalSpy done(panel_, &MCContentViewController::cleanFinished);
         panel_->cleanMemoryButtonClicked();
         QCOMPARE(panel_->freeMemoryWhenCleanHappens(), 0);
         QVERIFY(done.wait(5000));
@@ -178,39 +365,629 @@ private slots:
                  QStringLiteral("Enjoy your life!"));
     }
 
-    void resultText_data() {
-        QTest::addColumn<qint64>("freed");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("1536") << qint64(1536) << "1.50 KB memory is cleaned!";
-        QTest::newRow("1") << qint64(1) << "1 B memory is cleaned!";
-        QTest::newRow("5.5 GiB") << qint64(5905580032) << "5.50 GB memory is cleaned!";
-        QTest::newRow("0") << qint64(0) << "Enjoy your life!";
-        QTest::newRow("-4096") << qint64(-4096) << "Enjoy your life!";
-    }
-
-    void resultText() {
-        QFETCH(qint64, freed);
-        QFETCH(QString, text);
-        QCOMPARE(QString::fromStdString(cleanResultText(freed)), text);
-    }
-
-    void quitAsksTheApplicationToTerminate() {
-        QSignalSpy terminate(Application::sharedApplication(), &Application::terminateRequested);
-        auto* quit = panel_->view()->findChild<QToolButton*>("quitButton");
-        QVERIFY(quit);
-        QTest::mouseClick(quit, Qt::LeftButton);
-        QCOMPARE(terminate.size(), 1);
-        QTRY_COMPARE(delegate_->events(), std::vector<std::string>{"QuitButtonClicked"});
-    }
-
+    // The about window comes first, then the popover closes and its refreshes stop.
     void aboutOpensTheWindowThenClosesThePopover() {
-        panel_->popoverDidShow();
-        auto* about = panel_->view()->findChild<QToolButton*>("aboutButton");
-        QVERIFY(about);
-        QTest::mouseClick(about, Qt::LeftButton);
-        QCOMPARE(log_.calls, (std::vector<std::string>{"showAboutWindow", "hidePopover"}));
-        QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", "AboutShown"}));
+        QTest::mouseClick(control("aboutButton"), Qt::LeftButton);
+        QCOMPARE(delegate_->calls, (std::vector<std::string>{"showAboutWindow", "popover open"}));
+        QVERIFY(!popover()->popoverIsVisible());
         QVERIFY(!panel_->timer()->isActive());
+        QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", "AboutShown"}));
+    }
+
+    // "Cleaning..." first, then the share done, up to 100 %.
+    void buttonShowsTheShareDoneUpToOneHundred() {
+        TempDir dir;
+        // 4000 kB free + 3000 kB inactive in 1 MiB chunks: seven chunks a pass.
+        const std::string meminfo = dir.write("meminfo", meminfoText(4000));
+        auto memory = std::make_shared<MCMemoryController>(make_host_port(meminfo, {}, 4096),
+                                                           std::make_shared<MappedBlockAllocator>(),
+                                                           std::nullopt, 1 << 20);
+        auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory);
+        RecordingNotificationCenter notifications;
+        panel->setNotificationCenter(&notifications);
+        panel->view();
+        QPushButton* button = panel->cleanButton();
+
+        std::vector<std::pair<int, QString>> shown; // the share, and the button as it was then
+        connect(panel.get(), &MCContentViewController::cleanProgressShown, this, [&](int percent) {
+            shown.emplace_back(percent, button->text() + (button->isEnabled() ? " (enabled)" : ""));
+        });
+        QSignalSpy done(panel.get(), &MCContentViewController::cleanFinished);
+
+        panel->cleanMemoryButtonClicked();
+        QVERIFY(done.wait(10000));
+
+        QVERIFY(!shown.empty());
+        QCOMPARE(shown.back().first, 100);
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            QCOMPARE(shown[i].second, QStringLiteral("Cleaning... %1 %").arg(shown[i].first));
+            QVERIFY(i == 0 || shown[i].first > shown[i - 1].first);
+        }
+    }
+
+    void unclearLimitIsLoggedOnceAsAWarning() {
+        auto logger = std::make_shared<RecordingLogger>();
+        DDLog::addLogger(logger);
+        auto panel = [] {
+            const ScopedEnv env({{MCMemoryController::kMaxBytesEnv, "half"}});
+            return MCContentViewController::initWithNibName("MCContentViewController");
+        }();
+        QCOMPARE(panel->memoryController()->passCap(), 0); // still the safe meaning
+        DDLog::flushLog();
+        DDLog::removeLogger(logger);
+        int warnings = 0;
+        for (const auto& [flag, text] : logger->lines()) {
+            if (text.find(MCMemoryController::kMaxBytesEnv) != std::string::npos) {
+                QCOMPARE(flag, LogFlagWarn);
+                QVERIFY2(text.find("\"half\"") != std::string::npos, text.c_str());
+                ++warnings;
+            }
+        }
+        QCOMPARE(warnings, 1);
+    }
+
+    // Colours.
+
+    void lightPalettesKeepOneLook() {
+        const QImage standard = snapshot();
+        // The body is the popover's own light fill, not the palette's window colour.
+        const QPoint body(frame()->width() / 2, frame()->height() - 14);
+        QCOMPARE(standard.pixelColor(body).rgba(),
+                 QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f).rgba());
+        for (const QPalette& light :
+             {palette(QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29)),
+              palette(Qt::white, Qt::black),
+              palette(QColor(0xd8, 0xd0, 0xc4), QColor(0x30, 0x20, 0x10))}) {
+            QApplication::setPalette(light);
+            QCOMPARE(snapshot(), standard);
+        }
+    }
+
+    void darkPaletteDarkensTheBodyAndLightensTheTexts_data() {
+        QTest::addColumn<QPalette>("dark");
+        QTest::addColumn<QColor>("desktop");
+        QTest::newRow("breeze dark, white desktop") << breezeDark() << QColor(Qt::white);
+        QTest::newRow("breeze dark, slate desktop") << breezeDark() << QColor(0x3a, 0x41, 0x50);
+        QTest::newRow("adwaita dark, black desktop")
+            << palette(QColor(0x24, 0x24, 0x24), Qt::white) << QColor(Qt::black);
+        QTest::newRow("grey text")
+            << palette(QColor(0x30, 0x30, 0x30), QColor(0x90, 0x90, 0x90)) << QColor(Qt::white);
+    }
+
+    void darkPaletteDarkensTheBodyAndLightensTheTexts() {
+        QFETCH(QPalette, dark);
+        QFETCH(QColor, desktop);
+        QApplication::setPalette(dark);
+        const QImage image = onDesktop(snapshot(), desktop);
+
+        QColor fill = dark.color(QPalette::Window);
+        fill.setAlphaF(0.92f);
+        QCOMPARE(popover()->color(), fill);
+        const QColor body = image.pixelColor(frame()->width() / 2, frame()->height() - 14);
+        QVERIFY2(Appearance::relativeLuminance(body) < 0.1, qPrintable(body.name()));
+
+        for (const char* name : {"freeMemoryCaption", "freeMemoryTextField"}) {
+            const QRect r = inFrame(control(name));
+            expectReadable(image, r, r.left() - 2, name);
+        }
+        for (const char* name : {"cleanButton", "aboutButton", "quitButton"}) {
+            const QRect r = inFrame(control(name)).adjusted(3, 3, -3, -3);
+            expectReadable(image, r, r.left(), name);
+        }
+        const QPoint hosting =
+            panel_->pieChart()->defaultLayerHostingView()->mapTo(frame(), QPoint(0, 0));
+        const CPTLegend::Layout legend = panel_->pieChart()->graphs().front()->legendLayout();
+        QCOMPARE(legend.entries.size(), std::size_t{4});
+        for (const auto& entry : legend.entries) {
+            const QRect r = entry.titleRect.toAlignedRect().translated(hosting);
+            expectReadable(image, r, r.left() - 2, "legend");
+        }
+    }
+
+    // At run time, and back: the slices keep their colours, the chart's text follows.
+    void paletteSwitchesAtRunTimeAndSlicesKeepTheirColours() {
+        const QImage light = snapshot();
+        QApplication::setPalette(breezeDark());
+        const QImage dark = snapshot();
+        QVERIFY(dark != light);
+        QVERIFY(panel_->pieChart()->textColor().has_value());
+        for (QRgb slice :
+             {qRgb(228, 92, 56), qRgb(235, 200, 94), qRgb(76, 175, 175), qRgb(77, 175, 123)}) {
+            const auto pixels = [slice](const QImage& shot) {
+                const QImage image = onDesktop(shot, Qt::white);
+                return countPixels(image.rect(), [&](int x, int y) {
+                    return (image.pixel(x, y) | 0xff000000u) == slice;
+                });
+            };
+            QVERIFY2(pixels(light) > 100, qPrintable(QColor(slice).name()));
+            QCOMPARE(pixels(dark), pixels(light));
+        }
+        QApplication::setPalette(QPalette());
+        QCOMPARE(snapshot(), light);
+        QVERIFY(!panel_->pieChart()->textColor().has_value());
+    }
+
+    void aboutWindowAndPanelWindowFollowThePalette() {
+        MCAboutWindowController about;
+        about.showWindow();
+        QWidget* window = about.window();
+        const QImage light = window->grab().toImage();
+        MCPanelWindow panelWindow(MCContentViewController::initWithNibName(
+            "MCContentViewController", panel_->memoryController()));
+        QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0xf6, 0xf7, 0xf9));
+
+        QApplication::setPalette(breezeDark());
+        QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0x2a, 0x2e, 0x32));
+        const QImage dark = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(Appearance::relativeLuminance(dark.pixelColor(4, 4)) < 0.1);
+        for (const char* name :
+             {"nameLabel", "versionTextField", "summaryLabel", "copyrightTextField"}) {
+            auto* label = window->findChild<QLabel*>(QString::fromLatin1(name));
+            QVERIFY2(label, name);
+            expectReadable(dark, QRect(label->mapTo(window, QPoint(0, 0)), label->size()), 4, name);
+        }
+
+        QApplication::setPalette(QPalette());
+        QCOMPARE(window->grab().toImage(), light);
+        QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0xf6, 0xf7, 0xf9));
+    }
+
+    // The about window.
+
+    void windowShowsVersionAndCopyright() {
+        MCAboutWindowController about;
+        QVERIFY(!about.isWindowLoaded());
+        about.showWindow();
+        QVERIFY(about.isWindowLoaded());
+        QCOMPARE(about.versionTextField()->text(), QStringLiteral("Version: " BRIMWELL_VERSION));
+        // The copyright line as configured, unchanged: its "©" read as UTF-8.
+        const auto copyright =
+            platform::objectForInfoDictionaryKey(platform::kNSHumanReadableCopyright);
+        QVERIFY(copyright && !copyright->empty());
+        QCOMPARE(about.copyrightTextField()->text(), QString::fromUtf8(*copyright));
+        QWidget* first = about.window();
+        about.showWindow();
+        QCOMPARE(about.window(), first); // one window, brought to the front again
+    }
+
+    // The version goes into the subject; one the address cannot carry gives no address at all.
+    void contactUrl() {
+        const QString address = QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_");
+        const struct {
+            const char* version;
+            const char* subject; // none: no address
+        } cases[] = {
+            {"1.2", "1.2]"},     {"1.2 beta", "1.2%20beta]"}, {"1 2 3", "1%202%203]"},
+            {"", "]"},           {"1.2\"x", nullptr},         {"1.2<x>", nullptr},
+            {"1.2%zz", nullptr}, {"1.2\u00fc", nullptr},      {"1.2\tx", nullptr},
+        };
+        for (const auto& c : cases) {
+            const auto made = MCAboutWindowController::contactUrl(QString::fromUtf8(c.version));
+            QVERIFY2(made.has_value() == (c.subject != nullptr), c.version);
+            if (made) {
+                QCOMPARE(made->toString(QUrl::FullyEncoded), address + QLatin1String(c.subject));
+            }
+        }
+    }
+
+    void contactButtonOpensTheMailLink() {
+        MailCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &catcher, "open");
+        MCAboutWindowController about;
+        about.showWindow();
+        QTest::mouseClick(
+            about.window()->findChild<QPushButton*>(QStringLiteral("contactUsButton")),
+            Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
+        QCOMPARE(catcher.opened.size(), 1);
+        QCOMPARE(
+            catcher.opened.front().toString(QUrl::FullyEncoded),
+            QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_" BRIMWELL_VERSION "]"));
+    }
+
+    // Keyboard.
+
+    void popoverTakesTheFocusOnTheChart() {
+        QVERIFY(popover()->popoverWindow()->isActiveWindow());
+        QCOMPARE(focus(), control("plotView"));
+        // Focus that came with the opening shows no ring: a mouse user sees the usual look.
+        const QImage opened = snapshot();
+        frame()->setFocusPolicy(Qt::ClickFocus);
+        frame()->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(snapshot(), opened);
+    }
+
+    // Forward through every control back to the chart; Shift+Tab walks the same ring backwards.
+    void tabReachesEveryControl_data() {
+        QTest::addColumn<bool>("cleaning");
+        QTest::addColumn<QStringList>("ring");
+        QTest::newRow("at rest") << false
+                                 << QStringList{"processesButton",   "cleanButton", "aboutButton",
+                                                "preferencesButton", "quitButton",  "plotView"};
+        QTest::newRow("while cleaning")
+            << true
+            << QStringList{"processesButton", "aboutButton", "preferencesButton", "quitButton",
+                           "plotView"};
+    }
+
+    void tabReachesEveryControl() {
+        QFETCH(bool, cleaning);
+        QFETCH(QStringList, ring);
+        if (cleaning) {
+            panel_->cleanMemoryButtonClicked();
+        }
+        QCOMPARE(focus(), control("plotView"));
+        QStringList forward;
+        QStringList backward;
+        for (qsizetype i = 0; i < ring.size(); ++i) {
+            press(Qt::Key_Tab);
+            forward << focus()->objectName();
+        }
+        for (qsizetype i = 0; i < ring.size(); ++i) {
+            press(Qt::Key_Backtab, Qt::ShiftModifier);
+            backward.prepend(focus()->objectName());
+        }
+        QCOMPARE(forward, ring);
+        backward.move(0, ring.size() - 1); // the chart, where the walk back ends
+        QCOMPARE(backward, ring);
+    }
+
+    void keysActivateTheFocusedControl_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        for (const char* name : {"cleanButton", "aboutButton", "quitButton"}) {
+            QTest::addRow("%s Return", name) << name << int(Qt::Key_Return) << 0;
+            QTest::addRow("%s Enter", name)
+                << name << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+            QTest::addRow("%s Space", name) << name << int(Qt::Key_Space) << 0;
+        }
+    }
+
+    // Each control does its own thing and nothing else, and reports its usage event.
+    void keysActivateTheFocusedControl() {
+        QFETCH(QString, name);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QSignalSpy terminate(Application::sharedApplication(), &Application::terminateRequested);
+        tabTo(name);
+        press(key, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(panel_->cleanInProgress(), name == "cleanButton");
+        QCOMPARE(terminate.size(), name == "quitButton" ? 1 : 0);
+        const std::vector<std::string> about{"showAboutWindow", "popover open"};
+        QCOMPARE(delegate_->calls, name == "aboutButton" ? about : std::vector<std::string>{});
+        if (name == "cleanButton") {
+            QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
+        } else if (name == "aboutButton") {
+            QTRY_VERIFY(!popover()->popoverIsVisible());
+        }
+        const std::string event = name == "cleanButton"   ? "CleanButtonClicked"
+                                  : name == "aboutButton" ? "AboutShown"
+                                                          : "QuitButtonClicked";
+        QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", event}));
+    }
+
+    void modifiedOrRepeatedReturnDoesNothing() {
+        tabTo(QStringLiteral("cleanButton"));
+        press(Qt::Key_Return, Qt::ControlModifier);
+        press(Qt::Key_Return, Qt::AltModifier);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(focus(), &repeat);
+        QVERIFY(!panel_->cleanInProgress());
+    }
+
+    void escapeClosesFromEveryControl() {
+        // No control swallows Escape: whatever holds the focus, the popover closes.
+        const QStringList controls{"plotView",    "processesButton",   "cleanButton",
+                                   "aboutButton", "preferencesButton", "quitButton"};
+        for (const QString& name : controls) {
+            open();
+            // The offscreen platform does not hand the focus back to a reopened window; the
+            // window's own focus widget is where its keys go.
+            QWidget* window = popover()->popoverWindow();
+            auto focused = [window] { return window->focusWidget(); };
+            QVERIFY(focused() != nullptr);
+            for (int tabs = 0; focused()->objectName() != name && tabs < controls.size(); ++tabs) {
+                QTest::keyClick(focused(), Qt::Key_Tab);
+            }
+            QCOMPARE(focused()->objectName(), name);
+            QTest::keyClick(focused(), Qt::Key_Escape);
+            QTRY_VERIFY2(!popover()->popoverIsVisible(), qPrintable(name));
+            QVERIFY(!popup_->isActive());
+        }
+        open();
+    }
+
+    void focusIsVisibleOnEveryControl_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("dark");
+        for (bool dark : {false, true}) {
+            for (const char* name : {"plotView", "processesButton", "cleanButton", "aboutButton",
+                                     "preferencesButton", "quitButton"}) {
+                QTest::addRow("%s %s", name, dark ? "dark" : "light") << name << dark;
+            }
+        }
+    }
+
+    void focusIsVisibleOnEveryControl() {
+        QFETCH(QString, name);
+        QFETCH(bool, dark);
+        if (dark) {
+            QApplication::setPalette(breezeDark());
+        }
+        // Start from no focus on any control: the popover's own frame holds it.
+        frame()->setFocusPolicy(Qt::ClickFocus);
+        frame()->setFocus(Qt::OtherFocusReason);
+        const QImage unfocused = snapshot();
+        tabTo(name);
+        const QImage focused = snapshot();
+        const auto differing = [&](const QRect& region) {
+            return countPixels(
+                region, [&](int x, int y) { return focused.pixel(x, y) != unfocused.pixel(x, y); });
+        };
+        QWidget* widget = control(qPrintable(name));
+        const int changed = differing(inFrame(widget).adjusted(-2, -2, 2, 2));
+        // A ring, not a speck: at least half the control's outline changes...
+        QVERIFY2(changed >= widget->width() + widget->height(),
+                 qPrintable(QStringLiteral("%1 pixels changed").arg(changed)));
+        // ... and nothing outside it.
+        QCOMPARE(differing(focused.rect()), changed);
+    }
+
+    // Screen readers.
+
+    void chartIsNamedAndReadsTheFigures() {
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(control("plotView"));
+        QCOMPARE(accessible->role(), QAccessible::Chart);
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Memory usage chart"));
+        QCOMPARE(accessible->text(QAccessible::Description),
+                 QStringLiteral("Wired 976.56 MB (10%), Active 2.86 GB (30%), "
+                                "Inactive 1.91 GB (20%), Free 3.81 GB (40%)"));
+
+        dir_->write("meminfo", meminfo(9000000));
+        panel_->refreshMemoryUsage();
+        QCOMPARE(accessible->text(QAccessible::Description),
+                 QStringLiteral("Wired 976.56 MB (7%), Active 2.86 GB (20%), "
+                                "Inactive 1.91 GB (13%), Free 8.58 GB (60%)"));
+
+        const struct {
+            std::vector<std::int64_t> data;
+            const char* text;
+        } cases[] = {
+            {{2048, 2048, 2048, 2048},
+             "Wired 2.00 KB (25%), Active 2.00 KB (25%), Inactive 2.00 KB (25%), Free 2.00 KB "
+             "(25%)"},
+            {{1, 0, 0, 999},
+             "Wired 1 B (under 1%), Active 0 B (0%), Inactive 0 B (0%), Free 999 B (100%)"},
+            {{0, 0, 0, 0}, "No memory figures available"},
+            {{20, 30, 60}, "No memory figures available"},
+        };
+        for (const auto& c : cases) {
+            QCOMPARE(MCContentViewController::chartDescription(c.data), QString::fromUtf8(c.text));
+        }
+    }
+
+    void freeMemoryFigureIsLabelled() {
+        QCOMPARE(qobject_cast<QLabel*>(control("freeMemoryCaption"))->buddy(),
+                 panel_->freeMemoryTextField());
+        const auto labels = QAccessible::queryAccessibleInterface(panel_->freeMemoryTextField())
+                                ->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels.front().first->text(QAccessible::Name), QStringLiteral("Free memory"));
+    }
+
+    // The rows beyond the chart.
+
+    void rowsFollowTheDetails() {
+        const struct {
+            const char* name;
+            MCMemoryDetails details;
+            const char* available;
+            const char* swap;     // empty: the row is hidden
+            const char* pressure; // the same
+        } cases[] = {
+            {"no swap, no PSI", detailsWith(25), "11.18 GB of 14.90 GB", "", ""},
+            {"swap, calm", detailsWith(50, 4 * kGB, 3 * kGB, MCPressure{0.5, 0}),
+             "7.45 GB of 14.90 GB", "953.67 MB / 3.73 GB", "none"},
+            {"tasks waiting", detailsWith(90, kGB, 0, MCPressure{12, 0.2}), "1.49 GB of 14.90 GB",
+             "953.67 MB / 953.67 MB", "some"},
+            {"whole machine stalls", detailsWith(90, 0, 0, MCPressure{3, 1.5}),
+             "1.49 GB of 14.90 GB", "", "some"},
+            {"thrashing", detailsWith(99, 0, 0, MCPressure{60, 25}), "152.59 MB of 14.90 GB", "",
+             "high"},
+        };
+        for (const auto& c : cases) {
+            details_->set(c.details);
+            panel_->refreshMemoryUsage();
+            QCOMPARE(panel_->availableTextField()->text(), QString::fromUtf8(c.available));
+            QCOMPARE(panel_->swapRow()->isHidden(), *c.swap == '\0');
+            if (*c.swap != '\0') {
+                QCOMPARE(panel_->swapTextField()->text(), QString::fromUtf8(c.swap));
+            }
+            QCOMPARE(panel_->pressureRow()->isHidden(), *c.pressure == '\0');
+            if (*c.pressure != '\0') {
+                QCOMPARE(panel_->pressureTextField()->text(), QString::fromUtf8(c.pressure));
+            }
+            // The popover holds exactly the rows shown: no gap where a hidden row was.
+            QVERIFY2(popover()->contentSize().height ==
+                         double(panel_->view()->layout()->sizeHint().height()),
+                     c.name);
+
+            // A reading that fails leaves the rows as they were.
+            details_->set(std::nullopt);
+            panel_->refreshMemoryUsage();
+            QCOMPARE(panel_->availableTextField()->text(), QString::fromUtf8(c.available));
+            QCOMPARE(panel_->pressureRow()->isHidden(), *c.pressure == '\0');
+        }
+    }
+
+    void sparklineDrawsTheHistory() {
+        // Five minutes at a quarter used, then five at three quarters, the last 100 seconds
+        // under some pressure.
+        MCMemoryHistory history;
+        for (int i = 0; i < 120; ++i) {
+            MCHistoryPoint point;
+            point.time = now_ + std::chrono::seconds(5 * i);
+            point.usedFraction = i < 60 ? 0.25 : 0.75;
+            point.pressure = i >= 100 ? MCPressure{20, 0} : MCPressure{0, 0};
+            history.add(point);
+        }
+        MCSparklineView view;
+        view.resize(240, 40);
+        view.setColors(QColor(0, 0, 255), QColor(0xf5, 0xa5, 0x24), QColor(0xe5, 0x48, 0x4d));
+        const auto render = [&view] {
+            QImage image(view.size(), QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            view.render(&image);
+            return image;
+        };
+        const QImage empty = render();
+        for (int x = 0; x < empty.width(); ++x) {
+            QCOMPARE(lineRow(empty, x), -1);
+        }
+
+        view.setHistory(history);
+        const QImage image = render();
+        // Used fraction f sits at (1 - f) of the height: 30 for the first half, 10 after.
+        for (int x : {10, 60, 110, 130, 180, 230}) {
+            QVERIFY2(std::abs(lineRow(image, x) - (x < 120 ? 30 : 10)) <= 1,
+                     qPrintable(QString::number(x)));
+        }
+        // Pressure shades the last 100 of 600 seconds: the right sixth, from x = 200.
+        QVERIFY(amberish(image.pixelColor(215, 3)));
+        QVERIFY(amberish(image.pixelColor(238, 3)));
+        QVERIFY(!amberish(image.pixelColor(190, 3)));
+        QVERIFY(!amberish(image.pixelColor(50, 3)));
+    }
+
+    void processesAreReadOnlyWhileTheSectionIsOpen() {
+        QVERIFY(!panel_->processesExpanded());
+        QVERIFY(panel_->processesSection()->isHidden());
+        panel_->refreshMemoryUsage();
+        panel_->popoverDidShow();
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(processes_->reads.load(), 0);
+
+        QSignalSpy shown(panel_, &MCContentViewController::processesShown);
+        QTest::mouseClick(panel_->processesButton(), Qt::LeftButton);
+        QVERIFY(shown.wait(5000));
+        QCOMPARE(processes_->reads.load(), 1);
+        QVERIFY(panel_->processesSection()->isVisible());
+        // The five biggest, biggest first; the sixth is left out.
+        QCOMPARE(text("processName1"), QStringLiteral("firefox"));
+        QCOMPARE(text("processSize1"), QStringLiteral("2.79 GB"));
+        QCOMPARE(text("processName5"), QStringLiteral("pipewire"));
+        QCOMPARE(text("processSize5"), QStringLiteral("238.42 MB"));
+        QCOMPARE(panel_->shownProcesses().size(), std::size_t{5});
+
+        // Each refresh of the open panel reads again; so does a later opening.
+        panel_->refreshMemoryUsage();
+        QVERIFY(shown.wait(5000));
+        panel_->popoverDidShow();
+        QVERIFY(shown.wait(5000));
+        QCOMPARE(processes_->reads.load(), 3);
+
+        QTest::mouseClick(panel_->processesButton(), Qt::LeftButton);
+        QVERIFY(panel_->processesSection()->isHidden());
+        panel_->refreshMemoryUsage();
+        panel_->popoverDidShow();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QCOMPARE(processes_->reads.load(), 3);
+    }
+
+    void openingTheSectionGrowsThePopoverOnScreen() {
+        QWidget* window = popover()->popoverWindow();
+        const QRect closed = window->geometry();
+        const double closedHeight = popover()->contentSize().height;
+        QTest::mouseClick(panel_->processesButton(), Qt::LeftButton);
+        // Five more lines, and the popover follows: its top stays under the icon, all of it
+        // on the screen and within 720 points.
+        QTRY_VERIFY(window->geometry().height() >= closed.height() + 5 * 12);
+        const QRect open = window->geometry();
+        QCOMPARE(popover()->contentSize().height, double(panel_->view()->height()));
+        QCOMPARE(open.top(), closed.top());
+        QVERIFY(window->screen()->geometry().contains(open));
+        QVERIFY2(open.height() <= 720, qPrintable(QString::number(open.height())));
+        QVERIFY(panel_->processesSection()->geometry().bottom() <
+                panel_->cleanButton()->geometry().top());
+
+        QTest::mouseClick(panel_->processesButton(), Qt::LeftButton);
+        QTRY_COMPARE(window->geometry(), closed);
+        QCOMPARE(popover()->contentSize().height, closedHeight);
+    }
+
+    // The monitor's actions.
+
+    void autoCleanRunsWithoutAClickOnItsOwnInterval() {
+        MCSettings settings;
+        settings.autoClean.enabled = true;
+        settings.autoClean.intervalMinutes = 30;
+        settings.lowMemory.enabled = false;
+        details_->set(detailsWith(95));
+        auto controller = monitor(settings);
+        QSignalSpy started(panel_, &MCContentViewController::cleanStarted);
+        controller->tick();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(started.at(0).at(0).toBool(), true);
+        QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
+
+        // Long after its interval, but the clean still runs: nothing more starts.
+        now_ += std::chrono::hours(2);
+        controller->tick();
+        QCOMPARE(started.size(), 1);
+        finishClean();
+        QCOMPARE(notifications_.delivered.size(), std::size_t{1});
+        QCOMPARE(notifications_.delivered[0].title, QStringLiteral("Memory Clean Done"));
+
+        // Events go out in order: one sent now comes after any the clean would have sent.
+        panel_->showAbout();
+        QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", "AboutShown"}));
+
+        // A clean of the user's restarts the interval.
+        panel_->cleanMemoryButtonClicked();
+        finishClean();
+        now_ += std::chrono::minutes(29);
+        controller->tick();
+        QCOMPARE(started.size(), 2);
+        now_ += std::chrono::minutes(1);
+        controller->tick();
+        QCOMPARE(started.size(), 3);
+        QCOMPARE(started.at(2).at(0).toBool(), true);
+    }
+
+    void lowMemoryNotifiesOnceWithItsReason() {
+        const struct {
+            MCMemoryDetails details;
+            int ticks; // 5 seconds apart
+            const char* title;
+            const char* body;
+        } cases[] = {
+            {detailsWith(95), 1, "Memory is running low", "762.94 MB available (5 %)"},
+            {detailsWith(60, 0, 0, MCPressure{70, 30}), 3, "Memory pressure is high",
+             "Programs keep waiting for memory. 5.96 GB available (40 %). Closing a big program "
+             "helps."},
+        };
+        for (const auto& c : cases) {
+            notifications_.delivered.clear();
+            details_->set(c.details);
+            auto controller = monitor(MCSettings{});
+            for (int i = 0; i < c.ticks; ++i) {
+                QCOMPARE(notifications_.delivered.size(), std::size_t{0});
+                controller->tick();
+                now_ += std::chrono::seconds(5);
+            }
+            QCOMPARE(notifications_.delivered.size(), std::size_t{1});
+            QCOMPARE(notifications_.delivered[0].title, QString::fromUtf8(c.title));
+            QCOMPARE(notifications_.delivered[0].informativeText, QString::fromUtf8(c.body));
+            // Still low a minute later: no second notification.
+            for (int i = 0; i < 12; ++i) {
+                controller->tick();
+                now_ += std::chrono::seconds(5);
+            }
+            QCOMPARE(notifications_.delivered.size(), std::size_t{1});
+        }
     }
 };
 

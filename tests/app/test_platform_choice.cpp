@@ -1,7 +1,6 @@
 // The window-system platform the tray application asks Qt for, from the session's environment
 // and the command line.
 
-#include "app/MCCommandLine.h"
 #include "app/MCPlatformChoice.h"
 
 #include "support/SilentXServer.h"
@@ -11,220 +10,99 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
-#include <set>
+#include <memory>
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace {
 
-struct Case {
-    const char* name;
-    std::map<std::string, std::string> environment;
-    bool platformOnCommandLine;
-    const char* platform;
-};
-
-const Case kCases[] = {
-    {"plain X11", {{"DISPLAY", ":0"}, {"XDG_SESSION_TYPE", "x11"}}, false, ""},
-    {"X11 without a session type", {{"DISPLAY", ":0"}}, false, ""},
-    {"Wayland with XWayland",
-     {{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}},
-     false,
-     "xcb;wayland"},
-    {"Wayland session type with XWayland",
-     {{"DISPLAY", ":1"}, {"XDG_SESSION_TYPE", "wayland"}},
-     false,
-     "xcb;wayland"},
-    {"Wayland only", {{"WAYLAND_DISPLAY", "wayland-0"}}, false, "wayland"},
-    {"Wayland, empty DISPLAY",
-     {{"WAYLAND_DISPLAY", "wayland-0"}, {"DISPLAY", ""}},
-     false,
-     "wayland"},
-    {"Wayland session type only", {{"XDG_SESSION_TYPE", "wayland"}}, false, "wayland"},
-    {"user's platform variable",
-     {{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "wayland"}},
-     false,
-     ""},
-    {"user's platform option", {{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}, true, ""},
-    {"empty platform variable is no choice",
-     {{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", ""}},
-     false,
-     "xcb;wayland"},
-    {"tty session", {{"XDG_SESSION_TYPE", "tty"}}, false, ""},
-    {"nothing at all", {}, false, ""},
-};
+// "NAME=value ..." read as the session's environment.
+std::function<const char*(const char*)> environment(const std::string& text) {
+    auto values = std::make_shared<std::map<std::string, std::string>>();
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        (*values)[word.substr(0, word.find('='))] = word.substr(word.find('=') + 1);
+    }
+    return [values](const char* name) -> const char* {
+        const auto it = values->find(name);
+        return it == values->end() ? nullptr : it->second.c_str();
+    };
+}
 
 TEST(PlatformChoice, FollowsTheSession) {
-    for (const Case& c : kCases) {
-        const auto getenv = [&c](const char* name) -> const char* {
-            const auto it = c.environment.find(name);
-            return it == c.environment.end() ? nullptr : it->second.c_str();
-        };
-        EXPECT_EQ(MCPlatformChoice::choose(getenv, c.platformOnCommandLine).platform, c.platform)
+    const struct {
+        const char* name;
+        const char* environment;
+        bool platformOnCommandLine;
+        const char* platform;
+    } cases[] = {
+        {"plain X11", "DISPLAY=:0 XDG_SESSION_TYPE=x11", false, ""},
+        {"X11 without a session type", "DISPLAY=:0", false, ""},
+        {"Wayland with XWayland", "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0", false, "xcb;wayland"},
+        {"Wayland session type with XWayland", "DISPLAY=:1 XDG_SESSION_TYPE=wayland", false,
+         "xcb;wayland"},
+        {"Wayland only", "WAYLAND_DISPLAY=wayland-0", false, "wayland"},
+        {"Wayland, empty DISPLAY", "WAYLAND_DISPLAY=wayland-0 DISPLAY=", false, "wayland"},
+        {"Wayland session type only", "XDG_SESSION_TYPE=wayland", false, "wayland"},
+        {"user's platform variable", "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=wayland",
+         false, ""},
+        {"user's platform option", "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0", true, ""},
+        {"empty platform variable is no choice",
+         "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0 QT_QPA_PLATFORM=", false, "xcb;wayland"},
+        {"tty session", "XDG_SESSION_TYPE=tty", false, ""},
+        {"nothing at all", "", false, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            MCPlatformChoice::choose(environment(c.environment), c.platformOnCommandLine).platform,
+            c.platform)
             << c.name;
     }
 }
 
-// Qt's options go to Qt in panel mode, never the value of an option of our own, and make any
-// other mode a usage error.
-TEST(PlatformChoice, QtOptionsOnTheCommandLine) {
-    using V = std::vector<std::string>;
-    struct Row {
-        V args;
-        bool ok;
-        V qt;
-        std::string screenshot;
-    };
-    const Row rows[] = {
-        {{"-platform", "wayland"}, true, {"-platform", "wayland"}, ""},
-        {{"--verbose", "--platform", "xcb", "--screenshot", "a.png"},
-         true,
-         {"--platform", "xcb"},
-         "a.png"},
-        {{"-style", "fusion", "-reverse", "--widgetcount", "-stylesheet", "s.qss"},
-         true,
-         {"-style", "fusion", "-reverse", "--widgetcount", "-stylesheet", "s.qss"},
-         ""},
-        {{"--style=fusion", "-stylesheet=a.qss"},
-         true,
-         {"--style=fusion", "-stylesheet=a.qss"},
-         ""},
-        {{"-display", ":3", "-geometry", "10x10+0+0", "-qwindowgeometry", "1x1"},
-         true,
-         {"-display", ":3", "-geometry", "10x10+0+0", "-qwindowgeometry", "1x1"},
-         ""},
-        {{"-platformtheme", "gtk3", "-plugin", "p", "-session", "s", "-platformpluginpath", "/p",
-          "-qwindowicon", "i", "-qwindowtitle", "t"},
-         true,
-         {"-platformtheme", "gtk3", "-plugin", "p", "-session", "s", "-platformpluginpath", "/p",
-          "-qwindowicon", "i", "-qwindowtitle", "t"},
-         ""},
-        // A file name that looks like Qt's option stays the file name.
-        {{"--screenshot", "-style", "-reverse"}, true, {"-reverse"}, "-style"},
-        // A value that looks like an option is still the value.
-        {{"-style", "-reverse"}, true, {"-style", "-reverse"}, ""},
-        {{"--verbose", "-platform"}, false, {}, ""},
-        {{"-style"}, false, {}, ""},
-        {{"-platform=xcb"}, false, {}, ""},
-        {{"-styles", "x"}, false, {}, ""},
-        {{"---style", "x"}, false, {}, ""},
-        {{"--sample", "-style", "fusion"}, false, {}, ""},
-        {{"-reverse", "--top", "3"}, false, {}, ""},
-        {{"--version", "--widgetcount"}, false, {}, ""},
-    };
-    for (const Row& row : rows) {
-        std::string joined;
-        for (const auto& arg : row.args) {
-            joined += arg + " ";
-        }
-        const auto parsed = MCCommandLine::parse(row.args);
-        ASSERT_EQ(std::holds_alternative<MCCommandLine>(parsed), row.ok) << joined;
-        if (row.ok) {
-            const auto& command = std::get<MCCommandLine>(parsed);
-            EXPECT_EQ(command.mode, MCCommandLine::Mode::Panel) << joined;
-            EXPECT_EQ(command.qtArguments, row.qt) << joined;
-            EXPECT_EQ(command.screenshotPath, row.screenshot) << joined;
-        } else {
-            EXPECT_FALSE(std::get<MCCommandLine::Error>(parsed).message.empty()) << joined;
-        }
-    }
-}
-
-TEST(PlatformChoice, QtOptionValues) {
-    const auto parsed = MCCommandLine::parse(
-        {"-style", "-platform", "--platform", "wayland", "-reverse", "--display", ":7"});
-    ASSERT_TRUE(std::holds_alternative<MCCommandLine>(parsed));
-    const auto& command = std::get<MCCommandLine>(parsed);
-    EXPECT_EQ(command.qtOptionValue("style"), "-platform");
-    EXPECT_EQ(command.qtOptionValue("platform"), "wayland");
-    EXPECT_EQ(command.qtOptionValue("display"), ":7");
-    EXPECT_EQ(command.qtOptionValue("reverse"), std::nullopt);
-    EXPECT_EQ(command.qtOptionValue("session"), std::nullopt);
-}
-
-// Which desktops are asked before Qt starts, and what their answers decide.
+// Which desktops are asked before Qt starts (in order), and what their answers decide.
 TEST(PlatformChoice, DesktopFound) {
-    struct Row {
+    const std::string run = "XDG_RUNTIME_DIR=/run/user/7 ";
+    const struct {
         const char* name;
-        std::string platforms;
-        std::string xDisplayOption;
-        std::map<std::string, std::string> environment;
-        std::set<std::string> answering; // X displays and Wayland sockets that answer
+        const char* platforms;
+        const char* xDisplayOption;
+        std::string environment;
+        std::string answering; // X displays and Wayland sockets that answer
         bool found;
-        std::vector<std::string> asked; // in order
+        std::string asked;
+    } rows[] = {
+        {"nothing set", "", "", "", "", false, ""},
+        {"X answers", "", "", "DISPLAY=:0", ":0", true, ":0"},
+        {"X silent", "", "", "DISPLAY=:0", "", false, ":0"},
+        {"-display wins over DISPLAY", "", ":5", "DISPLAY=:0", ":5", true, ":5"},
+        {"Qt's default is X only", "", "", run + "WAYLAND_DISPLAY=wayland-1",
+         "/run/user/7/wayland-1", false, ""},
+        {"Wayland answers", "wayland", "", run + "WAYLAND_DISPLAY=wayland-1",
+         "/run/user/7/wayland-1", true, "/run/user/7/wayland-1"},
+        {"Wayland's default socket", "wayland", "", run, "", false, "/run/user/7/wayland-0"},
+        {"Wayland socket by path", "wayland-egl", "", "WAYLAND_DISPLAY=/tmp/w", "/tmp/w", true,
+         "/tmp/w"},
+        {"Wayland without a run-time folder", "wayland", "", "WAYLAND_DISPLAY=w", "", false, ""},
+        {"Wayland socket handed down", "wayland", "", "WAYLAND_SOCKET=5", "", true, ""},
+        {"XWayland silent, Wayland answers", "xcb;wayland", "",
+         run + "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0", "/run/user/7/wayland-0", true,
+         ":1 /run/user/7/wayland-0"},
+        {"XWayland answers first", "xcb;wayland", "", run + "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0",
+         ":1 /run/user/7/wayland-0", true, ":1"},
+        {"platform arguments", "xcb:nograb", "", "DISPLAY=:2", ":2", true, ":2"},
+        {"offscreen stands", "offscreen", "", "", "", true, ""},
+        {"minimal after a silent X", "xcb;minimal", "", "DISPLAY=:2", "", true, ":2"},
+        {"empty entries skipped", ";;xcb;", "", "DISPLAY=:2", "", false, ":2"},
     };
-    const std::map<std::string, std::string> runtime = {{"XDG_RUNTIME_DIR", "/run/user/7"}};
-    auto with = [&runtime](std::map<std::string, std::string> more) {
-        more.insert(runtime.begin(), runtime.end());
-        return more;
-    };
-    const Row rows[] = {
-        {"nothing set", "", "", {}, {}, false, {}},
-        {"X answers", "", "", {{"DISPLAY", ":0"}}, {":0"}, true, {":0"}},
-        {"X silent", "", "", {{"DISPLAY", ":0"}}, {}, false, {":0"}},
-        {"-display wins over DISPLAY", "", ":5", {{"DISPLAY", ":0"}}, {":5"}, true, {":5"}},
-        {"Qt's default is X only",
-         "",
-         "",
-         with({{"WAYLAND_DISPLAY", "wayland-1"}}),
-         {"/run/user/7/wayland-1"},
-         false,
-         {}},
-        {"Wayland answers",
-         "wayland",
-         "",
-         with({{"WAYLAND_DISPLAY", "wayland-1"}}),
-         {"/run/user/7/wayland-1"},
-         true,
-         {"/run/user/7/wayland-1"}},
-        {"Wayland's default socket", "wayland", "", with({}), {}, false, {"/run/user/7/wayland-0"}},
-        {"Wayland socket by path",
-         "wayland-egl",
-         "",
-         {{"WAYLAND_DISPLAY", "/tmp/w"}},
-         {"/tmp/w"},
-         true,
-         {"/tmp/w"}},
-        {"Wayland without a run-time folder",
-         "wayland",
-         "",
-         {{"WAYLAND_DISPLAY", "w"}},
-         {},
-         false,
-         {}},
-        {"Wayland socket handed down", "wayland", "", {{"WAYLAND_SOCKET", "5"}}, {}, true, {}},
-        {"XWayland silent, Wayland answers",
-         "xcb;wayland",
-         "",
-         with({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}),
-         {"/run/user/7/wayland-0"},
-         true,
-         {":1", "/run/user/7/wayland-0"}},
-        {"XWayland answers first",
-         "xcb;wayland",
-         "",
-         with({{"DISPLAY", ":1"}, {"WAYLAND_DISPLAY", "wayland-0"}}),
-         {":1", "/run/user/7/wayland-0"},
-         true,
-         {":1"}},
-        {"platform arguments", "xcb:nograb", "", {{"DISPLAY", ":2"}}, {":2"}, true, {":2"}},
-        {"offscreen stands", "offscreen", "", {}, {}, true, {}},
-        {"minimal after a silent X", "xcb;minimal", "", {{"DISPLAY", ":2"}}, {}, true, {":2"}},
-        {"empty entries skipped", ";;xcb;", "", {{"DISPLAY", ":2"}}, {}, false, {":2"}},
-    };
-    for (const Row& row : rows) {
-        std::vector<std::string> asked;
+    for (const auto& row : rows) {
+        std::string asked;
         auto answers = [&row, &asked](const std::string& where) {
-            asked.push_back(where);
-            return row.answering.contains(where);
+            asked += (asked.empty() ? "" : " ") + where;
+            return (" " + row.answering + " ").find(" " + where + " ") != std::string::npos;
         };
-        const MCPlatformChoice::DesktopProbes probes{[&row](const char* name) -> const char* {
-                                                         const auto it = row.environment.find(name);
-                                                         return it == row.environment.end()
-                                                                    ? nullptr
-                                                                    : it->second.c_str();
-                                                     },
-                                                     answers, answers};
+        const MCPlatformChoice::DesktopProbes probes{environment(row.environment), answers,
+                                                     answers};
         EXPECT_EQ(MCPlatformChoice::desktopFound(row.platforms, row.xDisplayOption, probes),
                   row.found)
             << row.name;

@@ -33,7 +33,7 @@ class PreferencesWindowTest : public QObject {
     static void click(QCheckBox* box) {
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
     }
-    void typeValue(QSpinBox* box, int value) {
+    static void typeValue(QSpinBox* box, int value) {
         box->setFocus();
         box->selectAll();
         QTest::keyClicks(box, QString::number(value));
@@ -71,62 +71,39 @@ private slots:
             QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/preferences.png")));
     }
 
-    void everyControlSavesAndAppliesAtOnce_data() {
-        QTest::addColumn<int>("control");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("value");
-        QTest::newRow("plain icon") << 0 << "TrayIconStyle"
-                                    << "plain";
-        QTest::newRow("no low-memory notification") << 1 << "LowMemoryNotification"
-                                                    << "0";
-        QTest::newRow("low-memory share") << 2 << "LowMemoryAvailablePercent"
-                                          << "25";
-        QTest::newRow("auto-clean on") << 3 << "AutoClean"
-                                       << "1";
-        QTest::newRow("auto-clean share") << 4 << "AutoCleanUsedPercent"
-                                          << "80";
-        QTest::newRow("auto-clean interval") << 5 << "AutoCleanIntervalMinutes"
-                                             << "120";
-    }
-
+    // One control after another, each used as a user uses it.
     void everyControlSavesAndAppliesAtOnce() {
-        QFETCH(int, control);
-        QFETCH(QString, key);
-        QFETCH(QString, value);
-        QSignalSpy changed(controller_.get(), &MCPreferencesWindowController::settingsChanged);
-        if (control >= 4) { // the auto-clean numbers are open only with auto-clean on
-            click(controller_->autoCleanCheckBox());
-            QVERIFY(controller_->autoCleanPercentSpinBox()->isEnabled());
+        auto* c = controller_.get();
+        const struct {
+            const char* key;
+            const char* value;
+            std::function<void()> use;
+        } steps[] = {
+            {"TrayIconStyle", "plain",
+             [c] {
+                 c->trayIconStyleComboBox()->setFocus();
+                 QTest::keyClick(c->trayIconStyleComboBox(), Qt::Key_Down);
+             }},
+            {"LowMemoryAvailablePercent", "25",
+             [c] { typeValue(c->lowMemoryPercentSpinBox(), 25); }},
+            {"LowMemoryNotification", "0", [c] { click(c->lowMemoryCheckBox()); }},
+            {"AutoClean", "1", [c] { click(c->autoCleanCheckBox()); }},
+            {"AutoCleanUsedPercent", "80", [c] { typeValue(c->autoCleanPercentSpinBox(), 80); }},
+            {"AutoCleanIntervalMinutes", "120",
+             [c] { typeValue(c->autoCleanIntervalSpinBox(), 120); }},
+        };
+        for (const auto& step : steps) {
+            QSignalSpy changed(c, &MCPreferencesWindowController::settingsChanged);
+            step.use();
+            QVERIFY2(!changed.isEmpty(), step.key);
+            QCOMPARE(onDisk().stringForKey(step.key), std::optional<std::string>(step.value));
+            // What was reported is what a fresh read of the file gives.
+            const platform::UserDefaults saved = onDisk();
+            QCOMPARE(changed.last().at(0).value<MCSettings>(), MCSettings::read(saved));
         }
-        switch (control) {
-        case 0:
-            controller_->trayIconStyleComboBox()->setFocus();
-            QTest::keyClick(controller_->trayIconStyleComboBox(), Qt::Key_Down);
-            break;
-        case 1:
-            click(controller_->lowMemoryCheckBox());
-            QVERIFY(!controller_->lowMemoryPercentSpinBox()->isEnabled());
-            break;
-        case 2:
-            typeValue(controller_->lowMemoryPercentSpinBox(), 25);
-            break;
-        case 3:
-            click(controller_->autoCleanCheckBox());
-            break;
-        case 4:
-            typeValue(controller_->autoCleanPercentSpinBox(), 80);
-            break;
-        case 5:
-            typeValue(controller_->autoCleanIntervalSpinBox(), 120);
-            break;
-        }
-        QVERIFY(!changed.isEmpty());
-        QCOMPARE(QString::fromStdString(onDisk().stringForKey(key.toStdString()).value_or("")),
-                 value);
-        // What was reported is what a fresh read of the file gives.
-        const auto reported = changed.last().at(0).value<MCSettings>();
-        const platform::UserDefaults saved = onDisk();
-        QCOMPARE(reported, MCSettings::read(saved));
+        // Each share is open only while its own box is checked.
+        QVERIFY(!c->lowMemoryPercentSpinBox()->isEnabled());
+        QVERIFY(c->autoCleanPercentSpinBox()->isEnabled());
     }
 
     void statisticsOffWritesTheOptOut() {
