@@ -150,10 +150,6 @@ TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
     const Case cases[] = {
         {"one malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"),
          State::Loaded, true, true},
-        {"Windows line endings", write("AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n"), State::Loaded,
-         true, true},
-        {"spaces around '='", write("AnalyticsOptOut = 1\nUserUUID = KEEP-ME\n"), State::Loaded,
-         true, true},
         {"at the size limit", write("AnalyticsOptOut=1\n" + big.substr(18)), State::Loaded, true,
          false},
         {"one byte over the size limit", write("AnalyticsOptOut=1\n" + big.substr(17)),
