@@ -63,7 +63,8 @@ TEST(PrivateRuntimeFolder, IsTheUsersAloneOrRefused) {
         {"@", 0700, 0, true, "tmp"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.xdg ? row.xdg : "(unset)") + " planted " + row.planted);
+        SCOPED_TRACE(std::string(row.xdg ? row.xdg : "(unset)") + ", planted " +
+                     (row.planted ? std::string(1, row.planted) : "nothing"));
         if ((row.planted == 'n' || row.runtimeOfOther) && ::geteuid() != 0) {
             GTEST_SKIP() << "making a folder of another user needs root";
         }
