@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <fstream>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include <poll.h>
@@ -196,72 +195,48 @@ TEST(InstanceLock, PlantedOrForeignLockFilesAreNotUsed) {
 
 // ---- The socket ----------------------------------------------------------------------------
 
-// The holder's side: answers each request with `answer` (or not at all when empty).
-class Holder {
-public:
-    Holder(const std::filesystem::path& folder, std::string answer,
-           std::chrono::milliseconds listenAfter = 0ms)
-        : answer_(std::move(answer)) {
-        thread_ = std::thread([this, folder, listenAfter] {
+// The holder's side, on a thread of its own until it ends: listens after `listenAfter`, answers
+// each request with `answer` (or holds the connection open, silent, when it is empty).
+struct Holder {
+    std::atomic<bool> stop{false};
+    std::atomic<int> arrived{0};
+    std::future<std::vector<std::string>> requests; // once it has ended
+
+    Holder(const std::filesystem::path& folder, const std::string& answer,
+           std::chrono::milliseconds listenAfter = 0ms) {
+        requests = std::async(std::launch::async, [this, folder, answer, listenAfter] {
             std::this_thread::sleep_for(listenAfter);
             std::string problem;
-            listenFd_ = socket_::listenAt(socket_::pathIn(folder), problem);
-            kept_.push_back(listenFd_); // closed with the connections kept
-            while (!stop_) {
-                pollfd p{listenFd_, POLLIN, 0};
-                if (::poll(&p, 1, 10) <= 0) {
-                    continue;
-                }
-                for (int fd; (fd = socket_::acceptClient(listenFd_)) >= 0;) {
-                    serve(fd);
+            std::vector<int> open{socket_::listenAt(socket_::pathIn(folder), problem)};
+            std::vector<std::string> got;
+            for (pollfd p{open.front(), POLLIN, 0}; !stop;) {
+                for (int fd; ::poll(&p, 1, 10) > 0 && (fd = socket_::acceptClient(p.fd)) >= 0;) {
+                    std::string line;
+                    char c;
+                    for (pollfd q{fd, POLLIN, 0};
+                         ::poll(&q, 1, 1000) > 0 && ::recv(fd, &c, 1, 0) == 1 && c != '\n';) {
+                        line += c;
+                    }
+                    got.push_back(line);
+                    ++arrived;
+                    const std::string reply = answer + "\n";
+                    if (!answer.empty()) {
+                        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                    }
+                    open.push_back(fd);
                 }
             }
+            for (const int fd : open) {
+                ::close(fd);
+            }
+            return got;
         });
     }
-    ~Holder() { stopListening(); }
-    void stopListening() {
-        stop_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        for (int fd : kept_) {
-            ::close(fd);
-        }
-        kept_.clear();
+    ~Holder() { stop = true; }
+    std::vector<std::string> end() {
+        stop = true;
+        return requests.get();
     }
-    std::vector<std::string> requests() const {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    void serve(int fd) {
-        std::string line;
-        char c;
-        for (pollfd p{fd, POLLIN, 0};
-             ::poll(&p, 1, 1000) > 0 && ::recv(fd, &c, 1, 0) == 1 && c != '\n';) {
-            line += c;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(line);
-        }
-        if (answer_.empty()) {
-            kept_.push_back(fd); // silent: holds the connection open
-            return;
-        }
-        const std::string reply = answer_ + "\n";
-        ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-        ::close(fd);
-    }
-
-    std::string answer_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    int listenFd_ = -1;
-    std::vector<int> kept_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> requests_;
 };
 
 TEST(InstanceSocket, AskGetsTheHoldersAnswerOrGivesUpAtTheDeadline) {
@@ -296,9 +271,8 @@ TEST(InstanceSocket, AskGetsTheHoldersAnswerOrGivesUpAtTheDeadline) {
             EXPECT_EQ(r.answer, answer);
         }
         if (holder) {
-            holder->stopListening();
             // One request per answer: a holder that was reached is not asked again and again.
-            EXPECT_EQ(holder->requests(), std::vector<std::string>{"show"});
+            EXPECT_EQ(holder->end(), std::vector<std::string>{"show"});
         }
     }
 }
@@ -313,11 +287,10 @@ TEST(InstanceSocket, WhenTheHolderEndsWhileAskedTheLockIsTakenInstead) {
                             socket_::Clock::now() + 20s);
     });
     // Once the request has arrived, the holder ends: its connections and lock go.
-    for (int i = 0; i < 1000 && holder->requests().empty(); ++i) {
+    for (int i = 0; i < 1000 && holder->arrived == 0; ++i) {
         std::this_thread::sleep_for(5ms);
     }
-    ASSERT_EQ(holder->requests().size(), 1u);
-    holder.reset();
+    ASSERT_EQ(holder->end().size(), 1u);
     held.reset();
     // Well before the 20 s deadline: the closed connection sends it back to the lock.
     ASSERT_EQ(reply.wait_for(10s), std::future_status::ready);
