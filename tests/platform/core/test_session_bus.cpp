@@ -147,56 +147,6 @@ const std::string kHelloReply = message(kReturn, 1, "", ":1.7");
 // (AnswerAuth) or after its Hello (the others); then the peer says nothing more.
 enum class Script { NeverAccept, Close, Hold, AnswerAuth, AnswerHello, AnswerHelloByteByByte };
 
-// One client of a peer: reads what it sent, plays the script.
-struct Exchange {
-    int fd;
-    const std::atomic<bool>& stop;
-
-    // Reads until `marker` has arrived, or the test ends.
-    bool readUntil(const std::string& marker) {
-        for (std::string got; got.find(marker) == std::string::npos;) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) {
-                if (stop) {
-                    return false;
-                }
-                continue;
-            }
-            char chunk[512];
-            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-            if (n <= 0) {
-                return false;
-            }
-            got.append(chunk, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-    void send(const std::string& bytes) { ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    void play(Script script, const std::string& answer) {
-        if (script == Script::Close) {
-            return;
-        }
-        if (script == Script::AnswerAuth && readUntil("\r\n")) {
-            send(answer);
-        } else if (script >= Script::AnswerHello && readUntil("\r\n")) {
-            send("OK 0123456789abcdef0123456789abcdef\r\n");
-            readUntil("Hello");
-            const std::size_t step = script == Script::AnswerHello ? answer.size() : 1;
-            for (std::size_t i = 0; i < answer.size(); i += step) {
-                send(answer.substr(i, step));
-                std::this_thread::sleep_for(1ms);
-            }
-        }
-        // Says nothing more until the client closes or the test ends.
-        for (char chunk[512]; !stop;) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0 && ::recv(fd, chunk, sizeof chunk, 0) <= 0) {
-                return;
-            }
-        }
-    }
-};
-
 // Listens on a unix socket (abstract when `socket` starts with '\0') and plays one script with
 // each client.
 class Peer {
@@ -209,9 +159,9 @@ public:
         thread_ = std::thread([this, script, answer] {
             for (pollfd p{fd_, POLLIN, 0}; !stop_ && script != Script::NeverAccept;) {
                 if (::poll(&p, 1, 20) > 0) {
-                    Exchange exchange{::accept(fd_, nullptr, nullptr), stop_};
-                    exchange.play(script, answer);
-                    ::close(exchange.fd);
+                    client_ = ::accept(fd_, nullptr, nullptr);
+                    play(script, answer);
+                    ::close(client_);
                 }
             }
         });
@@ -226,8 +176,45 @@ public:
     }
 
 private:
+    // Reads what the client sends until `marker` has arrived (an empty one never does); false
+    // once the client has closed or the test ends.
+    bool readUntil(const std::string& marker) {
+        for (std::string got; marker.empty() || got.find(marker) == std::string::npos;) {
+            pollfd p{client_, POLLIN, 0};
+            char chunk[512];
+            const int ready = ::poll(&p, 1, 20);
+            const ssize_t n = ready > 0 ? ::recv(client_, chunk, sizeof chunk, 0) : 0;
+            if (stop_ || n < 0 || (ready > 0 && n == 0)) {
+                return false;
+            }
+            got.append(chunk, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    void send(const std::string& bytes) {
+        ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    void play(Script script, const std::string& answer) {
+        if (script == Script::AnswerAuth && readUntil("\r\n")) {
+            send(answer);
+        }
+        if (script >= Script::AnswerHello && readUntil("\r\n")) {
+            send("OK 0123456789abcdef0123456789abcdef\r\n");
+            readUntil("Hello");
+            const std::size_t step = script == Script::AnswerHello ? answer.size() : 1;
+            for (std::size_t i = 0; i < answer.size(); i += step) {
+                send(answer.substr(i, step));
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        if (script != Script::Close) {
+            readUntil(""); // says nothing more until the client closes or the test ends
+        }
+    }
+
     std::string socket_;
     int fd_ = -1;
+    int client_ = -1;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
