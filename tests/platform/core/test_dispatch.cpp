@@ -142,26 +142,23 @@ TEST(DispatchQueue, ALastReferenceDroppedByItsOwnBlockEndsTheQueueOnItsWorker) {
 }
 
 TEST(DispatchTimer, DroppingATimerEndsItsThreadWhateverItWaitsFor) {
-    const std::pair<const char*, std::function<void(const dispatch::timer_t&)>> cases[] = {
-        {"suspended", [](const dispatch::timer_t&) {}},
-        {"waiting an hour for its fire",
-         [](const dispatch::timer_t& timer) {
-             dispatch::timer_set(timer, dispatch::clock::now() + 1h, dispatch::TIME_FOREVER, 0ms);
-             dispatch::timer_resume(timer);
-         }},
-        {"repeating",
-         [](const dispatch::timer_t& timer) {
-             dispatch::timer_set(timer, dispatch::clock::now(), 1ms, 0ms);
-             dispatch::timer_resume(timer);
-         }},
+    using dispatch::clock;
+    // What it waits for; a timer that is not resumed stays suspended.
+    const std::tuple<const char*, bool, clock::duration, clock::duration> cases[] = {
+        {"suspended", false, {}, {}},
+        {"waiting an hour for its fire", true, 1h, dispatch::TIME_FOREVER},
+        {"repeating", true, {}, 1ms},
     };
     auto queue = dispatch::queue_create("test.timer.end");
-    for (const auto& [what, start] : cases) {
+    for (const auto& [what, resumed, delay, interval] : cases) {
         SCOPED_TRACE(what);
         auto fires = std::make_shared<std::atomic<int>>(0);
         auto timer = dispatch::timer_create(queue);
         dispatch::timer_set_event_handler(timer, [fires] { fires->fetch_add(1); });
-        start(timer);
+        if (resumed) {
+            dispatch::timer_set(timer, clock::now() + delay, interval, 0ms);
+            dispatch::timer_resume(timer);
+        }
         const std::weak_ptr<dispatch::TimerSource> watched = timer;
         auto held = std::make_shared<dispatch::timer_t>(std::move(timer));
         ASSERT_TRUE(finishesWithin(10s, [held] { held->reset(); }));
