@@ -7,7 +7,6 @@
 #include <cstring>
 #include <future>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 

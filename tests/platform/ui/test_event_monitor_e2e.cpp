@@ -4,7 +4,6 @@
 #include "support/XTools.h"
 
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
 
