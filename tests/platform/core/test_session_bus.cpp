@@ -329,9 +329,12 @@ TEST(BusProbe, ARealDaemonAnswersWithAUniqueName) {
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0) {
         GTEST_SKIP() << "dbus-daemon is not installed";
     }
-    // It complains on standard error about fd limits it may not raise.
-    const ShellRun run =
-        runShell("dbus-daemon --session --fork --print-address=1 --print-pid=1 2>/dev/null");
+    // Its socket in a folder of the test; it complains on standard error about fd limits it may
+    // not raise.
+    TempDir dir;
+    const ShellRun run = runShell("dbus-daemon --session --fork --print-address=1 --print-pid=1 "
+                                  "--address=unix:dir=" +
+                                  dir.path().string() + " 2>/dev/null");
     std::istringstream printed(run.out);
     std::string address;
     pid_t daemon = 0;
