@@ -130,46 +130,38 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
 TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
     struct Case {
         const char* what;
-        std::function<void(const std::filesystem::path&)> make;
-        State state;
-        bool optOut;
+        char kind; // 'f' a file of `text`, 'd' a folder, 'p' a FIFO nobody writes
+        std::string text;
+        State state;   // all that can be read have the opt-out set
         bool rewrites; // what is written must fit the size limit to be read back
-    };
-    const auto write = [](std::string text) {
-        return [text](const std::filesystem::path& file) {
-            std::ofstream(file, std::ios::binary) << text;
-        };
     };
     const std::string big(platform::UserDefaults::kMaxFileBytes, '#');
     const Case cases[] = {
-        {"one malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"),
-         State::Loaded, true, true},
-        {"at the size limit", write("AnalyticsOptOut=1\n" + big.substr(18)), State::Loaded, true,
-         false},
-        {"one byte over the size limit", write("AnalyticsOptOut=1\n" + big.substr(17)),
-         State::Unreadable, false, false},
-        {"UTF-16",
-         write(std::string("\xff\xfe"
-                           "A\0=\0"
-                           "1\0\n\0",
-                           10)),
-         State::Unreadable, false, false},
-        {"a folder", [](const auto& file) { std::filesystem::create_directory(file); },
-         State::Unreadable, false, false},
-        {"a FIFO nobody writes", [](const auto& file) { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); },
-         State::Unreadable, false, false},
+        {"one malformed line", 'f', "AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n",
+         State::Loaded, true},
+        {"at the size limit", 'f', "AnalyticsOptOut=1\n" + big.substr(18), State::Loaded, false},
+        {"one byte over the size limit", 'f', "AnalyticsOptOut=1\n" + big.substr(17),
+         State::Unreadable, false},
+        // "A=1\n" in UTF-16 with its byte order mark.
+        {"UTF-16", 'f', std::string("\377\376A\0=\0001\0\n\0", 10), State::Unreadable, false},
+        {"a folder", 'd', "", State::Unreadable, false},
+        {"a FIFO", 'p', "", State::Unreadable, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         const auto file = dir.path() / "preferences";
-        c.make(file);
+        if (c.kind == 'f') {
+            dir.write("preferences", c.text);
+        }
+        ASSERT_TRUE(c.kind != 'd' || std::filesystem::create_directory(file));
+        ASSERT_TRUE(c.kind != 'p' || mkfifo(file.c_str(), 0600) == 0);
         const std::string before = std::filesystem::is_regular_file(file) ? readFile(file) : "";
 
         platform::UserDefaults defaults(file); // a FIFO would hang here
         EXPECT_EQ(defaults.loadState(), c.state);
         EXPECT_EQ(defaults.loadProblem().empty(), c.state != State::Unreadable);
-        EXPECT_EQ(defaults.boolForKey("AnalyticsOptOut"), c.optOut);
+        EXPECT_EQ(defaults.boolForKey("AnalyticsOptOut"), c.state == State::Loaded);
         const auto oldValues = defaults.dictionaryRepresentation();
         const auto oldLines = defaults.linesNotUnderstood();
         defaults.setString("NEW", "UserUUID");
