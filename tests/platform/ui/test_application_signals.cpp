@@ -1,6 +1,6 @@
 // Termination signals end the application through its event loop, as terminate() does. Each
-// case runs in a child process of this test (the same program, started with --child), which
-// gets real signals from the test and reports on standard output what it saw.
+// case runs in a forked child process of this test, which gets real signals from the test and
+// reports on standard output what it saw.
 
 #include "platform/ui/Application.h"
 
@@ -12,7 +12,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -87,13 +86,12 @@ struct Child {
         if (::pipe(pipeFds) != 0) {
             throw std::runtime_error("pipe");
         }
+        std::fflush(stdout); // nothing of the test's own output goes to the child's pipe
         pid = ::fork();
         if (pid == 0) {
             ::dup2(pipeFds[1], STDOUT_FILENO);
             ::close(pipeFds[0]);
-            ::execl("/proc/self/exe", "test_application_signals", "--child", scenario,
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
+            ::_exit(runChild(scenario));
         }
         ::close(pipeFds[1]);
         out = pipeFds[0];
@@ -208,11 +206,3 @@ TEST(TerminationSignals, EndTheApplicationOnceThroughItsDelegate) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--child") == 0) {
-        return runChild(argv[2]);
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
