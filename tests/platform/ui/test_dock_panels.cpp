@@ -109,10 +109,9 @@ TEST(TrayAnchor, IconThenClickThenThePanelsTrayEnd) {
 
 TEST(PanelShade, DarkInkWhereItStandsOutMore) {
     const std::pair<QColor, bool> cases[] = {
-        {QColor(0x25, 0x28, 0x2d), false}, {QColor(Qt::black), false},
-        {QColor(0x3d, 0x6f, 0xb6), false}, {QColor(0x70, 0x70, 0x70), false},
-        {QColor(0xee, 0xef, 0xf1), true},  {QColor(Qt::white), true},
-        {QColor(0xf0, 0xb4, 0x29), true},  {QColor(0x80, 0x80, 0x80), true},
+        {QColor(0x25282d), false}, {QColor(Qt::black), false}, {QColor(0x3d6fb6), false},
+        {QColor(0x707070), false}, {QColor(0xeeeff1), true},   {QColor(Qt::white), true},
+        {QColor(0xf0b429), true},  {QColor(0x808080), true},
     };
     for (const auto& [color, light] : cases) {
         EXPECT_EQ(DockPanels::isLight(color), light) << color.name().toStdString();
