@@ -1,10 +1,13 @@
 #include "platform/core/preferences.h"
+#include "platform/core/uuid_string.h"
 
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -208,6 +211,18 @@ TEST(Preferences, StandardPathFollowsXdgRules) {
     for (const auto& [xdg, home, expected] : cases) {
         EXPECT_EQ(platform::UserDefaults::standardPath(xdg, home), expected) << (xdg ? xdg : "-");
     }
+}
+
+// The identifiers stored as UserUUID in the preferences and used in log file names.
+TEST(UuidString, RandomVersionFourInUpperCase) {
+    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string id = platform::createUUIDString();
+        ASSERT_TRUE(std::regex_match(id, form)) << id;
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 1000u);
 }
 
 } // namespace
