@@ -82,6 +82,8 @@ TEST(SessionBusAddress, TheVariableFirstThenTheUsersBusSocketNeverAutolaunch) {
     EXPECT_EQ(sessionBusAddress(nullptr, "relative/dir"), "");
 }
 
+enum : std::uint8_t { kReturn = 2, kError = 3, kSignal = 4 }; // message types
+
 // A D-Bus message as a peer would send it: a method return or an error for `replySerial`, or
 // a signal when there is none, with one string as its body.
 std::string message(std::uint8_t type, std::optional<std::uint32_t> replySerial,
@@ -113,7 +115,7 @@ std::string message(std::uint8_t type, std::optional<std::uint32_t> replySerial,
     u32(body.empty() ? 0 : 4 + static_cast<std::uint32_t>(body.size()) + 1);
     u32(77); // the peer's own serial
     u32(0);  // fields length, patched below
-    if (type == 4) {
+    if (type == kSignal) {
         field(1, 'o', [&] { str("/org/freedesktop/DBus"); });
         field(2, 's', [&] { str("org.freedesktop.DBus"); });
         field(3, 's', [&] { str("NameAcquired"); });
@@ -135,7 +137,6 @@ std::string message(std::uint8_t type, std::optional<std::uint32_t> replySerial,
     return m;
 }
 
-constexpr std::uint8_t kReturn = 2;
 const std::string kHelloReply = message(kReturn, 1, "", ":1.7");
 
 // What a fake peer does with each client. Answers go after the client's authentication line
@@ -250,13 +251,13 @@ TEST(BusProbe, AnswersWithinTheBoundWhateverThePeerDoes) {
          "does not speak D-Bus"},
         {"announces a huge message", Script::AnswerHello, huge, false, "oversized"},
         {"answers Hello with an error", Script::AnswerHello,
-         message(3, 1, "org.freedesktop.DBus.Error.AccessDenied", "not you"), false,
+         message(kError, 1, "org.freedesktop.DBus.Error.AccessDenied", "not you"), false,
          "Hello failed: org.freedesktop.DBus.Error.AccessDenied not you"},
         {"answers another call only", Script::AnswerHello, message(kReturn, 2, "", ":1.7"), false,
          "Hello: no answer"},
         {"answers", Script::AnswerHello, kHelloReply, true, ":1.7"},
         {"sends a signal before its answer", Script::AnswerHello,
-         message(4, std::nullopt, "", ":1.7") + kHelloReply, true, ":1.7"},
+         message(kSignal, std::nullopt, "", ":1.7") + kHelloReply, true, ":1.7"},
         {"answers big-endian", Script::AnswerHello, message(kReturn, 1, "", ":1.99", true), true,
          ":1.99"},
         {"answers one byte at a time", Script::AnswerHelloByteByByte, kHelloReply, true, ":1.7"},
