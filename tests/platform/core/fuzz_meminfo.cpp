@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,28 +18,18 @@ namespace {
 
 // "  123 kB", "123", "123kB": the bytes, or none.
 std::optional<std::uint64_t> referenceValue(const std::string& text) {
-    std::size_t i = text.find_first_not_of(' ');
-    if (i == std::string::npos) {
-        return std::nullopt;
-    }
-    const std::size_t end = text.find_first_not_of("0123456789", i);
-    const std::string digits = text.substr(i, end == std::string::npos ? end : end - i);
-    if (digits.empty()) {
-        return std::nullopt;
-    }
-    std::string unit = end == std::string::npos ? "" : text.substr(end);
-    unit.erase(0, unit.find_first_not_of(' ') == std::string::npos ? unit.size()
-                                                                   : unit.find_first_not_of(' '));
-    if (!unit.empty() && unit != "kB") {
+    static const std::regex form(" *0*([0-9]+) *(kB)?");
+    std::smatch match;
+    if (!std::regex_match(text, match, form)) {
         return std::nullopt;
     }
     // Compare as decimal text: above UINT64_MAX / 1024 does not fit once scaled.
+    const std::string digits = match[1];
     const std::string limit = std::to_string(std::numeric_limits<std::uint64_t>::max() / 1024);
-    std::string trimmed = digits.substr(std::min(digits.find_first_not_of('0'), digits.size() - 1));
-    if (trimmed.size() > limit.size() || (trimmed.size() == limit.size() && trimmed > limit)) {
+    if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit)) {
         return std::nullopt;
     }
-    return std::stoull(trimmed) * 1024;
+    return std::stoull(digits) * 1024;
 }
 
 template <std::size_t N>

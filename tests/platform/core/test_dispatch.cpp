@@ -1,18 +1,17 @@
 #include "platform/core/dispatch.h"
+#include "platform/core/syslog_client.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 #include <future>
-#include <memory>
-#include <string>
+#include <numeric>
 #include <thread>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 using namespace std::chrono_literals;
+
+namespace {
 
 // Serial, in-order running is checked through the logging core by
 // tests/logging/test_ddlog.cpp (EveryLoggerFinishesMessageNBeforeAnyLoggerGetsNPlusOne) and
@@ -97,8 +96,6 @@ TEST(DispatchQueue, LabelsNameTheMainThreadAndTheSharedQueues) {
     }
 }
 
-namespace {
-
 // Runs work on a thread of its own and tells whether it finished within a bound: a shutdown
 // that never wakes its worker hangs instead of failing. A hung thread is left behind.
 bool finishesWithin(std::chrono::seconds bound, std::function<void()> work) {
@@ -110,8 +107,6 @@ bool finishesWithin(std::chrono::seconds bound, std::function<void()> work) {
     }).detach();
     return finished.wait_for(bound) == std::future_status::ready;
 }
-
-} // namespace
 
 TEST(DispatchQueue, DroppingTheLastReferenceRunsWhatIsQueuedFirst) {
     auto ran = std::make_shared<std::atomic<int>>(0);
@@ -148,26 +143,23 @@ TEST(DispatchQueue, ALastReferenceDroppedByItsOwnBlockEndsTheQueueOnItsWorker) {
 }
 
 TEST(DispatchTimer, DroppingATimerEndsItsThreadWhateverItWaitsFor) {
-    const std::pair<const char*, std::function<void(const dispatch::timer_t&)>> cases[] = {
-        {"suspended", [](const dispatch::timer_t&) {}},
-        {"waiting an hour for its fire",
-         [](const dispatch::timer_t& timer) {
-             dispatch::timer_set(timer, dispatch::clock::now() + 1h, dispatch::TIME_FOREVER, 0ms);
-             dispatch::timer_resume(timer);
-         }},
-        {"repeating",
-         [](const dispatch::timer_t& timer) {
-             dispatch::timer_set(timer, dispatch::clock::now(), 1ms, 0ms);
-             dispatch::timer_resume(timer);
-         }},
+    using dispatch::clock;
+    // What it waits for; a timer that is not resumed stays suspended.
+    const std::tuple<const char*, bool, clock::duration, clock::duration> cases[] = {
+        {"suspended", false, {}, {}},
+        {"waiting an hour for its fire", true, 1h, dispatch::TIME_FOREVER},
+        {"repeating", true, {}, 1ms},
     };
     auto queue = dispatch::queue_create("test.timer.end");
-    for (const auto& [what, start] : cases) {
+    for (const auto& [what, resumed, delay, interval] : cases) {
         SCOPED_TRACE(what);
         auto fires = std::make_shared<std::atomic<int>>(0);
         auto timer = dispatch::timer_create(queue);
         dispatch::timer_set_event_handler(timer, [fires] { fires->fetch_add(1); });
-        start(timer);
+        if (resumed) {
+            dispatch::timer_set(timer, clock::now() + delay, interval, 0ms);
+            dispatch::timer_resume(timer);
+        }
         const std::weak_ptr<dispatch::TimerSource> watched = timer;
         auto held = std::make_shared<dispatch::timer_t>(std::move(timer));
         ASSERT_TRUE(finishesWithin(10s, [held] { held->reset(); }));
@@ -179,3 +171,113 @@ TEST(DispatchTimer, DroppingATimerEndsItsThreadWhateverItWaitsFor) {
         EXPECT_EQ(fires->load(), atEnd);
     }
 }
+
+// Blocks given as a plain function and a shared object (async_f): they keep their place among
+// ordinary blocks, hand the function the very object, and leave no reference behind.
+struct Payload {
+    int index = 0;
+    std::vector<int>* order = nullptr;             // appended to on the queue
+    std::shared_ptr<const void>* keeper = nullptr; // when set, the function takes the object over
+};
+
+// Keeps the queue's worker busy until `open`.
+void holdUntil(const dispatch::queue_t& queue, const std::atomic<bool>& open) {
+    dispatch::async(queue, [&open] {
+        while (!open.load()) {
+        }
+    });
+}
+
+void record(std::shared_ptr<const void>& object) {
+    const auto* payload = static_cast<const Payload*>(object.get());
+    if (payload->order != nullptr) {
+        payload->order->push_back(payload->index);
+    }
+    if (payload->keeper != nullptr) {
+        *payload->keeper = std::move(object);
+    }
+}
+
+TEST(DispatchObjectBlocks, KeepTheirPlaceAmongOrdinaryBlocks) {
+    auto queue = dispatch::queue_create("test.object.order");
+    std::vector<int> order;
+    // Hold the queue so everything below is queued behind one another, not run inline.
+    std::atomic<bool> open{false};
+    holdUntil(queue, open);
+    for (int i = 0; i < 200; ++i) {
+        if (i % 3 == 0) {
+            dispatch::async(queue, [&order, i] { order.push_back(i); });
+        } else {
+            dispatch::async_f(queue, std::make_shared<Payload>(Payload{i, &order}), record);
+        }
+    }
+    open = true;
+    dispatch::sync(queue, [] {});
+    std::vector<int> expected(200);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
+}
+
+TEST(DispatchObjectBlocks, HandTheObjectOverAndKeepNoReference) {
+    struct Case {
+        const char* name;
+        bool functionTakesIt;
+        bool queueBusy; // queued behind another block instead of finding the worker idle
+    };
+    const Case cases[] = {
+        {"released after the run", false, false},
+        {"released after the run, queued behind work", false, true},
+        {"taken over by the function", true, false},
+        {"taken over by the function, queued behind work", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto queue = dispatch::queue_create("test.object.ownership");
+        std::atomic<bool> open{!c.queueBusy};
+        holdUntil(queue, open);
+        std::shared_ptr<const void> kept;
+        auto payload = std::make_shared<Payload>();
+        if (c.functionTakesIt) {
+            payload->keeper = &kept;
+        }
+        const Payload* address = payload.get();
+        std::weak_ptr<Payload> watch = payload;
+        dispatch::async_f(queue, std::move(payload), record);
+        open = true;
+        dispatch::sync(queue, [] {});
+        const auto alive = watch.lock();
+        if (c.functionTakesIt) {
+            // The very object, and the function's copy and ours only: the queue itself let go.
+            EXPECT_EQ(kept.get(), address);
+            EXPECT_EQ(alive.use_count(), 2);
+        } else {
+            EXPECT_EQ(alive, nullptr);
+        }
+    }
+}
+
+TEST(DispatchObjectBlocks, NullQueueOrFunctionRunsNothingAndKeepsNoReference) {
+    auto queue = dispatch::queue_create("test.object.null");
+    std::vector<int> order;
+    auto payload = std::make_shared<Payload>();
+    payload->order = &order;
+    dispatch::async_f(nullptr, payload, record);
+    dispatch::async_f(queue, payload, nullptr);
+    dispatch::sync(queue, [] {});
+    EXPECT_TRUE(order.empty());
+    EXPECT_EQ(payload.use_count(), 1);
+}
+
+// System log entries. Sending, verbatim text and reconnection are checked against a real daemon
+// in tests/logging/test_asllogger_rsyslog.cpp.
+TEST(SyslogClient, EntryLayoutCarriesFacilityPriorityStampAndIdent) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ(syslog_client::formatEntry(8, 2, "app", 1394028429, "boom"),
+              "<10>Mar  5 14:07:09 app: boom");
+    EXPECT_EQ(syslog_client::formatEntry(16 << 3, 7 + 8, "app", 1700000000, ""), // priority masked
+              "<135>Nov 14 22:13:20 app: ");
+    EXPECT_EQ(syslog_client::Connection("", 8, "/nonexistent").ident(), "test_dispatch");
+}
+
+} // namespace

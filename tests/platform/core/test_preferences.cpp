@@ -1,11 +1,13 @@
 #include "platform/core/preferences.h"
+#include "platform/core/uuid_string.h"
 
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -38,9 +40,8 @@ TEST(Preferences, TrickyValuesSurviveARoundTripThroughAPrivateFile) {
     EXPECT_TRUE(reloaded.linesNotUnderstood().empty());
     // Written through a temporary file that is gone afterwards; readable by the user alone.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), {}), 1);
-    struct stat info {};
-    ASSERT_EQ(stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 // Files are relied on across versions: what earlier versions wrote reads the same, and what
@@ -120,11 +121,7 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
     for (const Case& c : cases) {
         const platform::PreferencesDocument document = platform::parsePreferences(c.text);
         EXPECT_EQ(document.values, c.values) << c.what;
-        EXPECT_EQ(document.keptLines.size(), c.kept.size()) << c.what;
-        for (std::size_t i = 0; i < std::min(c.kept.size(), document.keptLines.size()); ++i) {
-            EXPECT_EQ(document.keptLines[i].text, c.kept[i].text) << c.what;
-            EXPECT_EQ(document.keptLines[i].comment, c.kept[i].comment) << c.what;
-        }
+        EXPECT_EQ(document.keptLines, c.kept) << c.what;
         // Whatever was read reads back the same from what would be written.
         EXPECT_EQ(platform::parsePreferences(platform::serializePreferences(document)), document)
             << c.what;
@@ -136,50 +133,38 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
 TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
     struct Case {
         const char* what;
-        std::function<void(const std::filesystem::path&)> make;
-        State state;
-        bool optOut;
+        char kind; // 'f' a file of `text`, 'd' a folder, 'p' a FIFO nobody writes
+        std::string text;
+        State state;   // all that can be read have the opt-out set
         bool rewrites; // what is written must fit the size limit to be read back
-    };
-    const auto write = [](std::string text) {
-        return [text](const std::filesystem::path& file) {
-            std::ofstream(file, std::ios::binary) << text;
-        };
     };
     const std::string big(platform::UserDefaults::kMaxFileBytes, '#');
     const Case cases[] = {
-        {"one malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"),
-         State::Loaded, true, true},
-        {"Windows line endings", write("AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n"), State::Loaded,
-         true, true},
-        {"spaces around '='", write("AnalyticsOptOut = 1\nUserUUID = KEEP-ME\n"), State::Loaded,
-         true, true},
-        {"at the size limit", write("AnalyticsOptOut=1\n" + big.substr(18)), State::Loaded, true,
-         false},
-        {"one byte over the size limit", write("AnalyticsOptOut=1\n" + big.substr(17)),
-         State::Unreadable, false, false},
-        {"UTF-16",
-         write(std::string("\xff\xfe"
-                           "A\0=\0"
-                           "1\0\n\0",
-                           10)),
-         State::Unreadable, false, false},
-        {"a folder", [](const auto& file) { std::filesystem::create_directory(file); },
-         State::Unreadable, false, false},
-        {"a FIFO nobody writes", [](const auto& file) { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); },
-         State::Unreadable, false, false},
+        {"one malformed line", 'f', "AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n",
+         State::Loaded, true},
+        {"at the size limit", 'f', "AnalyticsOptOut=1\n" + big.substr(18), State::Loaded, false},
+        {"one byte over the size limit", 'f', "AnalyticsOptOut=1\n" + big.substr(17),
+         State::Unreadable, false},
+        // "A=1\n" in UTF-16 with its byte order mark.
+        {"UTF-16", 'f', std::string("\377\376A\0=\0001\0\n\0", 10), State::Unreadable, false},
+        {"a folder", 'd', "", State::Unreadable, false},
+        {"a FIFO", 'p', "", State::Unreadable, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         const auto file = dir.path() / "preferences";
-        c.make(file);
+        if (c.kind == 'f') {
+            dir.write("preferences", c.text);
+        }
+        ASSERT_TRUE(c.kind != 'd' || std::filesystem::create_directory(file));
+        ASSERT_TRUE(c.kind != 'p' || mkfifo(file.c_str(), 0600) == 0);
         const std::string before = std::filesystem::is_regular_file(file) ? readFile(file) : "";
 
         platform::UserDefaults defaults(file); // a FIFO would hang here
         EXPECT_EQ(defaults.loadState(), c.state);
         EXPECT_EQ(defaults.loadProblem().empty(), c.state != State::Unreadable);
-        EXPECT_EQ(defaults.boolForKey("AnalyticsOptOut"), c.optOut);
+        EXPECT_EQ(defaults.boolForKey("AnalyticsOptOut"), c.state == State::Loaded);
         const auto oldValues = defaults.dictionaryRepresentation();
         const auto oldLines = defaults.linesNotUnderstood();
         defaults.setString("NEW", "UserUUID");
@@ -226,6 +211,18 @@ TEST(Preferences, StandardPathFollowsXdgRules) {
     for (const auto& [xdg, home, expected] : cases) {
         EXPECT_EQ(platform::UserDefaults::standardPath(xdg, home), expected) << (xdg ? xdg : "-");
     }
+}
+
+// The identifiers stored as UserUUID in the preferences and used in log file names.
+TEST(UuidString, RandomVersionFourInUpperCase) {
+    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string id = platform::createUUIDString();
+        ASSERT_TRUE(std::regex_match(id, form)) << id;
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 1000u);
 }
 
 } // namespace

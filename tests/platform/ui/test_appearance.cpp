@@ -27,10 +27,10 @@ private slots:
         QTest::addColumn<double>("ratio");
         QTest::newRow("black on white") << QColor(Qt::black) << QColor(Qt::white) << 21.0;
         QTest::newRow("white on black") << QColor(Qt::white) << QColor(Qt::black) << 21.0;
-        QTest::newRow("same") << QColor(0x55, 0x66, 0x77) << QColor(0x55, 0x66, 0x77) << 1.0;
+        QTest::newRow("same") << QColor(0x556677) << QColor(0x556677) << 1.0;
         // The lightest grey that still passes on white, and the next that does not.
-        QTest::newRow("#767676") << QColor(0x76, 0x76, 0x76) << QColor(Qt::white) << 4.54;
-        QTest::newRow("#777777") << QColor(0x77, 0x77, 0x77) << QColor(Qt::white) << 4.48;
+        QTest::newRow("#767676") << QColor(0x767676) << QColor(Qt::white) << 4.54;
+        QTest::newRow("#777777") << QColor(0x777777) << QColor(Qt::white) << 4.48;
         // Green weighs most: pure green on black is far brighter than pure blue.
         QTest::newRow("green") << QColor(Qt::green) << QColor(Qt::black) << 15.3;
         QTest::newRow("blue") << QColor(Qt::blue) << QColor(Qt::black) << 2.44;
@@ -47,16 +47,12 @@ private slots:
     void darkPalettesGiveLegibleTexts_data() {
         QTest::addColumn<QPalette>("dark");
         QTest::addColumn<bool>("bodyIsTheWindowColour");
-        QTest::newRow("breeze dark")
-            << palette(QColor(0x2a, 0x2e, 0x32), QColor(0xfc, 0xfc, 0xfc)) << true;
-        QTest::newRow("adwaita dark") << palette(QColor(0x24, 0x24, 0x24), Qt::white) << true;
+        QTest::newRow("breeze dark") << palette(QColor(0x2a2e32), QColor(0xfcfcfc)) << true;
+        QTest::newRow("adwaita dark") << palette(QColor(0x242424), Qt::white) << true;
         QTest::newRow("black") << palette(Qt::black, Qt::white) << true;
-        QTest::newRow("dim text") << palette(QColor(0x30, 0x30, 0x30), QColor(0x70, 0x70, 0x70))
-                                  << true;
-        QTest::newRow("tinted") << palette(QColor(0x1e, 0x1e, 0x2e), QColor(0xcd, 0xd6, 0xf4))
-                                << true;
-        QTest::newRow("mid grey") << palette(QColor(0x5a, 0x5a, 0x5a), QColor(0xf0, 0xf0, 0xf0))
-                                  << false;
+        QTest::newRow("dim text") << palette(QColor(0x303030), QColor(0x707070)) << true;
+        QTest::newRow("tinted") << palette(QColor(0x1e1e2e), QColor(0xcdd6f4)) << true;
+        QTest::newRow("mid grey") << palette(QColor(0x5a5a5a), QColor(0xf0f0f0)) << false;
     }
 
     void darkPalettesGiveLegibleTexts() {
@@ -77,7 +73,7 @@ private slots:
         QCOMPARE(a.windowBackground, dark.color(QPalette::Window));
         QVERIFY(a.chartText.has_value());
         // The body is translucent: whatever desktop lies behind it, the texts stay legible.
-        for (QColor desktop : {QColor(Qt::white), QColor(Qt::black), QColor(0x3a, 0x41, 0x50)}) {
+        for (QColor desktop : {QColor(Qt::white), QColor(Qt::black), QColor(0x3a4150)}) {
             const QColor body = Appearance::composite(a.popoverFill, desktop);
             QVERIFY(Appearance::contrastRatio(a.text, body) >= 7.0);
             for (const QColor& text :
@@ -97,18 +93,17 @@ private slots:
 
     void lightPalettesKeepOneLook_data() {
         QTest::addColumn<QPalette>("light");
-        QTest::newRow("breeze") << palette(QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29));
+        QTest::newRow("breeze") << palette(QColor(0xeff0f1), QColor(0x232629));
         QTest::newRow("white") << palette(Qt::white, Qt::black);
-        QTest::newRow("mid grey, dark text") << palette(QColor(0x90, 0x90, 0x90), Qt::black);
-        QTest::newRow("equal luminance")
-            << palette(QColor(0x80, 0x80, 0x80), QColor(0x80, 0x80, 0x80));
+        QTest::newRow("mid grey, dark text") << palette(QColor(0x909090), Qt::black);
+        QTest::newRow("equal luminance") << palette(QColor(0x808080), QColor(0x808080));
     }
 
     void lightPalettesKeepOneLook() {
         QFETCH(QPalette, light);
         const Appearance a = Appearance::forPalette(light);
         QVERIFY(!a.dark);
-        QCOMPARE(a, Appearance::forPalette(palette(QColor(0xef, 0xef, 0xef), Qt::black)));
+        QCOMPARE(a, Appearance::forPalette(palette(QColor(0xefefef), Qt::black)));
         QCOMPARE(a.popoverFill, QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f));
         QVERIFY(!a.chartText.has_value()); // the chart theme's own text colour
     }

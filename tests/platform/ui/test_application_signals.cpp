@@ -1,6 +1,6 @@
 // Termination signals end the application through its event loop, as terminate() does. Each
-// case runs in a child process of this test (the same program, started with --child), which
-// gets real signals from the test and reports on standard output what it saw.
+// case runs in a forked child process of this test, which gets real signals from the test and
+// reports on standard output what it saw.
 
 #include "platform/ui/Application.h"
 
@@ -9,19 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -88,13 +83,12 @@ struct Child {
         if (::pipe(pipeFds) != 0) {
             throw std::runtime_error("pipe");
         }
+        std::fflush(stdout); // nothing of the test's own output goes to the child's pipe
         pid = ::fork();
         if (pid == 0) {
             ::dup2(pipeFds[1], STDOUT_FILENO);
             ::close(pipeFds[0]);
-            ::execl("/proc/self/exe", "test_application_signals", "--child", scenario,
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
+            ::_exit(runChild(scenario));
         }
         ::close(pipeFds[1]);
         out = pipeFds[0];
@@ -107,41 +101,29 @@ struct Child {
         ::close(out);
     }
 
-    // Reads what the child says until `line` has come, or 10 s have passed.
-    bool waitForLine(const std::string& line) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (received.find(line + "\n") == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+    // Reads what the child says until `line` has come, or for an empty `line` until it has
+    // closed its output by ending; false when it falls silent for 10 s first.
+    bool read(const std::string& line) {
+        while (line.empty() || received.find(line + "\n") == std::string::npos) {
             pollfd p{out, POLLIN, 0};
-            if (left <= 0ms || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-                return false;
-            }
             char chunk[256];
-            const ssize_t n = ::read(out, chunk, sizeof chunk);
+            const ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(out, chunk, sizeof chunk) : -1;
             if (n <= 0) {
-                return false;
+                return line.empty() && n == 0;
             }
             received.append(chunk, static_cast<std::size_t>(n));
         }
         return true;
     }
 
-    // The exit status, once the child has ended within 10 s; -1 when it did not.
+    // The exit status once the child has ended; -1 when it did not.
     int waitForExit() {
-        for (int i = 0; i < 1000; ++i) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                char chunk[256];
-                for (ssize_t n; (n = ::read(out, chunk, sizeof chunk)) > 0;) {
-                    received.append(chunk, static_cast<std::size_t>(n));
-                }
-                return status;
-            }
-            std::this_thread::sleep_for(10ms);
+        int status = -1;
+        if (read("")) {
+            ::waitpid(pid, &status, 0);
+            pid = -1;
         }
-        return -1;
+        return status;
     }
 
     int count(const std::string& line) const {
@@ -170,72 +152,48 @@ void expectCleanEnd(Child& child, int status, int sent) {
     EXPECT_EQ(reported, sent) << child.received;
 }
 
-struct SignalRow {
-    const char* name;
-    std::vector<int> sent; // one after another once the loop runs
-};
-
-class TerminationSignals : public testing::TestWithParam<SignalRow> {};
-
-TEST_P(TerminationSignals, EndTheApplicationOnceThroughItsDelegate) {
-    const SignalRow& row = GetParam();
-    Child child("wait");
-    ASSERT_TRUE(child.waitForLine("ready")) << child.received;
-    for (const int s : row.sent) {
-        ::kill(child.pid, s);
-    }
-    const int status = child.waitForExit();
-    expectCleanEnd(child, status, 1);
-    // The first signal is the one reported (pending signals arrive lowest number first, so
-    // in a storm it may be another).
-    if (row.sent.size() < 3) {
-        EXPECT_EQ(child.count("signal " + std::to_string(row.sent.front())), 1) << child.received;
-    }
-}
-
-std::vector<int> storm() {
-    std::vector<int> sent;
+TEST(TerminationSignals, EndTheApplicationOnceThroughItsDelegate) {
+    std::vector<int> storm;
     for (int i = 0; i < 300; ++i) {
-        sent.push_back(i % 3 == 0 ? SIGTERM : i % 3 == 1 ? SIGINT : SIGHUP);
+        storm.push_back(i % 3 == 0 ? SIGTERM : i % 3 == 1 ? SIGINT : SIGHUP);
     }
-    return sent;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TerminationSignals,
-    testing::Values(SignalRow{"Term", {SIGTERM}}, SignalRow{"Int", {SIGINT}},
-                    SignalRow{"Hup", {SIGHUP}}, SignalRow{"TermTwice", {SIGTERM, SIGTERM}},
-                    SignalRow{"IntThenTerm", {SIGINT, SIGTERM}}, SignalRow{"Storm", storm()}),
-    [](const testing::TestParamInfo<SignalRow>& row) { return row.param.name; });
-
-TEST(TerminationSignals, OneThatCameBeforeTheLoopRanIsHandledOnceItRuns) {
-    Child child("before-loop");
-    const int status = child.waitForExit();
-    expectCleanEnd(child, status, 1);
-    EXPECT_EQ(child.count("signal " + std::to_string(SIGHUP)), 1) << child.received;
-}
-
-TEST(TerminationSignals, MoreWhileTheApplicationEndsChangeNothing) {
-    Child child("again-while-ending");
-    ASSERT_TRUE(child.waitForLine("ready")) << child.received;
-    ::kill(child.pid, SIGTERM);
-    const int status = child.waitForExit();
-    expectCleanEnd(child, status, 1);
-    EXPECT_EQ(child.count("still-ending"), 1) << child.received;
-}
-
-TEST(TerminationSignals, AfterQuitWasAskedForASignalChangesNothing) {
-    Child child("quit-then-signal");
-    const int status = child.waitForExit();
-    expectCleanEnd(child, status, 0);
+    struct Row {
+        const char* scenario;  // what the child does; see runChild
+        std::vector<int> sent; // one after another once the loop runs
+        int reported;          // termination signals its listeners hear of
+        int first;             // the one reported, when known
+    };
+    const Row rows[] = {
+        {"wait", {SIGTERM}, 1, SIGTERM},
+        {"wait", {SIGINT}, 1, SIGINT},
+        {"wait", {SIGHUP}, 1, SIGHUP},
+        {"wait", {SIGTERM, SIGTERM}, 1, SIGTERM},
+        {"wait", {SIGINT, SIGTERM}, 1, SIGINT},
+        // Pending signals arrive lowest number first, so which one is reported is not known.
+        {"wait", storm, 1, 0},
+        // One that came before the loop ran is handled once it runs.
+        {"before-loop", {}, 1, SIGHUP},
+        // More while the application ends change nothing.
+        {"again-while-ending", {SIGTERM}, 1, SIGTERM},
+        // After quit was asked for, a signal changes nothing.
+        {"quit-then-signal", {}, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.scenario) + ", " + std::to_string(row.sent.size()) + " sent");
+        Child child(row.scenario);
+        if (!row.sent.empty()) {
+            ASSERT_TRUE(child.read("ready")) << child.received;
+        }
+        for (const int s : row.sent) {
+            ::kill(child.pid, s);
+        }
+        expectCleanEnd(child, child.waitForExit(), row.reported);
+        if (row.first != 0) {
+            EXPECT_EQ(child.count("signal " + std::to_string(row.first)), 1) << child.received;
+        }
+        EXPECT_EQ(child.count("still-ending"), row.scenario == std::string("again-while-ending"))
+            << child.received;
+    }
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--child") == 0) {
-        return runChild(argv[2]);
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -64,9 +64,7 @@ TEST(PanelFromWorkArea, TheWidestBandOutsideIt) {
         {"bottom", {0, 0, 1280, 772}, DockPanel{{0, 772, 1280, 28}, Qt::BottomEdge}},
         {"left", {30, 0, 1250, 800}, DockPanel{{0, 0, 30, 800}, Qt::LeftEdge}},
         {"right", {0, 0, 1250, 800}, DockPanel{{1250, 0, 30, 800}, Qt::RightEdge}},
-        {"two panels: the thicker",
-         {0, 24, 1280, 736},
-         DockPanel{{0, 760, 1280, 40}, Qt::BottomEdge}},
+        {"two: the thicker", {0, 24, 1280, 736}, DockPanel{{0, 760, 1280, 40}, Qt::BottomEdge}},
         {"whole screen", kScreen, std::nullopt},
         {"nonsense", {-5, 0, 3000, 800}, std::nullopt},
     };
@@ -87,12 +85,7 @@ TEST(TrayAnchor, IconThenClickThenThePanelsTrayEnd) {
         {"icon in a top panel", {top}, {600, 3, 22, 22}, {}, {600, 0, 22, 28}, true},
         {"icon in a bottom panel", {bottom}, {0, 774, 26, 26}, {}, {0, 772, 26, 28}, true},
         {"icon in a left panel", {left}, {2, 500, 24, 24}, {}, {0, 500, 28, 24}, true},
-        {"icon off any panel stays itself",
-         {top},
-         {600, 300, 22, 22},
-         {},
-         {600, 300, 22, 22},
-         false},
+        {"icon off the panels", {top}, {600, 300, 22, 22}, {}, {600, 300, 22, 22}, false},
         // A click: a square of the panel's thickness centred on it, kept on the panel.
         {"click on a top panel", {top}, {}, QPoint(700, 14), {686, 0, 28, 28}, true},
         {"click in a bottom corner", {bottom}, {}, QPoint(1279, 790), {1252, 772, 28, 28}, true},
@@ -114,16 +107,11 @@ TEST(TrayAnchor, IconThenClickThenThePanelsTrayEnd) {
     EXPECT_FALSE(DockPanels::trayAnchor({}, {}, std::nullopt).has_value());
 }
 
-} // namespace
-
-namespace {
-
 TEST(PanelShade, DarkInkWhereItStandsOutMore) {
     const std::pair<QColor, bool> cases[] = {
-        {QColor(0x25, 0x28, 0x2d), false}, {QColor(Qt::black), false},
-        {QColor(0x3d, 0x6f, 0xb6), false}, {QColor(0x70, 0x70, 0x70), false},
-        {QColor(0xee, 0xef, 0xf1), true},  {QColor(Qt::white), true},
-        {QColor(0xf0, 0xb4, 0x29), true},  {QColor(0x80, 0x80, 0x80), true},
+        {QColor(0x25282d), false}, {QColor(Qt::black), false}, {QColor(0x3d6fb6), false},
+        {QColor(0x707070), false}, {QColor(0xeeeff1), true},   {QColor(Qt::white), true},
+        {QColor(0xf0b429), true},  {QColor(0x808080), true},
     };
     for (const auto& [color, light] : cases) {
         EXPECT_EQ(DockPanels::isLight(color), light) << color.name().toStdString();
