@@ -1,9 +1,13 @@
-// The helper from event to hit, against a real collection server and echo page on 127.0.0.1.
+// Hits and the helper from event to hit, against real collection servers and echo pages on
+// 127.0.0.1: the ways a hit can go wrong, what is logged, and what survives a restart.
 
 #include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/CapturingLogger.h"
+#include "GoogleAnalytics/FakeFetcher.h"
+#include "GoogleAnalytics/GoogleTracking.h"
 #include "GoogleAnalytics/LocalHttpServer.h"
 #include "GoogleAnalytics/PublicIP.h"
-#include "GoogleAnalytics/SilentServer.h"
+#include "GoogleAnalytics/RequestFactory.h"
 #include "support/TempDir.h"
 
 #include "platform/core/bundle_info.h"
@@ -13,11 +17,125 @@
 
 #include <future>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
+using Outcome = GoogleTracking::Outcome;
+
+std::shared_ptr<CurlFetcher> curl(std::chrono::milliseconds timeout = 10s,
+                                  std::size_t maxBody = TrackingTransport::kMaxReplyBytes) {
+    return std::make_shared<CurlFetcher>(CurlFetcher::Options{timeout, 16, maxBody});
+}
+
+std::shared_ptr<GoogleTracking> hit(std::shared_ptr<HttpFetcher> fetcher, const std::string& host,
+                                    const std::string& action = "Ev",
+                                    std::optional<std::int64_t> value = 0,
+                                    std::optional<std::string> ip = std::nullopt) {
+    auto transport = std::make_shared<TrackingTransport>();
+    transport->fetcher = std::move(fetcher);
+    transport->publicIPAddress = [ip] { return ip; };
+    transport->startDelay = 0ms;
+    auto op = std::make_shared<GoogleTracking>(transport);
+    RequestFactory factory(
+        host, [] { return 7u; }, [] { return 1400000000.0; });
+    auto event = GoogleEvent::initWithParams("example.org", "Linux 1.0", action, "L", value);
+    op->setRequest(factory.buildRequest(event, "UA-1-1"));
+    return op;
+}
+
+void run(const std::vector<std::shared_ptr<GoogleTracking>>& ops) {
+    OperationQueue queue;
+    for (const auto& op : ops) {
+        queue.addOperation(op);
+    }
+    queue.waitUntilAllOperationsAreFinished();
+}
+
+// The body decides the outcome, not the status; failures are logged as errors, and a hit that
+// hangs until its time-out does not stop the next one.
+TEST(GoogleTrackingE2E, OutcomesAndTheirLogLines) {
+    LocalHttpServer server;
+    std::promise<void> release; // after the server: a hanging hit is let go before it stops
+    server.route("/__utm.gif", [&, hang = release.get_future().share()](auto& req, auto& res) {
+        const std::string utme = req.get_param_value("utme");
+        const auto is = [&](const char* action) { return utme.find(action) != std::string::npos; };
+        if (is("*Hang*")) {
+            hang.wait();
+        }
+        if (utme.empty() || is("*Loop*")) { // the query is dropped on the way round
+            return res.set_redirect(server.url("/__utm.gif"));
+        }
+        res.status = is("*NoContent*") ? 204 : is("*Error*") ? 500 : 200;
+        const bool empty = is("*Empty*") || is("*NoContent*");
+        res.set_content(is("*Huge*") ? std::string(8 << 20, 'x')
+                        : empty      ? ""
+                                     : "GIF89a",
+                        "image/gif");
+    });
+    // An exception is contained and the queue carries on.
+    const std::pair<std::string, Outcome> cases[] = {
+        {"Hang", Outcome::TriggerError},      {"Thrown", Outcome::ExceptionThrown},
+        {"Gif", Outcome::Triggered},          {"Error", Outcome::Triggered},
+        {"Huge", Outcome::Triggered},         {"Empty", Outcome::TriggerError},
+        {"NoContent", Outcome::TriggerError}, {"Loop", Outcome::TriggerError},
+        {"Refused", Outcome::TriggerError}};
+    std::vector<std::shared_ptr<GoogleTracking>> ops;
+    const std::string error = std::to_string(LogFlagError) + " ",
+                      info = std::to_string(LogFlagInfo) + " ";
+    std::vector<std::string> lines;
+    for (const auto& [action, outcome] : cases) {
+        const bool thrown = action == "Thrown"; // an unscripted fake fetcher throws
+        ops.push_back(hit(thrown ? std::shared_ptr<HttpFetcher>(std::make_shared<FakeFetcher>())
+                                 : curl(action == "Hang" ? 300ms : 10s),
+                          action == "Refused" ? LocalHttpServer().hostAndPort() /* closed again */
+                                              : server.hostAndPort(),
+                          action, thrown ? std::nullopt : std::optional(0)));
+        lines.push_back(std::to_string(LogFlagVerbose) +
+                        " Google Analytics URL: http://127.0.0.1:");
+        lines.push_back((outcome == Outcome::Triggered ? info : error) +
+                        ("Analytics event (Linux 1.0, " + action) +
+                        (thrown ? ", L, (null)): exception thrown no scripted"
+                         : outcome == Outcome::Triggered ? ", L, 0): triggered successfully!, ["
+                                                         : ", L, 0): trigger error, ["));
+    }
+    const auto logged = loggedBy([&] { run(ops); }, LogLevelVerbose);
+    ASSERT_EQ(logged.size(), lines.size()) << testing::PrintToString(logged);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(logged[i].rfind(lines[i], 0), 0u) << logged[i];
+    }
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        EXPECT_EQ(ops[i]->outcome(), cases[i].second) << cases[i].first;
+    }
+    EXPECT_LE(server.received().size(), 7u + 17u); // the redirect loop is bounded
+}
+
+// The hit runs at a lowered priority on the queue's thread and takes a bare address only.
+TEST(GoogleTracking, OnlyABareAddressBecomesUtmipAndTheHitRunsAtLowPriority) {
+    const auto nice = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
+    const int before = nice();
+    const std::pair<std::string, bool> cases[] = {
+        {"203.0.113.7", true},
+        {"2001:db8::7", true},
+        {"1.2.3.4&utmac=UA-666-1", false},
+        {"999.1.1.1", false},
+        {std::string("1.2.3.4\0&utmac=UA-6-1", 21), false}};
+    for (const auto& [ip, bare] : cases) {
+        auto fetcher = std::make_shared<FakeFetcher>();
+        fetcher->push(FakeFetcher::body("GIF89a"));
+        std::atomic<int> niceDuringFetch{-100};
+        fetcher->onFetch = [&] { niceDuringFetch = nice(); };
+        run({hit(fetcher, "collect.test", "Ev", 0, ip)});
+        const std::string url = fetcher->urls().at(0);
+        const std::size_t at = url.find("&utmip=" + ip + "&");
+        EXPECT_EQ(url.find("utmip"), bare ? at + 1 : std::string::npos) << url;
+        EXPECT_GE(niceDuringFetch.load(), 15);
+    }
+    EXPECT_EQ(nice(), before); // the caller's thread is left alone
+}
 
 class AnalyticsHelperE2E : public testing::Test {
 protected:
@@ -195,7 +313,10 @@ public:
 // 100 ms: a flood of events, fired while the queue is busy, waits in the bounded queue, and
 // only the newest hits reach the host.
 TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
-    SilentServer silent;
+    LocalHttpServer silent;
+    std::promise<void> release; // after the server: the hanging handlers are let go first
+    silent.route("/__utm.gif",
+                 [hang = release.get_future().share()](auto&, auto&) { hang.wait(); });
     constexpr std::size_t bound = 5;
     const auto bounded = std::make_shared<OperationQueue>(bound);
     auto h = helper([&](AnalyticsHelper::Dependencies& d) {
@@ -218,9 +339,10 @@ TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
     bounded->waitUntilAllOperationsAreFinished();
 
     std::vector<int> sent;
-    for (const std::string& line : silent.requestLines()) {
+    for (const auto& request : silent.received()) {
+        const std::string utme = request.param("utme");
         std::smatch match;
-        ASSERT_TRUE(std::regex_search(line, match, std::regex("Flood([0-9]+)"))) << line;
+        ASSERT_TRUE(std::regex_search(utme, match, std::regex("\\*Flood([0-9]+)\\*"))) << utme;
         sent.push_back(std::stoi(match[1]));
     }
     EXPECT_EQ(sent, (std::vector<int>{195, 196, 197, 198, 199}));

@@ -1,8 +1,7 @@
 // The serial queue: order, and the bound that drops the oldest waiting operation.
 
+#include "GoogleAnalytics/CapturingLogger.h"
 #include "GoogleAnalytics/OperationQueue.h"
-
-#include "logging/DDLog.h"
 
 #include <gtest/gtest.h>
 
@@ -45,28 +44,6 @@ private:
     std::promise<void> started_, release_;
 };
 
-struct CapturingLogger : DDLogger {
-    void logMessage(const DDLogMessagePtr& message) override {
-        std::lock_guard lock(mutex);
-        lines.push_back(*message->logMsg());
-    }
-    DDLogFormatterPtr logFormatter() override { return nullptr; }
-    void setLogFormatter(DDLogFormatterPtr) override {}
-    std::mutex mutex;
-    std::vector<std::string> lines;
-};
-
-// The lines `work` logs at the application's usual level (errors and warnings).
-std::vector<std::string> loggedBy(const std::function<void()>& work) {
-    auto logger = std::make_shared<CapturingLogger>();
-    DDLog::addLogger(logger);
-    work();
-    std::thread([] { DDLog::flushLog(); }).join(); // off the main thread, see the tracking tests
-    DDLog::removeLogger(logger);
-    std::lock_guard lock(logger->mutex);
-    return logger->lines;
-}
-
 // While the first operation holds the worker, `added` operations in all are queued.
 TEST(OperationQueue, ABoundedQueueDropsTheOldestWaitingOperations) {
     struct Case {
@@ -105,11 +82,10 @@ TEST(OperationQueue, ABoundedQueueDropsTheOldestWaitingOperations) {
         EXPECT_EQ(queue.droppedOperationCount(), static_cast<std::uint64_t>(c.added) - ran.size());
         ASSERT_EQ(lines.size(), c.logLines) << testing::PrintToString(lines);
         for (const auto& line : lines) {
-            EXPECT_EQ(line.rfind("Analytics queue full (" + std::to_string(c.bound) +
-                                     " waiting): dropping the oldest until it drains",
-                                 0),
-                      0u)
-                << line;
+            const std::string expected = std::to_string(LogFlagWarn) + " Analytics queue full (" +
+                                         std::to_string(c.bound) +
+                                         " waiting): dropping the oldest until it drains";
+            EXPECT_EQ(line.rfind(expected, 0), 0u) << line;
         }
     }
 }
