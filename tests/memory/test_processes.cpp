@@ -72,19 +72,6 @@ std::vector<int> pidsOf(const std::vector<MCProcess>& processes) {
     return pids;
 }
 
-TEST(Processes, PssRanksWhereReadableElseRss) {
-    FakeProc proc;
-    proc.add(10, {100, 50, "shares a lot\n"});       // RSS 100, PSS 50
-    proc.add(20, {80, 80, "alone\n"});               // PSS 80
-    proc.add(30, {70, std::nullopt, "no rollup\n"}); // kernels before 4.14: RSS 70
-    proc.add(40, {10, 10, "small\n"});
-    const auto top = proc.reader().biggest(3);
-    ASSERT_EQ(top.size(), 3u);
-    EXPECT_EQ(top[0], (MCProcess{20, "alone", 80 * kPage, true}));
-    EXPECT_EQ(top[1], (MCProcess{30, "no rollup", 70 * kPage, false}));
-    EXPECT_EQ(top[2], (MCProcess{10, "shares a lot", 50 * kPage, true}));
-}
-
 TEST(Processes, WhatIsLeftOutAndWhatFallsBack) {
     FakeProc proc;
     proc.add(2, {0, 0, "kthreadd\n"});                       // kernel thread: statm all zeros
@@ -137,8 +124,8 @@ TEST(Processes, CountsAndMissingRoot) {
     EXPECT_TRUE(missing.biggest(5).empty());
 }
 
-// The ranking by RSS must never change the answer, only its cost: random trees against a plain
-// reading of every process.
+// PSS ranks where it can be read, else RSS; the ranking by RSS must never change the answer, only
+// its cost: random trees against a plain reading of every process.
 TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
     for (unsigned seed = 1; seed <= 10; ++seed) {
         std::mt19937 random(seed);

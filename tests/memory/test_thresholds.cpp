@@ -150,13 +150,6 @@ TEST(AutoCleanRule, Scenarios) {
     }
 }
 
-TEST(AutoCleanRule, TheUsersCleanStartsTheInterval) {
-    MCAutoCleanRule rule({true, 80, 10});
-    rule.cleanStarted(t0);
-    EXPECT_FALSE(rule.feed(t0 + 599s, machine(5), false));
-    EXPECT_TRUE(rule.feed(t0 + 600s, machine(5), false));
-}
-
 // Scripted samples; none stands for a sample that could not be taken.
 class ScriptedReader : public MCMemoryDetailsReader {
 public:
