@@ -5,6 +5,7 @@
 #include "GoogleAnalytics/CapturingLogger.h"
 #include "GoogleAnalytics/FakeFetcher.h"
 #include "GoogleAnalytics/GoogleTracking.h"
+#include "GoogleAnalytics/Holder.h"
 #include "GoogleAnalytics/LocalHttpServer.h"
 #include "GoogleAnalytics/PublicIP.h"
 #include "GoogleAnalytics/RequestFactory.h"
@@ -294,16 +295,6 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
     }
 }
 
-// Keeps the queue's worker busy until it is let go.
-class Holder : public Operation {
-public:
-    void main() override {
-        started_.set_value();
-        release_.get_future().wait();
-    }
-    std::promise<void> started_, release_;
-};
-
 // A collection host that takes connections and never answers, with hits that give up after
 // 100 ms: a flood of events, fired while the queue is busy, waits in the bounded queue, and
 // only the newest hits reach the host.
@@ -322,15 +313,12 @@ TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
         fast->fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
         d.transport = fast;
     });
-    const auto holder = std::make_shared<Holder>();
-    auto started = holder->started_.get_future();
-    bounded->addOperation(holder);
-    started.wait();
+    const auto holder = Holder::start(*bounded);
     for (int i = 0; i < 200; ++i) {
         h->fireEvent("Flood" + std::to_string(i), 0);
     }
     EXPECT_EQ(bounded->operationCount(), bound + 1);
-    holder->release_.set_value();
+    holder->letGo();
     bounded->waitUntilAllOperationsAreFinished();
 
     std::vector<int> sent;
