@@ -11,11 +11,7 @@ using Clock = std::chrono::steady_clock;
 const Clock::time_point t0{std::chrono::hours(1)};
 
 MCHistoryPoint point(std::chrono::seconds at, double used, std::optional<double> some = {}) {
-    std::optional<MCPressure> pressure;
-    if (some) {
-        pressure = MCPressure{*some, 0};
-    }
-    return {t0 + at, used, pressure};
+    return {t0 + at, used, some ? std::optional(MCPressure{*some, 0}) : std::nullopt};
 }
 
 TEST(MemoryHistory, KeepsTheLast120PointsInOrder) {
@@ -82,14 +78,6 @@ TEST(MemoryHistory, RangesForTheSparkline) {
     EXPECT_TRUE(noPsi.empty());
     noPsi.add(point(1s, 0.7)); // usable again after clearing, even with an earlier time
     EXPECT_EQ(noPsi.size(), 1u);
-}
-
-TEST(MemoryHistory, AddsDetailSamples) {
-    MCMemoryHistory history;
-    history.add(t0, MCMemoryDetails{1000, 250, 0, 0, MCPressure{4, 1}});
-    ASSERT_EQ(history.size(), 1u);
-    EXPECT_DOUBLE_EQ(history.at(0).usedFraction, 0.75);
-    EXPECT_EQ(history.at(0).pressure, (MCPressure{4, 1}));
 }
 
 } // namespace
