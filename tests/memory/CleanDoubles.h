@@ -16,9 +16,6 @@ public:
     void* allocate(std::size_t size) override {
         const std::size_t index = sizes.size();
         sizes.push_back(size);
-        if (beforeAllocate) {
-            beforeAllocate(index, size);
-        }
         if (failAt && *failAt == index) {
             return nullptr;
         }
@@ -51,7 +48,6 @@ public:
     std::vector<long long> events;
     std::size_t unwritten = 0;
     std::optional<std::size_t> failAt; // the request (counted from 0) that is refused
-    std::function<void(std::size_t index, std::size_t size)> beforeAllocate;
     std::function<void(std::size_t index, std::size_t size)> afterAllocate;
     std::function<void(std::size_t size)> afterRelease;
     MappedBlockAllocator real;
