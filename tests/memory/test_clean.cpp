@@ -227,14 +227,14 @@ TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
     }
 }
 
-// Pressure rises after the first chunk of the first pass; above the mark the pass stops.
+// Pressure rises with the second chunk of the first pass; above the mark the pass stops.
 TEST(CleanChunks, AbovePressureMarkThePassStops) {
     for (const double fullAvg10 : {0.0, 9.99, 10.0, 10.01, 100.0}) {
         SCOPED_TRACE(fullAvg10);
         Machine m;
         m.system.setPressure("/proc/pressure/memory", 0.0);
         m.allocator->afterAllocate = [&](std::size_t index, std::size_t) {
-            if (index == 0) {
+            if (index == 1) {
                 m.system.setPressure("/proc/pressure/memory", fullAvg10);
             }
         };
