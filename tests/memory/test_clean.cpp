@@ -15,6 +15,7 @@ namespace {
 
 using End = MCCleanPass::End;
 using Script = std::deque<std::optional<MCMemory>>;
+using Sizes = std::vector<std::size_t>;
 
 constexpr std::int64_t kMiB = static_cast<std::int64_t>(FakeSystem::kMiB);
 constexpr std::int64_t kGiB = static_cast<std::int64_t>(FakeSystem::kGiB);
@@ -73,28 +74,23 @@ TEST(Clean, ThreeSamplesAndCappedPasses) {
         const char* name;
         Script script;
         std::optional<std::int64_t> limit;
-        std::vector<std::size_t> blocks;
+        Sizes blocks;
         std::uint64_t available = 20 * FakeSystem::kGiB;
         std::uint64_t total = 24 * FakeSystem::kGiB;
     } cases[] = {
         {"no_sample_or_nothing_free",
-         {std::nullopt, freeAndInactive(0, 0), freeAndInactive(-100, 50)},
-         std::nullopt,
-         {}},
-        {"samples_run_out", {freeAndInactive(5000, 0)}, std::nullopt, {5000}},
+         Script{std::nullopt, freeAndInactive(0, 0), freeAndInactive(-100, 50)}, std::nullopt,
+         Sizes{}},
+        {"samples_run_out", Script{freeAndInactive(5000, 0)}, std::nullopt, Sizes{5000}},
         {"configured_limit",
-         {freeAndInactive(8192, 8192), freeAndInactive(100, 0), freeAndInactive(2048, 0)},
-         1024,
-         {1024, 100, 1024}},
-        {"zero_limit_writes_nothing", threeTimes(8192), 0, {}},
+         Script{freeAndInactive(8192, 8192), freeAndInactive(100, 0), freeAndInactive(2048, 0)},
+         1024, Sizes{1024, 100, 1024}},
+        {"zero_limit_writes_nothing", threeTimes(8192), 0, Sizes{}},
         // 4 GiB machine: the reserve is the 256 MiB floor; 8 KiB of headroom above it.
         {"headroom_above_floor",
-         {freeAndInactive(1 << 20, 1 << 20), freeAndInactive(1 << 20, 1 << 20),
-          freeAndInactive(1, 0)},
-         std::nullopt,
-         {8192, 8192, 1},
-         256 * FakeSystem::kMiB + 8192,
-         4 * FakeSystem::kGiB},
+         Script{freeAndInactive(1 << 20, 1 << 20), freeAndInactive(1 << 20, 1 << 20),
+                freeAndInactive(1, 0)},
+         std::nullopt, Sizes{8192, 8192, 1}, 256 * FakeSystem::kMiB + 8192, 4 * FakeSystem::kGiB},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,7 +113,7 @@ TEST(Clean, RealSamplesAndRealBlocksAreFullyWritten) {
                                   allocator, 6 * kMiB + 1);
     controller.cleanMemory();
     const std::size_t expected = 3 * kMiB + 3000 * 1024;
-    EXPECT_EQ(allocator->sizes, std::vector<std::size_t>(3, expected));
+    EXPECT_EQ(allocator->sizes, Sizes(3, expected));
     EXPECT_EQ(allocator->unwritten, 0u);
 }
 
@@ -152,41 +148,30 @@ struct Kernel {
 // 8 MiB passes in 1 MiB chunks; the room at the start is 32 MiB either way.
 TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
     const std::size_t M = static_cast<std::size_t>(kMiB);
+    using Ends = std::array<End, 3>;
+    using Written = std::array<std::int64_t, 3>;
     const struct {
         const char* name;
         bool cgroup;                  // else MemAvailable
         std::size_t othersAfterChunk; // the chunk (from 0) after which others take memory
         std::int64_t othersTake;
-        std::vector<std::size_t> chunks; // every chunk granted, over all three passes
-        std::array<End, 3> ends;
-        std::array<std::int64_t, 3> written;
+        Sizes chunks; // every chunk granted, over all three passes
+        Ends ends;
+        Written written;
     } cases[] = {
         // After the third chunk another process takes 30 MiB: the cgroup is 1 MiB short of
         // its reserve, so pass 1 stops at 3 MiB; later passes fit in the 2 MiB left.
-        {"cgroup_taken_mid_pass",
-         true,
-         2,
-         30 * kMiB,
-         {M, M, M, M, M, M, M},
-         {End::RoomTaken, End::Written, End::Written},
-         {3 * kMiB, 2 * kMiB, 2 * kMiB}},
+        {"cgroup_taken_mid_pass", true, 2, 30 * kMiB, Sizes(7, M),
+         Ends{End::RoomTaken, End::Written, End::Written}, Written{3 * kMiB, 2 * kMiB, 2 * kMiB}},
         // Half a chunk of room is left: the pass writes just that much and stops; later passes
         // are sized to the 2.5 MiB left.
-        {"cgroup_partly_taken",
-         true,
-         1,
-         29 * kMiB + kMiB / 2,
-         {M, M, M / 2, M, M, M / 2, M, M, M / 2},
-         {End::RoomTaken, End::Written, End::Written},
-         {2 * kMiB + kMiB / 2, 2 * kMiB + kMiB / 2, 2 * kMiB + kMiB / 2}},
+        {"cgroup_partly_taken", true, 1, 29 * kMiB + kMiB / 2,
+         Sizes{M, M, M / 2, M, M, M / 2, M, M, M / 2},
+         Ends{End::RoomTaken, End::Written, End::Written},
+         Written{2 * kMiB + kMiB / 2, 2 * kMiB + kMiB / 2, 2 * kMiB + kMiB / 2}},
         // Later passes start without headroom and write nothing.
-        {"memavailable_taken_mid_pass",
-         false,
-         4,
-         40 * kMiB,
-         std::vector<std::size_t>(5, M),
-         {End::RoomTaken, End::NoHeadroom, End::NoHeadroom},
-         {5 * kMiB, 0, 0}},
+        {"memavailable_taken_mid_pass", false, 4, 40 * kMiB, Sizes(5, M),
+         Ends{End::RoomTaken, End::NoHeadroom, End::NoHeadroom}, Written{5 * kMiB, 0, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -284,25 +269,24 @@ TEST(CleanChunks, ARefusedChunkEndsOnlyItsPassAndFreesWhatItHeld) {
 }
 
 TEST(CleanProgress, ClimbsToOneHundred) {
+    using Percents = std::vector<int>;
     const struct {
         const char* name;
         Script script;
         std::optional<std::int64_t> limit;
-        std::vector<int> expected;
+        Percents expected;
     } cases[] = {
         // Four chunks a pass: each chunk is a twelfth of the clean.
         {"whole_passes",
-         {freeAndInactive(4 * kMiB, 0), freeAndInactive(3 * kMiB, kMiB),
-          freeAndInactive(0, 4 * kMiB)},
-         std::nullopt,
-         {8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}},
-        {"no_samples", {}, std::nullopt, {33, 66, 100}},
-        {"nothing_allowed", threeTimes(4 * kMiB), 0, {33, 66, 100}},
+         Script{freeAndInactive(4 * kMiB, 0), freeAndInactive(3 * kMiB, kMiB),
+                freeAndInactive(0, 4 * kMiB)},
+         std::nullopt, Percents{8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}},
+        {"no_samples", Script{}, std::nullopt, Percents{33, 66, 100}},
+        {"nothing_allowed", threeTimes(4 * kMiB), 0, Percents{33, 66, 100}},
         // A pass cut to 2 MiB by the limit counts whole once its two chunks are written.
         {"limited_pass",
-         {freeAndInactive(4 * kMiB, 0), std::nullopt, freeAndInactive(kMiB, 0)},
-         2 * kMiB,
-         {16, 33, 66, 100}},
+         Script{freeAndInactive(4 * kMiB, 0), std::nullopt, freeAndInactive(kMiB, 0)}, 2 * kMiB,
+         Percents{16, 33, 66, 100}},
     };
     for (const auto& c : cases) {
         Machine m;

@@ -26,84 +26,67 @@ MCMemoryDetails machine(double availablePercent,
 const MCPressure kHigh{60, 15};
 const MCPressure kSome{20, 2};
 
+// A sample at `at` and what the rule says to it; no details: a sample that was missed.
 struct Step {
     std::chrono::seconds at;
-    MCMemoryDetails details;
+    std::optional<MCMemoryDetails> details;
     std::optional<Reason> expected;
 };
-
-void run(MCLowMemoryRule& rule, const std::vector<Step>& steps, const char* name) {
-    for (const auto& step : steps) {
-        EXPECT_EQ(rule.feed(t0 + step.at, step.details), step.expected)
-            << name << " at " << step.at.count() << " s";
-    }
-}
+using Steps = std::vector<Step>;
+using Config = MCLowMemoryConfig;
+constexpr auto Low = Reason::LowAvailable;
+constexpr auto High = Reason::HighPressure;
 
 TEST(LowMemoryRule, Scenarios) {
     const struct {
         const char* name;
         MCLowMemoryConfig config;
-        std::vector<Step> steps;
+        Steps steps;
     } cases[] = {
-        {"fires once when available drops below 10 %",
-         {},
-         {{0s, machine(50), {}},
-          {5s, machine(9), Reason::LowAvailable},
-          {10s, machine(8), {}},
-          {15s, machine(5), {}}}},
-        {"at most once per 10 minutes, again after them",
-         {},
-         {{0s, machine(5), Reason::LowAvailable},
-          {595s, machine(5), {}},
-          {600s, machine(5), Reason::LowAvailable},
-          {900s, machine(50), {}},
-          {1199s, machine(5), {}},
-          {1200s, machine(5), Reason::LowAvailable}}},
-        {"exactly the threshold is not below it",
-         {true, 10},
-         {{0s, machine(10), {}}, {5s, machine(9.99), Reason::LowAvailable}}},
-        {"a configured share",
-         {true, 25},
-         {{0s, machine(30), {}}, {5s, machine(24), Reason::LowAvailable}}},
-        {"switched off: never",
-         {false, 10},
-         {{0s, machine(1), {}}, {5s, machine(1, kHigh), {}}, {15s, machine(1, kHigh), {}}}},
-        {"high pressure for 10 s without a break",
-         {},
-         {{0s, machine(50, kHigh), {}},
-          {5s, machine(50, kHigh), {}},
-          {10s, machine(50, kHigh), Reason::HighPressure},
-          {15s, machine(50, kHigh), {}}}},
-        {"a sample below high starts the 10 s again",
-         {},
-         {{0s, machine(50, kHigh), {}},
-          {5s, machine(50, kHigh), {}},
-          {8s, machine(50, kSome), {}},
-          {10s, machine(50, kHigh), {}},
-          {15s, machine(50, kHigh), {}},
-          {19s, machine(50, kHigh), {}},
-          {20s, machine(50, kHigh), Reason::HighPressure}}},
-        {"a kernel without PSI never counts as high",
-         {},
-         {{0s, machine(50, std::nullopt), {}}, {30s, machine(50, std::nullopt), {}}}},
-        {"low memory wins when both hold",
-         {},
-         {{0s, machine(5, kHigh), Reason::LowAvailable}, {10s, machine(5, kHigh), {}}}},
-        {"no total: nothing to compare", {}, {{0s, MCMemoryDetails{0, 0, 0, 0, {}}, {}}}},
+        {"fires once when available drops below 10 %", Config{},
+         Steps{Step{0s, machine(50), {}}, Step{5s, machine(9), Low}, Step{10s, machine(8), {}},
+               Step{15s, machine(5), {}}}},
+        {"at most once per 10 minutes, again after them", Config{},
+         Steps{Step{0s, machine(5), Low}, Step{595s, machine(5), {}}, Step{600s, machine(5), Low},
+               Step{900s, machine(50), {}}, Step{1199s, machine(5), {}},
+               Step{1200s, machine(5), Low}}},
+        {"exactly the threshold is not below it", Config{true, 10},
+         Steps{Step{0s, machine(10), {}}, Step{5s, machine(9.99), Low}}},
+        {"a configured share", Config{true, 25},
+         Steps{Step{0s, machine(30), {}}, Step{5s, machine(24), Low}}},
+        {"switched off: never", Config{false, 10},
+         Steps{Step{0s, machine(1), {}}, Step{5s, machine(1, kHigh), {}},
+               Step{15s, machine(1, kHigh), {}}}},
+        {"high pressure for 10 s without a break", Config{},
+         Steps{Step{0s, machine(50, kHigh), {}}, Step{5s, machine(50, kHigh), {}},
+               Step{10s, machine(50, kHigh), High}, Step{15s, machine(50, kHigh), {}}}},
+        {"a sample below high starts the 10 s again", Config{},
+         Steps{Step{0s, machine(50, kHigh), {}}, Step{5s, machine(50, kHigh), {}},
+               Step{8s, machine(50, kSome), {}}, Step{10s, machine(50, kHigh), {}},
+               Step{15s, machine(50, kHigh), {}}, Step{19s, machine(50, kHigh), {}},
+               Step{20s, machine(50, kHigh), High}}},
+        {"a missed sample breaks the high window", Config{},
+         Steps{Step{0s, machine(50, kHigh), {}}, Step{5s, machine(50, kHigh), {}},
+               Step{7s, std::nullopt, {}}, Step{10s, machine(50, kHigh), {}},
+               Step{20s, machine(50, kHigh), High}}},
+        {"a kernel without PSI never counts as high", Config{},
+         Steps{Step{0s, machine(50, std::nullopt), {}}, Step{30s, machine(50, std::nullopt), {}}}},
+        {"low memory wins when both hold", Config{},
+         Steps{Step{0s, machine(5, kHigh), Low}, Step{10s, machine(5, kHigh), {}}}},
+        {"no total: nothing to compare", Config{},
+         Steps{Step{0s, MCMemoryDetails{0, 0, 0, 0, {}}, {}}}},
     };
     for (const auto& c : cases) {
         MCLowMemoryRule rule(c.config);
-        run(rule, c.steps, c.name);
+        for (const auto& step : c.steps) {
+            if (!step.details) {
+                rule.interrupt();
+                continue;
+            }
+            EXPECT_EQ(rule.feed(t0 + step.at, *step.details), step.expected)
+                << c.name << " at " << step.at.count() << " s";
+        }
     }
-}
-
-TEST(LowMemoryRule, AMissedSampleBreaksTheHighWindow) {
-    MCLowMemoryRule rule;
-    EXPECT_EQ(rule.feed(t0, machine(50, kHigh)), std::nullopt);
-    EXPECT_EQ(rule.feed(t0 + 5s, machine(50, kHigh)), std::nullopt);
-    rule.interrupt();
-    EXPECT_EQ(rule.feed(t0 + 10s, machine(50, kHigh)), std::nullopt);
-    EXPECT_EQ(rule.feed(t0 + 20s, machine(50, kHigh)), Reason::HighPressure);
 }
 
 struct CleanStep {
@@ -112,6 +95,7 @@ struct CleanStep {
     bool cleanRunning;
     bool expected;
 };
+using CleanSteps = std::vector<CleanStep>;
 
 TEST(AutoCleanRule, Scenarios) {
     const auto on = [](int percent, int minutes) {
@@ -120,25 +104,19 @@ TEST(AutoCleanRule, Scenarios) {
     const struct {
         const char* name;
         MCAutoCleanConfig config;
-        std::vector<CleanStep> steps;
+        CleanSteps steps;
     } cases[] = {
-        {"off by default", {}, {{0s, 99, false, false}, {3600s, 99, false, false}}},
-        {"above the share, once per interval",
-         on(80, 10),
-         {{0s, 70, false, false},
-          {5s, 81, false, true},
-          {10s, 95, false, false},
-          {604s, 95, false, false},
-          {605s, 95, false, true}}},
-        {"exactly the share is not above it",
-         on(80, 10),
-         {{0s, 80, false, false}, {5s, 80.5, false, true}}},
-        {"never while a clean runs, and then at once",
-         on(80, 10),
-         {{0s, 90, true, false}, {5s, 90, true, false}, {10s, 90, false, true}}},
-        {"a clean that runs does not use up the interval",
-         on(50, 5),
-         {{0s, 60, false, true}, {300s, 60, true, false}, {305s, 60, false, true}}},
+        {"off by default", {}, CleanSteps{{0s, 99, false, false}, {3600s, 99, false, false}}},
+        {"above the share, once per interval", on(80, 10),
+         CleanSteps{CleanStep{0s, 70, false, false}, CleanStep{5s, 81, false, true},
+                    CleanStep{10s, 95, false, false}, CleanStep{604s, 95, false, false},
+                    CleanStep{605s, 95, false, true}}},
+        {"exactly the share is not above it", on(80, 10),
+         CleanSteps{{0s, 80, false, false}, {5s, 80.5, false, true}}},
+        {"never while a clean runs, and then at once", on(80, 10),
+         CleanSteps{{0s, 90, true, false}, {5s, 90, true, false}, {10s, 90, false, true}}},
+        {"a clean that runs does not use up the interval", on(50, 5),
+         CleanSteps{{0s, 60, false, true}, {300s, 60, true, false}, {305s, 60, false, true}}},
     };
     for (const auto& c : cases) {
         MCAutoCleanRule rule(c.config);
