@@ -126,25 +126,6 @@ TEST(Clean, UnreadableHeadroomMeansNoPass) {
     EXPECT_TRUE(m.allocator->sizes.empty());
 }
 
-// Plays the kernel for one constraint: what the clean holds is charged at once, and another
-// process may take memory after a given chunk.
-struct Kernel {
-    FakeSystem& system;
-    bool cgroup;       // else MemAvailable
-    std::int64_t base; // cgroup usage, or MemAvailable, before the clean
-    std::int64_t held = 0;
-    std::int64_t others = 0;
-
-    void publish() const {
-        if (cgroup) {
-            system.write(kUsageFile, std::to_string(base + held + others) + "\n");
-        } else {
-            system.setMeminfo(static_cast<std::uint64_t>(base - held - others),
-                              24 * FakeSystem::kGiB);
-        }
-    }
-};
-
 // 8 MiB passes in 1 MiB chunks; the room at the start is 32 MiB either way.
 TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
     const std::size_t M = static_cast<std::size_t>(kMiB);
@@ -177,22 +158,30 @@ TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
         SCOPED_TRACE(c.name);
         Machine m;
         m.system.setCgroups("4:memory:/job\n", FakeSystem::kHybridMounts);
-        Kernel kernel{m.system, c.cgroup, 0};
-        if (c.cgroup) {
-            m.system.write(kLimitFile, std::to_string(64 * kMiB) + "\n"); // reserve: 32 MiB
-        } else {
-            m.system.write(kLimitFile, "9223372036854771712\n");
-            kernel.base = 32 * kMiB + 24 * kGiB / 20; // the reserve is 5 % of 24 GiB
-        }
-        kernel.publish();
+        m.system.write(kLimitFile, c.cgroup ? std::to_string(64 * kMiB) + "\n" // reserve: 32 MiB
+                                            : "9223372036854771712\n");
+        // Plays the kernel: what the clean holds is charged at once, and others take memory
+        // after a given chunk. MemAvailable starts 32 MiB above its reserve, 5 % of 24 GiB.
+        std::int64_t held = 0;
+        std::int64_t others = 0;
+        const auto publish = [&] {
+            if (c.cgroup) {
+                m.system.write(kUsageFile, std::to_string(held + others) + "\n");
+            } else {
+                m.system.setMeminfo(
+                    static_cast<std::uint64_t>(32 * kMiB + 24 * kGiB / 20 - held - others),
+                    24 * FakeSystem::kGiB);
+            }
+        };
+        publish();
         m.allocator->afterAllocate = [&](std::size_t index, std::size_t size) {
-            kernel.held += static_cast<std::int64_t>(size);
-            kernel.others = index >= c.othersAfterChunk ? c.othersTake : 0;
-            kernel.publish();
+            held += static_cast<std::int64_t>(size);
+            others = index >= c.othersAfterChunk ? c.othersTake : 0;
+            publish();
         };
         m.allocator->afterRelease = [&](std::size_t size) {
-            kernel.held -= static_cast<std::int64_t>(size);
-            kernel.publish();
+            held -= static_cast<std::int64_t>(size);
+            publish();
         };
         const MCCleanOutcome outcome =
             m.controller({freeAndInactive(6 * kMiB, 2 * kMiB), freeAndInactive(6 * kMiB, 2 * kMiB),
@@ -200,7 +189,7 @@ TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
                 .clean({});
         EXPECT_EQ(m.allocator->sizes, c.chunks);
         EXPECT_EQ(m.allocator->unwritten, 0u);
-        EXPECT_EQ(kernel.held, 0); // everything went back
+        EXPECT_EQ(held, 0); // everything went back
         const std::string limitedBy = c.cgroup ? m.system.root() + kLimitFile : "MemAvailable";
         for (std::size_t i = 0; i < 3; ++i) {
             EXPECT_EQ(outcome.passes[i].end, c.ends[i]) << "pass " << i;
