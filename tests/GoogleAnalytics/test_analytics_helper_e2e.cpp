@@ -146,9 +146,10 @@ protected:
         server.reply("/ip", 200, "<html><body>IP Address: 203.0.113.7</body></html>");
     }
 
-    // A helper on a freshly loaded store, as after a restart, with the standard 1 s delay.
+    // A helper on a freshly loaded store, as after a restart, with the standard 1 s delay
+    // unless `change` says otherwise.
     std::unique_ptr<AnalyticsHelper>
-    helper(std::function<void(AnalyticsHelper::Dependencies&)> change = nullptr) {
+    helper(std::function<void(AnalyticsHelper::Dependencies&, TrackingTransport&)> change = {}) {
         AnalyticsHelper::Dependencies d;
         d.config.collectionHost = server.hostAndPort();
         d.defaults = std::make_shared<platform::UserDefaults>(prefsFile);
@@ -159,10 +160,10 @@ protected:
         transport->fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{10s, 16, 1 << 20});
         auto lookup = std::make_shared<PublicIPLookup>(server.url("/ip"), transport->fetcher);
         transport->publicIPAddress = [lookup] { return lookup->getIPAddress(); };
-        d.transport = transport;
         if (change) {
-            change(d);
+            change(d, *transport);
         }
+        d.transport = transport;
         auto h = std::make_unique<AnalyticsHelper>(d);
         h->setDomainName("brimwell.example");
         h->setAnalyticsAccountCode("UA-12345-1");
@@ -226,10 +227,11 @@ TEST_F(AnalyticsHelperE2E, HitsGoOutOneAtATimeWithTheIdentifierThatSurvivesARest
 
 TEST_F(AnalyticsHelperE2E, OptingOutOrAnEmptyDomainNameQueuesNothing) {
     using Deps = AnalyticsHelper::Dependencies;
-    const std::pair<std::function<void(Deps&)>, bool /* stores the identifier */> cases[] = {
-        {[](Deps& d) { d.config.doNotTrack = true; }, false},
-        {[](Deps& d) { d.defaults->setBool(true, AnalyticsHelper::kOptOutKey); }, false},
-        {[](Deps& d) { d.config.collectionHost.clear(); }, false},
+    using Change = std::function<void(Deps&, TrackingTransport&)>;
+    const std::pair<Change, bool /* stores the identifier */> cases[] = {
+        {[](Deps& d, auto&) { d.config.doNotTrack = true; }, false},
+        {[](Deps& d, auto&) { d.defaults->setBool(true, AnalyticsHelper::kOptOutKey); }, false},
+        {[](Deps& d, auto&) { d.config.collectionHost.clear(); }, false},
         {nullptr, true}, // with an empty domain name below
     };
     for (const auto& [change, stores] : cases) {
@@ -276,11 +278,7 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
         const std::string before = regular ? readFile(prefsFile) : "";
         const std::size_t hitsBefore = server.received("/__utm.gif").size();
 
-        auto h = helper([](AnalyticsHelper::Dependencies& d) {
-            auto fast = std::make_shared<TrackingTransport>(*d.transport);
-            fast->startDelay = 0ms;
-            d.transport = fast;
-        });
+        auto h = helper([](auto&, TrackingTransport& t) { t.startDelay = 0ms; });
         EXPECT_TRUE(h->fireEvent("PopoverShown", 0));
         EXPECT_TRUE(h->fireEvent("AboutShown", 0));
         queue->waitUntilAllOperationsAreFinished();
@@ -305,13 +303,11 @@ TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
                  [hang = release.get_future().share()](auto&, auto&) { hang.wait(); });
     constexpr std::size_t bound = 5;
     const auto bounded = std::make_shared<OperationQueue>(bound);
-    auto h = helper([&](AnalyticsHelper::Dependencies& d) {
+    auto h = helper([&](AnalyticsHelper::Dependencies& d, TrackingTransport& t) {
         d.config.collectionHost = silent.hostAndPort();
         d.queue = bounded;
-        auto fast = std::make_shared<TrackingTransport>(*d.transport);
-        fast->startDelay = 0ms;
-        fast->fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
-        d.transport = fast;
+        t.startDelay = 0ms;
+        t.fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
     });
     const auto holder = Holder::start(*bounded);
     for (int i = 0; i < 200; ++i) {
