@@ -4,6 +4,7 @@
 
 #include "memory/MCMemoryController.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -30,11 +31,8 @@ public:
     }
     void release(void* block, std::size_t size) override {
         const auto* bytes = static_cast<const unsigned char*>(block);
-        std::size_t wrong = 0;
-        for (std::size_t i = 0; i < size; ++i) {
-            wrong += bytes[i] != 0x01;
-        }
-        unwritten += wrong;
+        unwritten += static_cast<std::size_t>(
+            std::count_if(bytes, bytes + size, [](unsigned char b) { return b != 0x01; }));
         released.push_back(size);
         events.push_back(-static_cast<long long>(size));
         real.release(block, size);

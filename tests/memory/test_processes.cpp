@@ -227,13 +227,11 @@ TEST(ProcessNames, HostileNamesAreMadeSafe) {
 TEST(Processes, ThisProcessAppearsInTheRealProcWithAPlausibleSize) {
     const MCProcessReader reader;
     ASSERT_TRUE(reader.isReadable());
-    auto find = [&reader]() -> std::optional<MCProcess> {
-        for (const auto& p : reader.biggest(100000)) {
-            if (p.pid == ::getpid()) {
-                return p;
-            }
-        }
-        return std::nullopt;
+    const auto find = [&reader]() -> std::optional<MCProcess> {
+        const auto all = reader.biggest(100000);
+        const auto it = std::find_if(all.begin(), all.end(),
+                                     [](const MCProcess& p) { return p.pid == ::getpid(); });
+        return it == all.end() ? std::nullopt : std::optional(*it);
     };
     const auto before = find();
     ASSERT_TRUE(before.has_value());
