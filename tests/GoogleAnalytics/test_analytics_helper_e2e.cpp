@@ -1,9 +1,14 @@
-// The helper from event to hit, against a real collection server and echo page on 127.0.0.1.
+// Hits and the helper from event to hit, against real collection servers and echo pages on
+// 127.0.0.1: the ways a hit can go wrong, what is logged, and what survives a restart.
 
 #include "GoogleAnalytics/AnalyticsHelper.h"
+#include "GoogleAnalytics/CapturingLogger.h"
+#include "GoogleAnalytics/FakeFetcher.h"
+#include "GoogleAnalytics/GoogleTracking.h"
+#include "GoogleAnalytics/Holder.h"
 #include "GoogleAnalytics/LocalHttpServer.h"
 #include "GoogleAnalytics/PublicIP.h"
-#include "GoogleAnalytics/SilentServer.h"
+#include "GoogleAnalytics/RequestFactory.h"
 #include "support/TempDir.h"
 
 #include "platform/core/bundle_info.h"
@@ -11,13 +16,128 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
+using Outcome = GoogleTracking::Outcome;
+
+std::shared_ptr<CurlFetcher> curl(std::chrono::milliseconds timeout = 10s,
+                                  std::size_t maxBody = TrackingTransport::kMaxReplyBytes) {
+    return std::make_shared<CurlFetcher>(CurlFetcher::Options{timeout, 16, maxBody});
+}
+
+std::shared_ptr<GoogleTracking> hit(std::shared_ptr<HttpFetcher> fetcher, const std::string& host,
+                                    const std::string& action = "Ev",
+                                    std::optional<std::int64_t> value = 0,
+                                    std::optional<std::string> ip = std::nullopt) {
+    auto transport = std::make_shared<TrackingTransport>();
+    transport->fetcher = std::move(fetcher);
+    transport->publicIPAddress = [ip] { return ip; };
+    transport->startDelay = 0ms;
+    auto op = std::make_shared<GoogleTracking>(transport);
+    RequestFactory factory(
+        host, [] { return 7u; }, [] { return 1400000000.0; });
+    auto event = GoogleEvent::initWithParams("example.org", "Linux 1.0", action, "L", value);
+    op->setRequest(factory.buildRequest(event, "UA-1-1"));
+    return op;
+}
+
+void run(const std::vector<std::shared_ptr<GoogleTracking>>& ops) {
+    OperationQueue queue;
+    for (const auto& op : ops) {
+        queue.addOperation(op);
+    }
+    queue.waitUntilAllOperationsAreFinished();
+}
+
+// The body decides the outcome, not the status; failures are logged as errors, and a hit that
+// hangs until its time-out does not stop the next one.
+TEST(GoogleTrackingE2E, OutcomesAndTheirLogLines) {
+    LocalHttpServer server;
+    std::promise<void> release; // after the server: a hanging hit is let go before it stops
+    server.route("/__utm.gif", [&, hang = release.get_future().share()](auto& req, auto& res) {
+        const std::string utme = req.get_param_value("utme");
+        const auto is = [&](const char* action) { return utme.find(action) != std::string::npos; };
+        if (is("*Hang*")) {
+            hang.wait();
+        }
+        if (utme.empty() || is("*Loop*")) { // the query is dropped on the way round
+            return res.set_redirect(server.url("/__utm.gif"));
+        }
+        res.status = is("*NoContent*") ? 204 : is("*Error*") ? 500 : 200;
+        const bool empty = is("*Empty*") || is("*NoContent*");
+        res.set_content(is("*Huge*") ? std::string(8 << 20, 'x')
+                        : empty      ? ""
+                                     : "GIF89a",
+                        "image/gif");
+    });
+    // An exception is contained and the queue carries on.
+    const std::pair<std::string, Outcome> cases[] = {
+        {"Hang", Outcome::TriggerError},      {"Thrown", Outcome::ExceptionThrown},
+        {"Gif", Outcome::Triggered},          {"Error", Outcome::Triggered},
+        {"Huge", Outcome::Triggered},         {"Empty", Outcome::TriggerError},
+        {"NoContent", Outcome::TriggerError}, {"Loop", Outcome::TriggerError},
+        {"Refused", Outcome::TriggerError}};
+    std::vector<std::shared_ptr<GoogleTracking>> ops;
+    const std::string error = std::to_string(LogFlagError) + " ",
+                      info = std::to_string(LogFlagInfo) + " ";
+    std::vector<std::string> lines;
+    for (const auto& [action, outcome] : cases) {
+        const bool thrown = action == "Thrown"; // an unscripted fake fetcher throws
+        ops.push_back(hit(thrown ? std::shared_ptr<HttpFetcher>(std::make_shared<FakeFetcher>())
+                                 : curl(action == "Hang" ? 300ms : 10s),
+                          action == "Refused" ? LocalHttpServer().hostAndPort() /* closed again */
+                                              : server.hostAndPort(),
+                          action, thrown ? std::nullopt : std::optional(0)));
+        lines.push_back(std::to_string(LogFlagVerbose) +
+                        " Google Analytics URL: http://127.0.0.1:");
+        lines.push_back((outcome == Outcome::Triggered ? info : error) +
+                        ("Analytics event (Linux 1.0, " + action) +
+                        (thrown ? ", L, (null)): exception thrown no scripted"
+                         : outcome == Outcome::Triggered ? ", L, 0): triggered successfully!, ["
+                                                         : ", L, 0): trigger error, ["));
+    }
+    const auto logged = loggedBy([&] { run(ops); }, LogLevelVerbose);
+    ASSERT_EQ(logged.size(), lines.size()) << testing::PrintToString(logged);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(logged[i].rfind(lines[i], 0), 0u) << logged[i];
+    }
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        EXPECT_EQ(ops[i]->outcome(), cases[i].second) << cases[i].first;
+    }
+    EXPECT_LE(server.received().size(), 7u + 17u); // the redirect loop is bounded
+}
+
+// The hit runs at a lowered priority on the queue's thread and takes a bare address only.
+TEST(GoogleTracking, OnlyABareAddressBecomesUtmipAndTheHitRunsAtLowPriority) {
+    const auto nice = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
+    const int before = nice();
+    const std::pair<std::string, bool> cases[] = {
+        {"203.0.113.7", true},
+        {"2001:db8::7", true},
+        {"1.2.3.4&utmac=UA-666-1", false},
+        {"999.1.1.1", false},
+        {std::string("1.2.3.4\0&utmac=UA-6-1", 21), false}};
+    for (const auto& [ip, bare] : cases) {
+        auto fetcher = std::make_shared<FakeFetcher>();
+        fetcher->push(FakeFetcher::body("GIF89a"));
+        std::atomic<int> niceDuringFetch{-100};
+        fetcher->onFetch = [&] { niceDuringFetch = nice(); };
+        run({hit(fetcher, "collect.test", "Ev", 0, ip)});
+        const std::string url = fetcher->urls().at(0);
+        const std::size_t at = url.find("&utmip=" + ip + "&");
+        EXPECT_EQ(url.find("utmip"), bare ? at + 1 : std::string::npos) << url;
+        EXPECT_GE(niceDuringFetch.load(), 15);
+    }
+    EXPECT_EQ(nice(), before); // the caller's thread is left alone
+}
 
 class AnalyticsHelperE2E : public testing::Test {
 protected:
@@ -26,9 +146,10 @@ protected:
         server.reply("/ip", 200, "<html><body>IP Address: 203.0.113.7</body></html>");
     }
 
-    // A helper on a freshly loaded store, as after a restart, with the standard 1 s delay.
+    // A helper on a freshly loaded store, as after a restart, with the standard 1 s delay
+    // unless `change` says otherwise.
     std::unique_ptr<AnalyticsHelper>
-    helper(std::function<void(AnalyticsHelper::Dependencies&)> change = nullptr) {
+    helper(std::function<void(AnalyticsHelper::Dependencies&, TrackingTransport&)> change = {}) {
         AnalyticsHelper::Dependencies d;
         d.config.collectionHost = server.hostAndPort();
         d.defaults = std::make_shared<platform::UserDefaults>(prefsFile);
@@ -39,10 +160,10 @@ protected:
         transport->fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{10s, 16, 1 << 20});
         auto lookup = std::make_shared<PublicIPLookup>(server.url("/ip"), transport->fetcher);
         transport->publicIPAddress = [lookup] { return lookup->getIPAddress(); };
-        d.transport = transport;
         if (change) {
-            change(d);
+            change(d, *transport);
         }
+        d.transport = transport;
         auto h = std::make_unique<AnalyticsHelper>(d);
         h->setDomainName("brimwell.example");
         h->setAnalyticsAccountCode("UA-12345-1");
@@ -106,10 +227,11 @@ TEST_F(AnalyticsHelperE2E, HitsGoOutOneAtATimeWithTheIdentifierThatSurvivesARest
 
 TEST_F(AnalyticsHelperE2E, OptingOutOrAnEmptyDomainNameQueuesNothing) {
     using Deps = AnalyticsHelper::Dependencies;
-    const std::pair<std::function<void(Deps&)>, bool /* stores the identifier */> cases[] = {
-        {[](Deps& d) { d.config.doNotTrack = true; }, false},
-        {[](Deps& d) { d.defaults->setBool(true, AnalyticsHelper::kOptOutKey); }, false},
-        {[](Deps& d) { d.config.collectionHost.clear(); }, false},
+    using Change = std::function<void(Deps&, TrackingTransport&)>;
+    const std::pair<Change, bool /* stores the identifier */> cases[] = {
+        {[](Deps& d, auto&) { d.config.doNotTrack = true; }, false},
+        {[](Deps& d, auto&) { d.defaults->setBool(true, AnalyticsHelper::kOptOutKey); }, false},
+        {[](Deps& d, auto&) { d.config.collectionHost.clear(); }, false},
         {nullptr, true}, // with an empty domain name below
     };
     for (const auto& [change, stores] : cases) {
@@ -140,15 +262,9 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
     const std::string junk(platform::UserDefaults::kMaxFileBytes, 'x');
     const Case cases[] = {
         {"a malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"), 0},
-        {"Windows line endings", write("AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n"), 0},
-        {"spaces around '='", write("AnalyticsOptOut = 1\n"), 0},
         {"byte order mark and tabs", write("\xef\xbb\xbf\tAnalyticsOptOut\t=\t1\t"), 0},
-        {"another case", write("analyticsoptout=yes\n"), 0},
-        {"an unusual value", write("AnalyticsOptOut=Y\n"), 0},
         {"the opt-out line itself damaged", write("UserUUID=KEEP-ME\nAnalyticsOptOut=1\\q\n"), 0},
         {"too large to read", write("AnalyticsOptOut=1\n" + junk), 0},
-        {"UTF-16", write(std::string("\xff\xfeU\0=\0x\0", 8)), 0},
-        {"a folder", [](const auto& file) { std::filesystem::create_directories(file); }, 0},
         {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, 0},
         {"opted back in", write("AnalyticsOptOut=0\nUserUUID=KEEP-ME\nbad\\qline=1\n"), 2},
         {"the opt-out commented out", write("# AnalyticsOptOut=1\nUserUUID=KEEP-ME\n"), 2},
@@ -162,11 +278,7 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
         const std::string before = regular ? readFile(prefsFile) : "";
         const std::size_t hitsBefore = server.received("/__utm.gif").size();
 
-        auto h = helper([](AnalyticsHelper::Dependencies& d) {
-            auto fast = std::make_shared<TrackingTransport>(*d.transport);
-            fast->startDelay = 0ms;
-            d.transport = fast;
-        });
+        auto h = helper([](auto&, TrackingTransport& t) { t.startDelay = 0ms; });
         EXPECT_TRUE(h->fireEvent("PopoverShown", 0));
         EXPECT_TRUE(h->fireEvent("AboutShown", 0));
         queue->waitUntilAllOperationsAreFinished();
@@ -181,50 +293,85 @@ TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
     }
 }
 
-// Keeps the queue's worker busy until it is let go.
-class Holder : public Operation {
-public:
-    void main() override {
-        started_.set_value();
-        release_.get_future().wait();
-    }
-    std::promise<void> started_, release_;
-};
-
 // A collection host that takes connections and never answers, with hits that give up after
 // 100 ms: a flood of events, fired while the queue is busy, waits in the bounded queue, and
 // only the newest hits reach the host.
 TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
-    SilentServer silent;
+    LocalHttpServer silent;
+    std::promise<void> release; // after the server: the hanging handlers are let go first
+    silent.route("/__utm.gif",
+                 [hang = release.get_future().share()](auto&, auto&) { hang.wait(); });
     constexpr std::size_t bound = 5;
     const auto bounded = std::make_shared<OperationQueue>(bound);
-    auto h = helper([&](AnalyticsHelper::Dependencies& d) {
+    auto h = helper([&](AnalyticsHelper::Dependencies& d, TrackingTransport& t) {
         d.config.collectionHost = silent.hostAndPort();
         d.queue = bounded;
-        auto fast = std::make_shared<TrackingTransport>(*d.transport);
-        fast->startDelay = 0ms;
-        fast->fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
-        d.transport = fast;
+        t.startDelay = 0ms;
+        t.fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
     });
-    const auto holder = std::make_shared<Holder>();
-    auto started = holder->started_.get_future();
-    bounded->addOperation(holder);
-    started.wait();
+    const auto holder = Holder::start(*bounded);
     for (int i = 0; i < 200; ++i) {
         h->fireEvent("Flood" + std::to_string(i), 0);
     }
     EXPECT_EQ(bounded->operationCount(), bound + 1);
-    holder->release_.set_value();
+    holder->letGo();
     bounded->waitUntilAllOperationsAreFinished();
 
     std::vector<int> sent;
-    for (const std::string& line : silent.requestLines()) {
+    for (const auto& request : silent.received()) {
+        const std::string utme = request.param("utme");
         std::smatch match;
-        ASSERT_TRUE(std::regex_search(line, match, std::regex("Flood([0-9]+)"))) << line;
+        ASSERT_TRUE(std::regex_search(utme, match, std::regex("\\*Flood([0-9]+)\\*"))) << utme;
         sent.push_back(std::stoi(match[1]));
     }
     EXPECT_EQ(sent, (std::vector<int>{195, 196, 197, 198, 199}));
     EXPECT_EQ(bounded->droppedOperationCount(), 195u);
+}
+
+TEST(AnalyticsConfig, DoNotTrackValuesAndEnvironment) {
+    const char* const values[] = {nullptr, "", "0", "NO", "false", "1", "anything"};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(AnalyticsConfig::doNotTrackValue(values[i]), i >= 5) << i;
+    }
+    setenv("DO_NOT_TRACK", "yes", 1);
+    setenv("BRIMWELL_ANALYTICS_HOST", "", 1); // set but empty turns a built-in host off
+    EXPECT_TRUE(AnalyticsConfig::fromEnvironment().doNotTrack);
+    EXPECT_EQ(AnalyticsConfig::fromEnvironment().collectionHost, "");
+}
+
+// The helper as the application builds it: configuration from the environment, the user's
+// standard preferences, the process-wide queue and the real network. The other tests here never
+// touch the process-wide configuration.
+TEST(AnalyticsDefaultE2E, PanelEventsReachTheConfiguredHost) {
+    LocalHttpServer server;
+    server.reply("/__utm.gif", 200, "GIF89a", "image/gif");
+    server.reply("/echo", 200, "<html><body> IP Address: 192.0.2.44 </body></html>");
+    TempDir config;
+    // Read once per process, so set before the first helper exists.
+    setenv("BRIMWELL_ANALYTICS_HOST", server.hostAndPort().c_str(), 1);
+    setenv("BRIMWELL_PUBLIC_IP_URL", server.url("/echo").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    unsetenv("DO_NOT_TRACK");
+
+    EXPECT_EQ(AnalyticsHelper::sharedQueue(), nullptr);
+    AnalyticsHelper helper;
+    helper.setDomainName("brimwell.example");
+    EXPECT_TRUE(helper.fireEvent("PopoverShown", 0));
+    EXPECT_TRUE(helper.fireEvent("CleanButtonClicked", 0));
+    AnalyticsHelper::sharedQueue()->waitUntilAllOperationsAreFinished(); // created by now
+    // A silent host must not let events pile up without end.
+    EXPECT_EQ(AnalyticsHelper::sharedQueue()->maxWaitingOperations(),
+              AnalyticsHelper::kMaxQueuedHits);
+
+    const auto uuid = platform::UserDefaults(config.path() / "Brimwell" / "preferences")
+                          .stringForKey(AnalyticsHelper::kUserUUIDKey);
+    ASSERT_TRUE(uuid);
+    const auto hits = server.received("/__utm.gif");
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].param("utmip"), "192.0.2.44");
+    EXPECT_TRUE(hits[1].param("utme").starts_with("5(Linux ")) << hits[1].param("utme");
+    EXPECT_TRUE(hits[1].param("utme").ends_with("*CleanButtonClicked*" + *uuid + ")(0)"));
+    EXPECT_NE(hits[0].param("utmn"), hits[1].param("utmn")); // the system's random source
 }
 
 } // namespace

@@ -1,73 +1,26 @@
 // The serial queue: order, and the bound that drops the oldest waiting operation.
 
-#include "GoogleAnalytics/OperationQueue.h"
-
-#include "logging/DDLog.h"
+#include "GoogleAnalytics/CapturingLogger.h"
+#include "GoogleAnalytics/Holder.h"
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <numeric>
 
 namespace {
 
-// Records its number when it runs. A holder says when it has started and then waits to be
-// let go, keeping the worker busy.
+// Records its number when it runs.
 class Numbered : public Operation {
 public:
-    Numbered(int number, std::vector<int>& ran, std::mutex& mutex)
-        : number_(number), ran_(ran), mutex_(mutex) {}
-    void main() override {
-        if (holding_) {
-            started_.set_value();
-            release_.get_future().wait();
-        }
-        std::lock_guard lock(mutex_);
-        ran_.push_back(number_);
-    }
-    // Makes this a holder; returns once it runs on the worker.
-    static std::shared_ptr<Numbered> addHolder(OperationQueue& queue, int number,
-                                               std::vector<int>& ran, std::mutex& mutex) {
-        auto holder = std::make_shared<Numbered>(number, ran, mutex);
-        holder->holding_ = true;
-        auto started = holder->started_.get_future();
-        queue.addOperation(holder);
-        started.wait();
-        return holder;
-    }
-    void letGo() { release_.set_value(); }
+    Numbered(int number, std::vector<int>& ran) : number_(number), ran_(ran) {}
+    void main() override { ran_.push_back(number_); }
 
 private:
     int number_;
     std::vector<int>& ran_;
-    std::mutex& mutex_;
-    bool holding_ = false;
-    std::promise<void> started_, release_;
 };
 
-struct CapturingLogger : DDLogger {
-    void logMessage(const DDLogMessagePtr& message) override {
-        std::lock_guard lock(mutex);
-        lines.push_back(*message->logMsg());
-    }
-    DDLogFormatterPtr logFormatter() override { return nullptr; }
-    void setLogFormatter(DDLogFormatterPtr) override {}
-    std::mutex mutex;
-    std::vector<std::string> lines;
-};
-
-// The lines `work` logs at the application's usual level (errors and warnings).
-std::vector<std::string> loggedBy(const std::function<void()>& work) {
-    auto logger = std::make_shared<CapturingLogger>();
-    DDLog::addLogger(logger);
-    work();
-    std::thread([] { DDLog::flushLog(); }).join(); // off the main thread, see the tracking tests
-    DDLog::removeLogger(logger);
-    std::lock_guard lock(logger->mutex);
-    return logger->lines;
-}
-
-// While the first operation holds the worker, `added` operations in all are queued.
+// While a holder keeps the worker busy, operations 1 to `added` - 1 are queued.
 TEST(OperationQueue, ABoundedQueueDropsTheOldestWaitingOperations) {
     struct Case {
         std::size_t bound;
@@ -75,62 +28,59 @@ TEST(OperationQueue, ABoundedQueueDropsTheOldestWaitingOperations) {
         std::vector<int> ran;
         std::size_t logLines;
     };
-    std::vector<int> all(20);
-    std::iota(all.begin(), all.end(), 0);
+    std::vector<int> all(19);
+    std::iota(all.begin(), all.end(), 1);
     const Case cases[] = {
-        {0, 20, all, 0},         // unbounded
-        {3, 4, {0, 1, 2, 3}, 0}, // the running one does not count
-        {3, 10, {0, 7, 8, 9}, 1},
-        {1, 5, {0, 4}, 1},
+        {0, 20, all, 0},      // unbounded
+        {3, 4, {1, 2, 3}, 0}, // the running one does not count
+        {3, 10, {7, 8, 9}, 1},
+        {1, 5, {4}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("bound " + std::to_string(c.bound) + ", " + std::to_string(c.added) +
                      " added");
-        std::mutex mutex;
         std::vector<int> ran;
         OperationQueue queue(c.bound);
         EXPECT_EQ(queue.maxWaitingOperations(), c.bound);
         std::size_t countWhileHeld = 0;
         const auto lines = loggedBy([&] {
-            const auto holder = Numbered::addHolder(queue, 0, ran, mutex);
+            const auto holder = Holder::start(queue);
             for (int i = 1; i < c.added; ++i) {
-                queue.addOperation(std::make_shared<Numbered>(i, ran, mutex));
+                queue.addOperation(std::make_shared<Numbered>(i, ran));
             }
             countWhileHeld = queue.operationCount();
             holder->letGo();
             queue.waitUntilAllOperationsAreFinished();
         });
         EXPECT_EQ(ran, c.ran);
-        EXPECT_EQ(countWhileHeld, c.ran.size());
-        EXPECT_EQ(queue.droppedOperationCount(), static_cast<std::uint64_t>(c.added) - ran.size());
+        EXPECT_EQ(countWhileHeld, c.ran.size() + 1);
+        EXPECT_EQ(queue.droppedOperationCount(), c.added - 1 - ran.size());
         ASSERT_EQ(lines.size(), c.logLines) << testing::PrintToString(lines);
         for (const auto& line : lines) {
-            EXPECT_EQ(line.rfind("Analytics queue full (" + std::to_string(c.bound) +
-                                     " waiting): dropping the oldest until it drains",
-                                 0),
-                      0u)
-                << line;
+            const std::string expected = std::to_string(LogFlagWarn) + " Analytics queue full (" +
+                                         std::to_string(c.bound) +
+                                         " waiting): dropping the oldest until it drains";
+            EXPECT_EQ(line.rfind(expected, 0), 0u) << line;
         }
     }
 }
 
 // One line per overflow: a queue that drains and overflows again says so again.
 TEST(OperationQueue, EachOverflowIsLoggedOnce) {
-    std::mutex mutex;
     std::vector<int> ran;
     OperationQueue queue(2);
     const auto lines = loggedBy([&] {
         for (int round = 0; round < 2; ++round) {
-            const auto holder = Numbered::addHolder(queue, 100, ran, mutex);
+            const auto holder = Holder::start(queue);
             for (int i = 0; i < 50; ++i) {
-                queue.addOperation(std::make_shared<Numbered>(i, ran, mutex));
+                queue.addOperation(std::make_shared<Numbered>(i, ran));
             }
             holder->letGo();
             queue.waitUntilAllOperationsAreFinished();
         }
     });
     EXPECT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
-    EXPECT_EQ(ran, (std::vector<int>{100, 48, 49, 100, 48, 49}));
+    EXPECT_EQ(ran, (std::vector<int>{48, 49, 48, 49}));
 }
 
 } // namespace

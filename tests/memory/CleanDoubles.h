@@ -4,6 +4,7 @@
 
 #include "memory/MCMemoryController.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -16,9 +17,6 @@ public:
     void* allocate(std::size_t size) override {
         const std::size_t index = sizes.size();
         sizes.push_back(size);
-        if (beforeAllocate) {
-            beforeAllocate(index, size);
-        }
         if (failAt && *failAt == index) {
             return nullptr;
         }
@@ -33,11 +31,8 @@ public:
     }
     void release(void* block, std::size_t size) override {
         const auto* bytes = static_cast<const unsigned char*>(block);
-        std::size_t wrong = 0;
-        for (std::size_t i = 0; i < size; ++i) {
-            wrong += bytes[i] != 0x01;
-        }
-        unwritten += wrong;
+        unwritten += static_cast<std::size_t>(
+            std::count_if(bytes, bytes + size, [](unsigned char b) { return b != 0x01; }));
         released.push_back(size);
         events.push_back(-static_cast<long long>(size));
         real.release(block, size);
@@ -51,7 +46,6 @@ public:
     std::vector<long long> events;
     std::size_t unwritten = 0;
     std::optional<std::size_t> failAt; // the request (counted from 0) that is refused
-    std::function<void(std::size_t index, std::size_t size)> beforeAllocate;
     std::function<void(std::size_t index, std::size_t size)> afterAllocate;
     std::function<void(std::size_t size)> afterRelease;
     MappedBlockAllocator real;

@@ -8,58 +8,35 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
+using Style = MCTrayIconStyle;
+
 TEST(Settings, DefaultsWithoutAFile) {
     TempDir dir;
     platform::UserDefaults defaults(dir.path() / "preferences");
-    const MCSettings settings = MCSettings::read(defaults);
-    EXPECT_EQ(settings, MCSettings{});
-    EXPECT_EQ(settings.trayIconStyle, MCTrayIconStyle::LevelBar);
-    EXPECT_TRUE(settings.lowMemory.enabled);
-    EXPECT_EQ(settings.lowMemory.availablePercent, 10);
-    EXPECT_FALSE(settings.autoClean.enabled);
-    EXPECT_EQ(settings.autoClean.usedPercent, 90);
-    EXPECT_EQ(settings.autoClean.intervalMinutes, 30);
-    EXPECT_TRUE(settings.usageStatistics);
+    EXPECT_EQ(MCSettings::read(defaults),
+              (MCSettings{Style::LevelBar, {true, 10}, {false, 90, 30}, true}));
 }
 
 TEST(Settings, RoundTripThroughTheFileKeepsEverythingElse) {
     TempDir dir;
-    const auto file = dir.path() / "preferences";
-    dir.write("preferences", "# mine\nUserUUID=KEEP-ME\nweird line\n");
-    MCSettings settings;
-    settings.trayIconStyle = MCTrayIconStyle::Plain;
-    settings.lowMemory = {false, 20};
-    settings.autoClean = {true, 75, 45};
-    settings.usageStatistics = false;
-    {
-        platform::UserDefaults defaults(file);
-        EXPECT_EQ(settings.write(defaults), std::nullopt);
-    }
+    const auto file = dir.write("preferences", "# mine\nUserUUID=KEEP-ME\nweird line\n");
+    const MCSettings settings{Style::Plain, {false, 20}, {true, 75, 45}, false};
+    platform::UserDefaults defaults(file);
+    EXPECT_EQ(settings.write(defaults), std::nullopt); // saved at once
     platform::UserDefaults again(file);
     EXPECT_EQ(MCSettings::read(again), settings);
     EXPECT_EQ(again.stringForKey("UserUUID"), "KEEP-ME");
     const std::string text = readFile(file);
-    EXPECT_NE(text.find("# mine"), std::string::npos) << text;
-    EXPECT_NE(text.find("weird line"), std::string::npos) << text;
-    EXPECT_NE(text.find("AnalyticsOptOut=1"), std::string::npos) << text;
-    EXPECT_NE(text.find("TrayIconStyle=plain"), std::string::npos) << text;
+    for (const char* line : {"# mine", "weird line", "AnalyticsOptOut=1", "TrayIconStyle=plain"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+    }
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    // And back on: the opt-out goes, the rest follows.
-    settings.usageStatistics = true;
-    settings.autoClean.enabled = false;
-    EXPECT_EQ(settings.write(again), std::nullopt);
-    platform::UserDefaults third(file);
-    EXPECT_EQ(MCSettings::read(third), settings);
-    EXPECT_EQ(platform::analyticsOptOutReason(third), std::nullopt);
 }
 
 TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
@@ -68,47 +45,24 @@ TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
         MCSettings expected;
     } cases[] = {
         {"LowMemoryAvailablePercent=0\nAutoCleanUsedPercent=100\nAutoCleanIntervalMinutes=1\n",
-         [] {
-             MCSettings s;
-             s.lowMemory.availablePercent = 1;
-             s.autoClean.usedPercent = 99;
-             s.autoClean.intervalMinutes = 5;
-             return s;
-         }()},
+         {Style::LevelBar, {true, 1}, {false, 99, 5}, true}},
         {"LowMemoryAvailablePercent=99999999999999999999\nAutoCleanUsedPercent=-4\n"
          "AutoCleanIntervalMinutes=100000\n",
-         [] {
-             MCSettings s;
-             s.lowMemory.availablePercent = 50;
-             s.autoClean.usedPercent = 50;
-             s.autoClean.intervalMinutes = 1440;
-             return s;
-         }()},
+         {Style::LevelBar, {true, 50}, {false, 50, 1440}, true}},
         {"LowMemoryAvailablePercent=ten\nAutoCleanUsedPercent=85%\nAutoCleanIntervalMinutes=\n"
          "TrayIconStyle=sparkles\nLowMemoryNotification=maybe\nAutoClean=please\n",
          MCSettings{}},
         {"LowMemoryAvailablePercent=+15\nTrayIconStyle=plain\nLowMemoryNotification=off\n"
          "AutoClean=YES\n",
-         [] {
-             MCSettings s;
-             s.lowMemory = {false, 15};
-             s.trayIconStyle = MCTrayIconStyle::Plain;
-             s.autoClean.enabled = true;
-             return s;
-         }()},
+         {Style::Plain, {false, 15}, {true, 90, 30}, true}},
     };
     for (const auto& c : cases) {
         TempDir dir;
         platform::UserDefaults defaults(dir.write("preferences", c.text));
         EXPECT_EQ(MCSettings::read(defaults), c.expected) << c.text;
     }
-    MCSettings wild;
-    wild.lowMemory.availablePercent = -3;
-    wild.autoClean = {true, 1000, 1 << 30};
-    const MCSettings clamped = wild.clamped();
-    EXPECT_EQ(clamped.lowMemory.availablePercent, 1);
-    EXPECT_EQ(clamped.autoClean.usedPercent, 99);
-    EXPECT_EQ(clamped.autoClean.intervalMinutes, 1440);
+    const MCSettings wild{Style::Plain, {false, -3}, {true, 1000, 1 << 30}, false};
+    EXPECT_EQ(wild.clamped(), (MCSettings{Style::Plain, {false, 1}, {true, 99, 1440}, false}));
     // What is written is clamped too.
     TempDir dir;
     platform::UserDefaults defaults(dir.path() / "preferences");

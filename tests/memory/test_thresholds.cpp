@@ -1,5 +1,6 @@
-// The low-memory notification and auto-clean rules against a clock the test moves, and the
-// monitor that feeds them.
+// The ten-minute history behind the sparkline, the low-memory notification and auto-clean rules
+// against a clock the test moves, and the monitor that feeds them.
+#include "memory/MCMemoryHistory.h"
 #include "memory/MCMemoryMonitor.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,76 @@ const MCTime t0{std::chrono::hours(5)};
 
 constexpr std::int64_t kTotal = 16000000000; // every share used here is a whole number of bytes
 
+MCHistoryPoint point(std::chrono::seconds at, double used, std::optional<double> some = {}) {
+    return {t0 + at, used, some ? std::optional(MCPressure{*some, 0}) : std::nullopt};
+}
+
+TEST(MemoryHistory, KeepsTheLast120PointsInOrder) {
+    MCMemoryHistory history;
+    EXPECT_TRUE(history.empty());
+    EXPECT_EQ(history.usedRange(), std::nullopt);
+    for (int i = 0; i < 300; ++i) {
+        history.add(point(i * 5s, i / 1000.0));
+    }
+    ASSERT_EQ(history.size(), 120u);
+    // The newest 120: samples 180..299, oldest first.
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        EXPECT_EQ(history.at(i).time, t0 + (180 + static_cast<int>(i)) * 5s) << i;
+    }
+    const auto points = history.points();
+    ASSERT_EQ(points.size(), 120u);
+    EXPECT_EQ(points.front(), history.at(0));
+    EXPECT_EQ(points.back(), history.at(119));
+    EXPECT_EQ(history.usedRange(), (MCMemoryHistory::Range{0.180, 0.299}));
+}
+
+TEST(MemoryHistory, DropsWhatIsOlderThanTenMinutes) {
+    const struct {
+        const char* name;
+        std::vector<int> seconds; // times of the points added, in order
+        std::vector<int> kept;
+    } cases[] = {
+        {"a minute apart, eleven minutes",
+         {0, 60, 120, 180, 240, 300, 360, 420, 480, 540, 600, 660},
+         {120, 180, 240, 300, 360, 420, 480, 540, 600, 660}},
+        {"exactly ten minutes back is out", {0, 600}, {600}},
+        {"just inside", {1, 600}, {1, 600}},
+        {"a suspended machine wakes up", {0, 5, 10, 2000}, {2000}},
+        {"a point from the past is ignored", {100, 50, 105}, {100, 105}},
+        {"equal times are kept", {7, 7}, {7, 7}},
+    };
+    for (const auto& c : cases) {
+        MCMemoryHistory history;
+        for (int s : c.seconds) {
+            history.add(point(std::chrono::seconds(s), 0.5));
+        }
+        std::vector<int> kept;
+        for (const auto& p : history.points()) {
+            kept.push_back(static_cast<int>((p.time - t0) / 1s));
+        }
+        EXPECT_EQ(kept, c.kept) << c.name;
+    }
+}
+
+TEST(MemoryHistory, RangesForTheSparkline) {
+    MCMemoryHistory history;
+    history.add(point(0s, 0.40, 3.0));
+    history.add(point(5s, 0.90)); // a sample without pressure
+    history.add(point(10s, 0.10, 12.5));
+    history.add(point(15s, 0.55, 0.0));
+    EXPECT_EQ(history.usedRange(), (MCMemoryHistory::Range{0.10, 0.90}));
+    EXPECT_EQ(history.pressureRange(), (MCMemoryHistory::Range{0.0, 12.5}));
+
+    MCMemoryHistory noPsi;
+    noPsi.add(point(0s, 0.3));
+    EXPECT_EQ(noPsi.pressureRange(), std::nullopt);
+    EXPECT_EQ(noPsi.usedRange(), (MCMemoryHistory::Range{0.3, 0.3}));
+    noPsi.clear();
+    EXPECT_TRUE(noPsi.empty());
+    noPsi.add(point(1s, 0.7)); // usable again after clearing, even with an earlier time
+    EXPECT_EQ(noPsi.size(), 1u);
+}
+
 // A machine with `availablePercent` of its memory available and the given pressure.
 MCMemoryDetails machine(double availablePercent,
                         std::optional<MCPressure> pressure = MCPressure{}) {
@@ -26,84 +97,67 @@ MCMemoryDetails machine(double availablePercent,
 const MCPressure kHigh{60, 15};
 const MCPressure kSome{20, 2};
 
+// A sample at `at` and what the rule says to it; no details: a sample that was missed.
 struct Step {
     std::chrono::seconds at;
-    MCMemoryDetails details;
+    std::optional<MCMemoryDetails> details;
     std::optional<Reason> expected;
 };
-
-void run(MCLowMemoryRule& rule, const std::vector<Step>& steps, const char* name) {
-    for (const auto& step : steps) {
-        EXPECT_EQ(rule.feed(t0 + step.at, step.details), step.expected)
-            << name << " at " << step.at.count() << " s";
-    }
-}
+using Steps = std::vector<Step>;
+using Config = MCLowMemoryConfig;
+constexpr auto Low = Reason::LowAvailable;
+constexpr auto High = Reason::HighPressure;
 
 TEST(LowMemoryRule, Scenarios) {
     const struct {
         const char* name;
         MCLowMemoryConfig config;
-        std::vector<Step> steps;
+        Steps steps;
     } cases[] = {
-        {"fires once when available drops below 10 %",
-         {},
-         {{0s, machine(50), {}},
-          {5s, machine(9), Reason::LowAvailable},
-          {10s, machine(8), {}},
-          {15s, machine(5), {}}}},
-        {"at most once per 10 minutes, again after them",
-         {},
-         {{0s, machine(5), Reason::LowAvailable},
-          {595s, machine(5), {}},
-          {600s, machine(5), Reason::LowAvailable},
-          {900s, machine(50), {}},
-          {1199s, machine(5), {}},
-          {1200s, machine(5), Reason::LowAvailable}}},
-        {"exactly the threshold is not below it",
-         {true, 10},
-         {{0s, machine(10), {}}, {5s, machine(9.99), Reason::LowAvailable}}},
-        {"a configured share",
-         {true, 25},
-         {{0s, machine(30), {}}, {5s, machine(24), Reason::LowAvailable}}},
-        {"switched off: never",
-         {false, 10},
-         {{0s, machine(1), {}}, {5s, machine(1, kHigh), {}}, {15s, machine(1, kHigh), {}}}},
-        {"high pressure for 10 s without a break",
-         {},
-         {{0s, machine(50, kHigh), {}},
-          {5s, machine(50, kHigh), {}},
-          {10s, machine(50, kHigh), Reason::HighPressure},
-          {15s, machine(50, kHigh), {}}}},
-        {"a sample below high starts the 10 s again",
-         {},
-         {{0s, machine(50, kHigh), {}},
-          {5s, machine(50, kHigh), {}},
-          {8s, machine(50, kSome), {}},
-          {10s, machine(50, kHigh), {}},
-          {15s, machine(50, kHigh), {}},
-          {19s, machine(50, kHigh), {}},
-          {20s, machine(50, kHigh), Reason::HighPressure}}},
-        {"a kernel without PSI never counts as high",
-         {},
-         {{0s, machine(50, std::nullopt), {}}, {30s, machine(50, std::nullopt), {}}}},
-        {"low memory wins when both hold",
-         {},
-         {{0s, machine(5, kHigh), Reason::LowAvailable}, {10s, machine(5, kHigh), {}}}},
-        {"no total: nothing to compare", {}, {{0s, MCMemoryDetails{0, 0, 0, 0, {}}, {}}}},
+        {"fires once when available drops below 10 %", Config{},
+         Steps{Step{0s, machine(50), {}}, Step{5s, machine(9), Low}, Step{10s, machine(8), {}},
+               Step{15s, machine(5), {}}}},
+        {"at most once per 10 minutes, again after them", Config{},
+         Steps{Step{0s, machine(5), Low}, Step{595s, machine(5), {}}, Step{600s, machine(5), Low},
+               Step{900s, machine(50), {}}, Step{1199s, machine(5), {}},
+               Step{1200s, machine(5), Low}}},
+        {"exactly the threshold is not below it", Config{true, 10},
+         Steps{Step{0s, machine(10), {}}, Step{5s, machine(9.99), Low}}},
+        {"a configured share", Config{true, 25},
+         Steps{Step{0s, machine(30), {}}, Step{5s, machine(24), Low}}},
+        {"switched off: never", Config{false, 10},
+         Steps{Step{0s, machine(1), {}}, Step{5s, machine(1, kHigh), {}},
+               Step{15s, machine(1, kHigh), {}}}},
+        {"high pressure for 10 s without a break", Config{},
+         Steps{Step{0s, machine(50, kHigh), {}}, Step{5s, machine(50, kHigh), {}},
+               Step{10s, machine(50, kHigh), High}, Step{15s, machine(50, kHigh), {}}}},
+        {"a sample below high starts the 10 s again", Config{},
+         Steps{Step{0s, machine(50, kHigh), {}}, Step{5s, machine(50, kHigh), {}},
+               Step{8s, machine(50, kSome), {}}, Step{10s, machine(50, kHigh), {}},
+               Step{15s, machine(50, kHigh), {}}, Step{19s, machine(50, kHigh), {}},
+               Step{20s, machine(50, kHigh), High}}},
+        {"a missed sample breaks the high window", Config{},
+         Steps{Step{0s, machine(50, kHigh), {}}, Step{5s, machine(50, kHigh), {}},
+               Step{7s, std::nullopt, {}}, Step{10s, machine(50, kHigh), {}},
+               Step{20s, machine(50, kHigh), High}}},
+        {"a kernel without PSI never counts as high", Config{},
+         Steps{Step{0s, machine(50, std::nullopt), {}}, Step{30s, machine(50, std::nullopt), {}}}},
+        {"low memory wins when both hold", Config{},
+         Steps{Step{0s, machine(5, kHigh), Low}, Step{10s, machine(5, kHigh), {}}}},
+        {"no total: nothing to compare", Config{},
+         Steps{Step{0s, MCMemoryDetails{0, 0, 0, 0, {}}, {}}}},
     };
     for (const auto& c : cases) {
         MCLowMemoryRule rule(c.config);
-        run(rule, c.steps, c.name);
+        for (const auto& step : c.steps) {
+            if (!step.details) {
+                rule.interrupt();
+                continue;
+            }
+            EXPECT_EQ(rule.feed(t0 + step.at, *step.details), step.expected)
+                << c.name << " at " << step.at.count() << " s";
+        }
     }
-}
-
-TEST(LowMemoryRule, AMissedSampleBreaksTheHighWindow) {
-    MCLowMemoryRule rule;
-    EXPECT_EQ(rule.feed(t0, machine(50, kHigh)), std::nullopt);
-    EXPECT_EQ(rule.feed(t0 + 5s, machine(50, kHigh)), std::nullopt);
-    rule.interrupt();
-    EXPECT_EQ(rule.feed(t0 + 10s, machine(50, kHigh)), std::nullopt);
-    EXPECT_EQ(rule.feed(t0 + 20s, machine(50, kHigh)), Reason::HighPressure);
 }
 
 struct CleanStep {
@@ -112,6 +166,7 @@ struct CleanStep {
     bool cleanRunning;
     bool expected;
 };
+using CleanSteps = std::vector<CleanStep>;
 
 TEST(AutoCleanRule, Scenarios) {
     const auto on = [](int percent, int minutes) {
@@ -120,25 +175,19 @@ TEST(AutoCleanRule, Scenarios) {
     const struct {
         const char* name;
         MCAutoCleanConfig config;
-        std::vector<CleanStep> steps;
+        CleanSteps steps;
     } cases[] = {
-        {"off by default", {}, {{0s, 99, false, false}, {3600s, 99, false, false}}},
-        {"above the share, once per interval",
-         on(80, 10),
-         {{0s, 70, false, false},
-          {5s, 81, false, true},
-          {10s, 95, false, false},
-          {604s, 95, false, false},
-          {605s, 95, false, true}}},
-        {"exactly the share is not above it",
-         on(80, 10),
-         {{0s, 80, false, false}, {5s, 80.5, false, true}}},
-        {"never while a clean runs, and then at once",
-         on(80, 10),
-         {{0s, 90, true, false}, {5s, 90, true, false}, {10s, 90, false, true}}},
-        {"a clean that runs does not use up the interval",
-         on(50, 5),
-         {{0s, 60, false, true}, {300s, 60, true, false}, {305s, 60, false, true}}},
+        {"off by default", {}, CleanSteps{{0s, 99, false, false}, {3600s, 99, false, false}}},
+        {"above the share, once per interval", on(80, 10),
+         CleanSteps{CleanStep{0s, 70, false, false}, CleanStep{5s, 81, false, true},
+                    CleanStep{10s, 95, false, false}, CleanStep{604s, 95, false, false},
+                    CleanStep{605s, 95, false, true}}},
+        {"exactly the share is not above it", on(80, 10),
+         CleanSteps{{0s, 80, false, false}, {5s, 80.5, false, true}}},
+        {"never while a clean runs, and then at once", on(80, 10),
+         CleanSteps{{0s, 90, true, false}, {5s, 90, true, false}, {10s, 90, false, true}}},
+        {"a clean that runs does not use up the interval", on(50, 5),
+         CleanSteps{{0s, 60, false, true}, {300s, 60, true, false}, {305s, 60, false, true}}},
     };
     for (const auto& c : cases) {
         MCAutoCleanRule rule(c.config);
@@ -148,13 +197,6 @@ TEST(AutoCleanRule, Scenarios) {
                 << c.name << " at " << s.at.count() << " s";
         }
     }
-}
-
-TEST(AutoCleanRule, TheUsersCleanStartsTheInterval) {
-    MCAutoCleanRule rule({true, 80, 10});
-    rule.cleanStarted(t0);
-    EXPECT_FALSE(rule.feed(t0 + 599s, machine(5), false));
-    EXPECT_TRUE(rule.feed(t0 + 600s, machine(5), false));
 }
 
 // Scripted samples; none stands for a sample that could not be taken.
@@ -180,7 +222,7 @@ TEST(MemoryMonitor, FeedsHistoryAndRulesFromOneSample) {
     settings.autoClean = {true, 80, 5};
     settings.lowMemory = {true, 10};
     auto reader = std::make_shared<ScriptedReader>(std::deque<std::optional<MCMemoryDetails>>{
-        machine(50), machine(15), std::nullopt, machine(5), machine(5)});
+        machine(50), machine(15), std::nullopt, machine(5, kSome), machine(5)});
     MCMemoryMonitor monitor(reader);
     monitor.apply(settings);
 
@@ -202,10 +244,8 @@ TEST(MemoryMonitor, FeedsHistoryAndRulesFromOneSample) {
     EXPECT_FALSE(tick.cleanNow);
 
     ASSERT_EQ(monitor.history().size(), 3u); // the missed sample leaves no point
-    EXPECT_DOUBLE_EQ(monitor.history().at(2).usedFraction, 0.95);
-    EXPECT_EQ(monitor.history().at(2).time, t0 + 15s);
-    ASSERT_TRUE(monitor.latest().has_value());
-    EXPECT_EQ(monitor.latest()->availableMemory, machine(5).availableMemory);
+    EXPECT_EQ(monitor.history().at(2), (MCHistoryPoint{t0 + 15s, 0.95, kSome}));
+    EXPECT_EQ(monitor.latest(), machine(5, kSome));
 }
 
 TEST(MemoryMonitor, SettingsOutOfRangeAreClampedAndTheUsersCleanCounts) {
