@@ -5,104 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <condition_variable>
-#include <iterator>
 #include <mutex>
 #include <optional>
-#include <sys/xattr.h>
 
 namespace fs = std::filesystem;
 using logfiles::message;
 using namespace std::chrono_literals;
-
-namespace {
-
-// Records what the logger tells its manager.
-class RecordingManager : public DDLogFileManagerDefault {
-public:
-    using DDLogFileManagerDefault::DDLogFileManagerDefault;
-    bool implements(DDLogFileManagerOperation) const override { return true; }
-    void didArchiveLogFile(const std::string& path) override { record("archived " + path); }
-    void didRollAndArchiveLogFile(const std::string& path) override { record("rolled " + path); }
-    std::vector<std::string> events() {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    void record(const std::string& event) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(event);
-    }
-    std::mutex mutex_;
-    std::vector<std::string> events_;
-};
-
-// A logger on a directory, writing messages' text as they are (no date) unless told otherwise.
-struct Fixture {
-    explicit Fixture(const fs::path& dir, bool plain = true)
-        : manager(std::make_shared<RecordingManager>(dir.string())),
-          logger(std::make_shared<DDFileLogger>(manager)) {
-        if (plain) {
-            logger->setLogFormatter(nullptr);
-        }
-        settle();
-    }
-    // Earlier setting changes have taken effect once a reader returns.
-    void settle() { (void)logger->maximumFileSize(); }
-    void log(const std::string& text) {
-        dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message(text)); });
-    }
-    template <class F>
-    auto onQueue(F&& f) {
-        decltype(f()) result{};
-        dispatch::sync(logger->loggerQueue(), [&] { result = f(); });
-        return result;
-    }
-    std::string currentPath() {
-        return onQueue([&] {
-            const auto& info = logger->currentLogFileInfoIfOpen();
-            return info ? info->filePath() : std::string();
-        });
-    }
-
-    std::shared_ptr<RecordingManager> manager;
-    std::shared_ptr<DDFileLogger> logger;
-};
-
-bool archived(const std::string& path) {
-    return DDLogFileInfo(path).isArchived();
-}
-
-template <class Pred>
-bool eventually(Pred&& pred) {
-    for (auto deadline = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(2ms)) {
-        if (pred()) {
-            return true;
-        }
-    }
-    return pred();
-}
-
-} // namespace
-
-TEST(DDFileLogger, FirstMessageCreatesAFileWithTheDefaultLayout) {
-    TempDir tmp;
-    Fixture f(tmp.path() / "logs", false);
-    // 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC): date, two blanks, text.
-    const auto when = std::chrono::system_clock::time_point(1394003289012ms);
-    dispatch::sync(f.logger->loggerQueue(), [&] {
-        f.logger->logMessage(message("first", when));
-        f.logger->logMessage(message("second\n", when)); // keeps its one line feed
-    });
-    const auto names = logfiles::sortedNames(tmp.path() / "logs");
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(names[0]));
-    EXPECT_EQ(readFile((tmp.path() / "logs" / names[0]).string()),
-              "2014/03/05 07:08:09:012  first\n2014/03/05 07:08:09:012  second\n");
-}
+using Events = std::vector<std::string>;
 
 namespace {
 
@@ -116,24 +26,119 @@ private:
     double age_;
 };
 
-// Lists the newest file with a given age.
-class AgingManager : public RecordingManager {
+// Records what the logger tells its manager; lists the newest file with a given age if asked.
+class RecordingManager : public DDLogFileManagerDefault {
 public:
-    AgingManager(const fs::path& dir, std::optional<double> newestAge)
-        : RecordingManager(dir.string()), newestAge_(newestAge) {}
+    explicit RecordingManager(const fs::path& dir, std::optional<double> newestAge = {})
+        : DDLogFileManagerDefault(dir.string()), newestAge_(newestAge) {}
+    bool implements(DDLogFileManagerOperation) const override { return true; }
+    void didArchiveLogFile(const std::string& path) override { record("archived " + path); }
+    void didRollAndArchiveLogFile(const std::string& path) override { record("rolled " + path); }
     std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override {
-        auto infos = RecordingManager::sortedLogFileInfos();
+        auto infos = DDLogFileManagerDefault::sortedLogFileInfos();
         if (newestAge_ && !infos.empty()) {
             infos.front() = std::make_shared<AgedInfo>(infos.front()->filePath(), *newestAge_);
         }
         return infos;
     }
+    Events events() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
 
 private:
+    void record(const std::string& event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(event);
+    }
     std::optional<double> newestAge_;
+    std::mutex mutex_;
+    Events events_;
 };
 
+// Stands in for fsync(2) and notes, per call, the path of the file it was for ("(closed)" when
+// the descriptor was no longer open).
+class SyncRecorder {
+public:
+    // The files synced so far, once at least count calls came (the sync at a roll runs on a
+    // shared queue).
+    Events synced(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, 10s, [&] { return paths_.size() >= count; });
+        return paths_;
+    }
+    void record(int fd) {
+        std::error_code error;
+        const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+        ::fsync(fd);
+        std::lock_guard lock(mutex_);
+        paths_.push_back(error ? "(closed)" : path.string());
+        arrived_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    Events paths_;
+};
+
+// A logger with a recording manager and sync, writing messages' text as they are (no date)
+// unless told otherwise.
+struct Fixture {
+    explicit Fixture(std::shared_ptr<RecordingManager> m, bool plain = true)
+        : manager(std::move(m)),
+          logger(std::make_shared<DDFileLogger>(manager, [s = syncs](int fd) { s->record(fd); })) {
+        if (plain) {
+            logger->setLogFormatter(nullptr);
+        }
+    }
+    explicit Fixture(const fs::path& dir) : Fixture(std::make_shared<RecordingManager>(dir)) {}
+    // Earlier setting changes have taken effect once a reader returns.
+    void settle() { (void)logger->maximumFileSize(); }
+    void log(const std::string& text) {
+        settle();
+        dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message(text)); });
+    }
+    std::string currentPath() {
+        std::string path;
+        dispatch::sync(logger->loggerQueue(), [&] {
+            const auto& info = logger->currentLogFileInfoIfOpen();
+            path = info ? info->filePath() : "";
+        });
+        return path;
+    }
+    bool hasTimer() {
+        bool armed = false;
+        dispatch::sync(logger->loggerQueue(), [&] { armed = logger->hasRollingTimer(); });
+        return armed;
+    }
+
+    std::shared_ptr<SyncRecorder> syncs = std::make_shared<SyncRecorder>();
+    std::shared_ptr<RecordingManager> manager;
+    std::shared_ptr<DDFileLogger> logger;
+};
+
+bool archived(const std::string& path) {
+    return DDLogFileInfo(path).isArchived();
+}
+
 } // namespace
+
+TEST(DDFileLogger, FirstMessageCreatesAFileWithTheDefaultLayout) {
+    TempDir tmp;
+    Fixture f(std::make_shared<RecordingManager>(tmp.path() / "logs"), false);
+    // 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC): date, two blanks, text.
+    const auto when = std::chrono::system_clock::time_point(1394003289012ms);
+    dispatch::sync(f.logger->loggerQueue(), [&] {
+        f.logger->logMessage(message("first", when));
+        f.logger->logMessage(message("second\n", when)); // keeps its one line feed
+    });
+    const auto names = logfiles::sortedNames(tmp.path() / "logs");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(names[0]));
+    EXPECT_EQ(readFile(tmp.path() / "logs" / names[0]),
+              "2014/03/05 07:08:09:012  first\n2014/03/05 07:08:09:012  second\n");
+}
 
 TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoungerThanTheAge) {
     constexpr double kDay = 60 * 60 * 24;
@@ -166,87 +171,102 @@ TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoun
         logfiles::createInOrder(tmp.path(), {"log-00000A.txt", "log-00000B.txt"}, contents);
         const std::string newest = (tmp.path() / "log-00000B.txt").string();
         DDLogFileInfo(newest).setIsArchived(c.archived);
-        auto manager = std::make_shared<AgingManager>(tmp.path(), c.age);
-        auto logger = std::make_shared<DDFileLogger>(manager);
-        logger->setLogFormatter(nullptr);
-        logger->setMaximumFileSize(c.maximumFileSize);
-        logger->setRollingFrequency(c.rollingFrequency);
-        (void)logger->maximumFileSize(); // the changes above have taken effect
-        dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message("new")); });
+        Fixture f(std::make_shared<RecordingManager>(tmp.path(), c.age));
+        f.logger->setMaximumFileSize(c.maximumFileSize);
+        f.logger->setRollingFrequency(c.rollingFrequency);
+        f.log("new");
 
-        const auto names = logfiles::sortedNames(tmp.path());
-        const auto events = manager->events();
+        auto made = logfiles::sortedNames(tmp.path());
+        std::erase(made, "log-00000A.txt");
+        std::erase(made, "log-00000B.txt");
+        EXPECT_EQ(readFile(newest), c.reused ? contents + "new\n" : contents);
         if (c.reused) {
-            EXPECT_EQ(readFile(newest), contents + "new\n");
-            EXPECT_EQ(names.size(), 2u) << "a new file was made";
+            EXPECT_TRUE(made.empty()) << "a new file was made";
             // Reaching the size limit with this very line rolls it; nothing else is reported.
-            for (const auto& event : events) {
+            for (const auto& event : f.manager->events()) {
                 EXPECT_EQ(event, "rolled " + newest);
             }
         } else {
-            EXPECT_EQ(readFile(newest), contents);
             EXPECT_TRUE(archived(newest));
-            std::vector<std::string> made;
-            std::copy_if(names.begin(), names.end(), std::back_inserter(made),
-                         [](const std::string& name) {
-                             return name != "log-00000A.txt" && name != "log-00000B.txt";
-                         });
             ASSERT_EQ(made.size(), 1u);
-            EXPECT_EQ(readFile((tmp.path() / made[0]).string()), "new\n");
+            EXPECT_EQ(readFile(tmp.path() / made[0]), "new\n");
             // Only a file found unfit is archived here and reported.
-            EXPECT_EQ(events, c.archived ? std::vector<std::string>{}
-                                         : std::vector<std::string>{"archived " + newest});
+            EXPECT_EQ(f.manager->events(), c.archived ? Events{} : Events{"archived " + newest});
         }
     }
 }
 
-TEST(DDFileLogger, RollsBySizeAfterTheLineThatReachesTheLimit) {
-    TempDir tmp;
-    Fixture f(tmp.path());
-    f.logger->setMaximumFileSize(100);
-    f.settle();
-    const std::string line(59, 'a'); // 60 bytes with its line feed
-    f.log(line);
-    const std::string first = f.currentPath();
-    f.log(line);
-    EXPECT_EQ(f.currentPath(), ""); // rolled, nothing open until the next message
-    EXPECT_EQ(readFile(first), line + "\n" + line + "\n");
-    EXPECT_TRUE(archived(first));
-    EXPECT_EQ(f.manager->events(), std::vector<std::string>{"rolled " + first});
-
-    f.log("third");
-    const std::string second = f.currentPath();
-    EXPECT_NE(second, first);
-    EXPECT_EQ(readFile(second), "third\n");
-    EXPECT_FALSE(archived(second));
-}
-
-TEST(DDFileLogger, ZeroLimitsNeverRollAndArmNoTimer) {
-    TempDir tmp;
-    Fixture f(tmp.path());
-    f.logger->setMaximumFileSize(0);
-    f.logger->setRollingFrequency(0);
-    f.settle();
-    for (int i = 0; i < 200; ++i) {
-        f.log(std::string(1000, 'z'));
+// However a file ends, it is synced to disk first (through the seam, once); all but the logger's
+// end also archive and report it, and the next message goes to a new file.
+TEST(DDFileLogger, EveryFileIsSyncedBeforeItIsClosedAndARolledOneArchived) {
+    enum Trigger { Roll, SizeLimit, Removal, Teardown };
+    const std::pair<const char*, Trigger> cases[] = {
+        {"rollLogFile", Roll},
+        {"the line that reaches the size limit", SizeLimit},
+        {"removal from the core", Removal},
+        {"the logger's end", Teardown},
+    };
+    for (const auto& [what, trigger] : cases) {
+        SCOPED_TRACE(what);
+        TempDir tmp;
+        Fixture f(tmp.path());
+        f.logger->setMaximumFileSize(trigger == SizeLimit ? 8 : 0);
+        f.log("one"); // four bytes: below the limit of eight
+        const std::string path = f.currentPath();
+        EXPECT_TRUE(f.syncs->synced(0).empty()) << "synced while still being written";
+        switch (trigger) {
+        case Roll:
+            f.logger->rollLogFile();
+            f.settle();
+            break;
+        case SizeLimit:
+            f.log("two");
+            break;
+        case Removal:
+            DDLog::addLogger(f.logger);
+            DDLog::removeLogger(f.logger);
+            DDLog::flushLog();
+            break;
+        case Teardown:
+            f.logger.reset();
+            break;
+        }
+        EXPECT_EQ(f.syncs->synced(1), Events{fs::canonical(path).string()});
+        EXPECT_EQ(readFile(path), trigger == SizeLimit ? "one\ntwo\n" : "one\n");
+        if (trigger == Teardown) {
+            continue;
+        }
+        EXPECT_EQ(f.currentPath(), ""); // nothing open until the next message
+        EXPECT_TRUE(archived(path));
+        EXPECT_EQ(f.manager->events(), Events{"rolled " + path});
+        f.log("next");
+        const std::string next = f.currentPath();
+        EXPECT_NE(next, path);
+        EXPECT_EQ(readFile(next), "next\n");
+        EXPECT_FALSE(archived(next));
     }
-    EXPECT_EQ(logfiles::sortedNames(tmp.path()).size(), 1u);
-    EXPECT_EQ(fs::file_size(f.currentPath()), 200u * 1001u);
-    EXPECT_FALSE(f.onQueue([&] { return f.logger->hasRollingTimer(); }));
 }
 
-TEST(DDFileLogger, LoweringTheLimitRollsAtOnce) {
+TEST(DDFileLogger, LoweringTheSizeLimitRollsAtOnceAndZeroLimitsNeverRollNorArmATimer) {
     TempDir tmp;
     Fixture f(tmp.path());
     f.log("one");
-    f.log("two");
-    const std::string path = f.currentPath();
-    EXPECT_TRUE(f.onQueue([&] { return f.logger->hasRollingTimer(); })); // a day by default
-    f.logger->setMaximumFileSize(8);
-    EXPECT_EQ(f.logger->maximumFileSize(), 8u);
+    const std::string first = f.currentPath();
+    EXPECT_TRUE(f.hasTimer()); // a day by default
+    f.logger->setMaximumFileSize(2);
+    EXPECT_EQ(f.logger->maximumFileSize(), 2u);
     EXPECT_EQ(f.currentPath(), "");
-    EXPECT_TRUE(archived(path));
-    EXPECT_FALSE(f.onQueue([&] { return f.logger->hasRollingTimer(); }));
+    EXPECT_TRUE(archived(first));
+    EXPECT_FALSE(f.hasTimer());
+
+    f.logger->setMaximumFileSize(0);
+    f.logger->setRollingFrequency(0);
+    for (int i = 0; i < 200; ++i) {
+        f.log(std::string(1000, 'z'));
+    }
+    EXPECT_EQ(logfiles::sortedNames(tmp.path()).size(), 2u);
+    EXPECT_EQ(fs::file_size(f.currentPath()), 200u * 1001u);
+    EXPECT_FALSE(f.hasTimer());
 }
 
 TEST(DDFileLogger, RollsByAgeOnItsTimer) {
@@ -256,9 +276,13 @@ TEST(DDFileLogger, RollsByAgeOnItsTimer) {
     EXPECT_EQ(f.logger->rollingFrequency(), 0.2);
     f.log("early");
     const std::string first = f.currentPath();
-    EXPECT_TRUE(f.onQueue([&] { return f.logger->hasRollingTimer(); }));
+    EXPECT_TRUE(f.hasTimer());
     // No message comes: the timer alone rolls the file.
-    EXPECT_TRUE(eventually([&] { return archived(first); }));
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         !archived(first) && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_TRUE(archived(first));
     EXPECT_EQ(f.currentPath(), "");
     f.log("late");
     EXPECT_NE(f.currentPath(), first);
@@ -273,23 +297,17 @@ TEST(DDFileLogger, AFileDeletedUnderneathLosesNoLine) {
     const std::string first = f.currentPath();
     fs::remove(first);
     f.log("b");
-    const std::string second = f.currentPath();
-    EXPECT_NE(second, first);
+    EXPECT_NE(f.currentPath(), first);
     EXPECT_FALSE(fs::exists(first));
-    EXPECT_EQ(readFile(second), "b\n");
+    EXPECT_EQ(readFile(f.currentPath()), "b\n");
 }
 
 TEST(DDFileLogger, AFullDiskKeepsWholeLinesAndWritingResumesWhenSpaceReturns) {
     const fs::path dir = logfiles::mountedDir("BRIMWELL_TEST_FULL_DIR");
     ASSERT_FALSE(dir.empty());
-    {
-        // Most of the 64 KiB taken by something else.
-        std::ofstream filler(dir / "filler");
-        filler << std::string(40 * 1024, 'f');
-    }
+    std::ofstream(dir / "filler") << std::string(40 * 1024, 'f'); // most of the 64 KiB
     Fixture f(dir / "logs");
     f.logger->setMaximumFileSize(0);
-    f.settle();
     const std::string line(99, 'l'); // 100 bytes
     for (int i = 0; i < 400; ++i) {  // far more than fits
         f.log(line);
@@ -304,102 +322,9 @@ TEST(DDFileLogger, AFullDiskKeepsWholeLinesAndWritingResumesWhenSpaceReturns) {
 
     fs::remove(dir / "filler");
     f.log("after");
-    const std::string now = readFile(path);
-    EXPECT_EQ(now.substr(contents.size()), "after\n");
+    EXPECT_EQ(readFile(path).substr(contents.size()), "after\n");
     f.logger.reset();
     fs::remove_all(dir / "logs");
-}
-
-TEST(DDFileLogger, RemovalFromTheCoreArchivesTheFile) {
-    TempDir tmp;
-    Fixture f(tmp.path());
-    DDLog::addLogger(f.logger);
-    DDLog::logText(true, LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1, DDLogTag(), "via core");
-    DDLog::flushLog();
-    const std::string path = f.currentPath();
-    ASSERT_FALSE(path.empty());
-    DDLog::removeLogger(f.logger);
-    DDLog::flushLog();
-    EXPECT_EQ(f.currentPath(), ""); // after the removal's own call on the logger's queue
-    EXPECT_TRUE(archived(path));
-    EXPECT_EQ(readFile(path), "via core\n");
-    EXPECT_EQ(f.manager->events(), std::vector<std::string>{"rolled " + path});
-}
-
-namespace {
-
-// Stands in for fsync(2) and notes, per call, which file it was for: the file's path, or
-// "(closed)" when the descriptor was no longer open.
-class SyncRecorder {
-public:
-    static DDFileLogger::FileSync into(const std::shared_ptr<SyncRecorder>& recorder) {
-        return [recorder](int fd) { recorder->record(fd); };
-    }
-    // The files synced so far, once at least count calls came (waiting a bounded time: the
-    // sync at a roll runs on a shared queue).
-    std::vector<std::string> synced(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        arrived_.wait_for(lock, 10s, [&] { return paths_.size() >= count; });
-        return paths_;
-    }
-
-private:
-    void record(int fd) {
-        std::error_code error;
-        const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
-        ::fsync(fd);
-        std::lock_guard lock(mutex_);
-        paths_.push_back(error ? "(closed)" : path.string());
-        arrived_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::vector<std::string> paths_;
-};
-
-} // namespace
-
-TEST(DDFileLogger, EveryFileIsSyncedToDiskBeforeItIsClosed) {
-    enum Trigger { Roll, SizeLimit, Removal, Teardown };
-    const std::pair<const char*, Trigger> cases[] = {
-        {"rollLogFile", Roll},
-        {"the size limit reached", SizeLimit},
-        {"removal from the core", Removal},
-        {"the logger's end", Teardown},
-    };
-    for (const auto& [what, trigger] : cases) {
-        SCOPED_TRACE(what);
-        TempDir tmp;
-        auto recorder = std::make_shared<SyncRecorder>();
-        auto manager = std::make_shared<RecordingManager>(tmp.path().string());
-        auto logger = std::make_shared<DDFileLogger>(manager, SyncRecorder::into(recorder));
-        logger->setLogFormatter(nullptr);
-        logger->setMaximumFileSize(trigger == SizeLimit ? 8 : 0);
-        (void)logger->maximumFileSize(); // the changes above have taken effect
-        dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message("one")); });
-        const auto names = logfiles::sortedNames(tmp.path());
-        ASSERT_EQ(names.size(), 1u);
-        const std::string path = fs::canonical(tmp.path() / names[0]).string();
-        EXPECT_TRUE(recorder->synced(0).empty()) << "synced while still being written";
-        switch (trigger) {
-        case Roll:
-            logger->rollLogFile();
-            (void)logger->maximumFileSize(); // the roll has run
-            break;
-        case SizeLimit:
-            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(message("two")); });
-            break;
-        case Removal:
-            dispatch::sync(logger->loggerQueue(), [&] { logger->willRemoveLogger(); });
-            break;
-        case Teardown:
-            logger.reset();
-            break;
-        }
-        EXPECT_EQ(recorder->synced(1), std::vector<std::string>{path});
-        EXPECT_EQ(readFile(path), trigger == SizeLimit ? "one\ntwo\n" : "one\n");
-    }
 }
 
 namespace {
@@ -407,20 +332,19 @@ namespace {
 // Hands the logger a planted entry, as a manager that does not check its folder would: either
 // listed as the newest file, or returned as the new file (as if swapped in right after it was
 // made).
-class PlantingManager : public DDLogFileManagerDefault {
+class PlantingManager : public RecordingManager {
 public:
     PlantingManager(const fs::path& dir, std::string planted, bool asNewFile)
-        : DDLogFileManagerDefault(dir.string()), planted_(std::move(planted)),
-          asNewFile_(asNewFile) {}
+        : RecordingManager(dir), planted_(std::move(planted)), asNewFile_(asNewFile) {}
     std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override {
-        auto infos = DDLogFileManagerDefault::sortedLogFileInfos();
+        auto infos = RecordingManager::sortedLogFileInfos();
         if (!asNewFile_) {
             infos.insert(infos.begin(), DDLogFileInfo::logFileWithPath(planted_));
         }
         return infos;
     }
     std::string createNewLogFile() override {
-        return asNewFile_ ? planted_ : DDLogFileManagerDefault::createNewLogFile();
+        return asNewFile_ ? planted_ : RecordingManager::createNewLogFile();
     }
 
 private:
@@ -432,12 +356,7 @@ private:
 
 TEST(DDFileLogger, NeverWritesThroughWhatWasPlantedInTheLogFolder) {
     enum Kind { Symlink, HardLink, Fifo };
-    struct Case {
-        const char* what;
-        Kind kind;
-        bool asNewFile;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, Kind, bool> cases[] = {
         {"newest is a link", Symlink, false},
         {"newest is a second name", HardLink, false},
         {"newest is a FIFO", Fifo, false},
@@ -445,48 +364,39 @@ TEST(DDFileLogger, NeverWritesThroughWhatWasPlantedInTheLogFolder) {
         {"new file is a second name", HardLink, true},
         {"new file is a FIFO", Fifo, true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, kind, asNewFile] : cases) {
+        SCOPED_TRACE(what);
         TempDir tmp;
         const fs::path dir = tmp.path() / "logs";
         fs::create_directory(dir);
         const std::string target = tmp.write("precious", "keep me\n");
         const std::string planted = (dir / "log-AAAAAA.txt").string();
-        if (c.kind == Symlink) {
+        if (kind == Symlink) {
             fs::create_symlink(target, planted);
-        } else if (c.kind == HardLink) {
+        } else if (kind == HardLink) {
             fs::create_hard_link(target, planted);
         } else {
             ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
         }
-        auto manager = std::make_shared<PlantingManager>(dir, planted, c.asNewFile);
-        auto logger = std::make_shared<DDFileLogger>(manager);
-        logger->setLogFormatter(nullptr);
-        (void)logger->maximumFileSize(); // the change above has taken effect
+        Fixture f(std::make_shared<PlantingManager>(dir, planted, asNewFile));
         testing::internal::CaptureStderr();
-        for (const char* text : {"one", "two"}) {
-            dispatch::sync(logger->loggerQueue(),
-                           [&] { logger->logMessage(message(text)); }); // a FIFO would hang here
-        }
+        f.log("one"); // a FIFO would hang here
+        f.log("two");
         const std::string err = testing::internal::GetCapturedStderr();
 
         EXPECT_EQ(readFile(target), "keep me\n");
-        EXPECT_FALSE(DDLogFileInfo(target).isArchived());
-        std::vector<std::string> written;
+        EXPECT_FALSE(archived(target));
+        Events written;
         for (const auto& entry : fs::directory_iterator(dir)) {
             if (entry.path() != planted) {
-                written.push_back(readFile(entry.path().string()));
+                written.push_back(readFile(entry.path()));
             }
         }
-        if (c.asNewFile) {
-            // Nothing else to write to: the lines are dropped, and that is said once.
-            EXPECT_TRUE(written.empty());
-            EXPECT_EQ(err, "DDFileLogger: " + planted +
-                               " is not a regular file of this user; skipped\n");
-        } else {
-            // Passed over, unmarked, for a file of the logger's own.
-            EXPECT_EQ(written, std::vector<std::string>{"one\ntwo\n"});
-            EXPECT_EQ(err, "");
-        }
+        // Passed over, unmarked, for a file of the logger's own; with nothing else to write to,
+        // the lines are dropped, and that is said once.
+        EXPECT_EQ(written, asNewFile ? Events{} : Events{"one\ntwo\n"});
+        EXPECT_EQ(err, asNewFile ? "DDFileLogger: " + planted +
+                                       " is not a regular file of this user; skipped\n"
+                                 : "");
     }
 }

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <regex>
@@ -18,6 +17,7 @@
 namespace fs = std::filesystem;
 using logfiles::createInOrder;
 using logfiles::sortedNames;
+using Names = std::vector<std::string>;
 
 namespace {
 
@@ -45,6 +45,16 @@ std::string captureStderr(const std::function<void()>& work) {
     return testing::internal::GetCapturedStderr();
 }
 
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+std::string numbered(std::size_t i) {
+    return "log-00000" + std::to_string(i) + ".txt";
+}
+
 } // namespace
 
 TEST(DDLogFileManager, RecognisesLogFileNames) {
@@ -58,13 +68,17 @@ TEST(DDLogFileManager, RecognisesLogFileNames) {
     }
 }
 
-TEST(DDLogFileManager, NewFilesAreEmptyWithFreshNamesAndSkipTakenOnes) {
+// Log lines can tell a lot about the user: folders and files are private whatever the umask.
+TEST(DDLogFileManager, NewFilesAreEmptyPrivateWithFreshNamesInPrivateFoldersMadeOnDemand) {
     TempDir tmp;
-    const std::string dir = (tmp.path() / "a" / "b").string(); // made on demand
-    tmp.write("unused", "");
+    const std::string dir = (tmp.path() / "a" / "b").string();
+    const mode_t mask = ::umask(0);
     auto manager = std::make_shared<ScriptedManager>(dir, std::deque<std::string>{"AAAAAA"});
     const std::string first = manager->createNewLogFile();
+    ::umask(mask);
     EXPECT_EQ(first, dir + "/log-AAAAAA.txt");
+    EXPECT_EQ(modeOf(tmp.path() / "a"), 0700u);
+    EXPECT_EQ(modeOf(dir), 0700u);
     std::ofstream(first) << "kept\n";
 
     // The same name again is taken: the next one is used and the old file is left alone.
@@ -76,16 +90,18 @@ TEST(DDLogFileManager, NewFilesAreEmptyWithFreshNamesAndSkipTakenOnes) {
         << second;
     EXPECT_EQ(readFile(first), "kept\n");
     EXPECT_EQ(fs::file_size(second), 0u);
-    // Private whatever the umask: log lines can tell a lot about the user.
-    const mode_t mask = ::umask(0);
-    const std::string third = manager->createNewLogFile();
-    ::umask(mask);
-    for (const std::string& path : {second, third}) {
-        struct stat st {};
-        ASSERT_EQ(::stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+    for (const std::string& path : {first, second}) {
+        EXPECT_EQ(modeOf(path), 0600u) << path;
     }
-    EXPECT_EQ(manager->unsortedLogFileNames().size(), 3u);
+    EXPECT_EQ(manager->unsortedLogFileNames().size(), 2u);
+
+    const std::string blocker = tmp.write("file", "");
+    DDLogFileManagerDefault blocked(blocker + "/logs");
+    std::string blockedDir;
+    const std::string err = captureStderr([&] { blockedDir = blocked.logsDirectory(); });
+    EXPECT_EQ(blockedDir, blocker + "/logs");
+    EXPECT_EQ(err.rfind("DDFileLogManagerDefault: Error creating logsDirectory: ", 0), 0u) << err;
+    EXPECT_TRUE(blocked.unsortedLogFilePaths().empty());
 }
 
 TEST(DDLogFileManager, ListsNewestFirstAndPrunesOnlyArchivedFilesBeyondTheMaximum) {
@@ -104,30 +120,24 @@ TEST(DDLogFileManager, ListsNewestFirstAndPrunesOnlyArchivedFilesBeyondTheMaximu
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir tmp;
-        std::vector<std::string> names; // oldest first
-        for (std::size_t i = c.archivedNewestFirst.size(); i-- > 0;) {
-            names.push_back("log-00000" + std::to_string(i) + ".txt");
-        }
-        createInOrder(tmp.path(), names);
+        Names all, kept; // newest first
         for (std::size_t i = 0; i < c.archivedNewestFirst.size(); ++i) {
-            DDLogFileInfo((tmp.path() / ("log-00000" + std::to_string(i) + ".txt")).string())
-                .setIsArchived(c.archivedNewestFirst[i]);
+            all.push_back(numbered(i));
+        }
+        createInOrder(tmp.path(), Names(all.rbegin(), all.rend()));
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            DDLogFileInfo((tmp.path() / all[i]).string()).setIsArchived(c.archivedNewestFirst[i]);
         }
         auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
-        const auto sorted = manager->sortedLogFileNames();
-        ASSERT_EQ(sorted.size(), c.archivedNewestFirst.size());
-        for (std::size_t i = 0; i < sorted.size(); ++i) {
-            EXPECT_EQ(sorted[i], "log-00000" + std::to_string(i) + ".txt");
-        }
+        EXPECT_EQ(manager->sortedLogFileNames(), all);
 
         manager->setMaximumNumberOfLogFiles(c.maximum);
         manager->deleteOldLogFiles();
         DDLog::flushLog(); // and the change's own pruning
-        std::vector<std::string> expected;
         for (int i : c.keptNewestFirst) {
-            expected.push_back("log-00000" + std::to_string(i) + ".txt");
+            kept.push_back(numbered(static_cast<std::size_t>(i)));
         }
-        EXPECT_EQ(manager->sortedLogFileNames(), expected);
+        EXPECT_EQ(manager->sortedLogFileNames(), kept);
     }
 }
 
@@ -139,8 +149,7 @@ TEST(DDLogFileManager, AFileMadeRightAfterAnArchivedOneIsNeverPruned) {
     DDLog::flushLog();
     for (int round = 0; round < 20; ++round) {
         const std::string current = manager->createNewLogFile();
-        ASSERT_TRUE(fs::exists(current)) << "round " << round;
-        ASSERT_EQ(manager->sortedLogFilePaths().front(), current);
+        ASSERT_EQ(manager->sortedLogFilePaths().front(), current) << "round " << round;
         DDLogFileInfo(current).setIsArchived(true);
     }
     EXPECT_EQ(manager->unsortedLogFilePaths().size(), 2u); // the last one and one kept
@@ -148,9 +157,11 @@ TEST(DDLogFileManager, AFileMadeRightAfterAnArchivedOneIsNeverPruned) {
 
 TEST(DDLogFileManager, ChangingTheMaximumPrunesLaterOnTheLoggingQueue) {
     TempDir tmp;
-    createInOrder(tmp.path(),
-                  {"log-000006.txt", "log-000005.txt", "log-000004.txt", "log-000003.txt",
-                   "log-000002.txt", "log-000001.txt", "log-000000.txt"});
+    Names names;
+    for (std::size_t i = 7; i-- > 0;) {
+        names.push_back(numbered(i));
+    }
+    createInOrder(tmp.path(), names);
     auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
     for (const auto& info : manager->unsortedLogFileInfos()) {
         info->setIsArchived(true);
@@ -167,8 +178,7 @@ TEST(DDLogFileManager, ChangingTheMaximumPrunesLaterOnTheLoggingQueue) {
     EXPECT_EQ(manager->unsortedLogFilePaths().size(), 7u);
     release.release();
     DDLog::flushLog();
-    EXPECT_EQ(manager->sortedLogFileNames(),
-              (std::vector<std::string>{"log-000000.txt", "log-000001.txt", "log-000002.txt"}));
+    EXPECT_EQ(manager->sortedLogFileNames(), (Names{numbered(0), numbered(1), numbered(2)}));
 
     // A manager gone before its pruning ran prunes nothing and does not crash.
     dispatch::async(DDLog::loggingQueue(), [&] { release.acquire(); });
@@ -176,30 +186,27 @@ TEST(DDLogFileManager, ChangingTheMaximumPrunesLaterOnTheLoggingQueue) {
     manager.reset();
     release.release();
     DDLog::flushLog();
-    EXPECT_EQ(logfiles::sortedNames(tmp.path()).size(), 3u);
+    EXPECT_EQ(sortedNames(tmp.path()).size(), 3u);
 }
 
 TEST(DDLogFileInfo, ArchivedMarkIsARealExtendedAttribute) {
     TempDir tmp;
     const std::string path = tmp.write("log-0A1B2C.txt", "x\n");
-    const std::string getfattr = "getfattr --absolute-names --only-values -n "
-                                 "user.lumberjack.log.archived '" +
-                                 path + "' >/dev/null 2>&1";
-
+    const auto marked = [&] {
+        return ::getxattr(path.c_str(), "user.lumberjack.log.archived", nullptr, 0) == 0;
+    };
     DDLogFileInfo info(path);
     EXPECT_FALSE(info.isArchived());
-    EXPECT_NE(std::system(getfattr.c_str()), 0);
     // Removing a mark that is not there is no error worth a line.
     EXPECT_EQ(captureStderr([&] { info.setIsArchived(false); }), "");
 
     info.setIsArchived(true);
-    EXPECT_EQ(std::system(getfattr.c_str()), 0);
-    EXPECT_EQ(::getxattr(path.c_str(), "user.lumberjack.log.archived", nullptr, 0), 0);
+    EXPECT_TRUE(marked());
     EXPECT_TRUE(DDLogFileInfo(path).isArchived());
     EXPECT_FALSE(fs::exists(tmp.path() / ".log-0A1B2C.txt.lumberjack.log.archived"));
 
     info.setIsArchived(false);
-    EXPECT_NE(std::system(getfattr.c_str()), 0);
+    EXPECT_FALSE(marked());
     EXPECT_FALSE(DDLogFileInfo(path).isArchived());
 
     // A mark on a file that is gone fails with the documented line.
@@ -228,7 +235,7 @@ TEST(DDLogFileInfo, WithoutExtendedAttributesASidecarMarkTravelsWithTheFile) {
     EXPECT_EQ(info->filePath(), (dir / "log-0A1B2D.txt").string());
     EXPECT_TRUE(info->isArchived());
     auto manager = std::make_shared<DDLogFileManagerDefault>(dir.string());
-    EXPECT_EQ(manager->unsortedLogFileNames(), std::vector<std::string>{"log-0A1B2D.txt"});
+    EXPECT_EQ(manager->unsortedLogFileNames(), Names{"log-0A1B2D.txt"});
 
     // Pruned files take their marks with them; a new unmarked file is not archived.
     manager->setMaximumNumberOfLogFiles(1);
@@ -265,10 +272,10 @@ TEST(DDLogFileInfo, ReadsAttributesOnceAndDescribesMissingFilesAsEmpty) {
     }
 
     info.renameFile("log-FFFFFF.txt");
-    EXPECT_TRUE(fs::exists(tmp.path() / "log-FFFFFF.txt"));
     EXPECT_EQ(info.fileName(), "log-FFFFFF.txt");
     EXPECT_TRUE(info.isEqual(DDLogFileInfo((tmp.path() / "log-FFFFFF.txt").string())));
     EXPECT_FALSE(info.isEqual(DDLogFileInfo(path)));
+    EXPECT_EQ(readFile(tmp.path() / "log-FFFFFF.txt"), "12345678");
 
     DDLogFileInfo missing((tmp.path() / "log-000000.txt").string());
     EXPECT_FALSE(missing.fileAttributes());
@@ -301,68 +308,33 @@ TEST(DDLogFileManager, LogsDirectoryDefaultsNeverUseASharedFolder) {
     }
 }
 
-TEST(DDLogFileManager, MadeFoldersArePrivateAndABlockedPathIsReported) {
-    TempDir tmp;
-    const mode_t mask = ::umask(0);
-    DDLogFileManagerDefault manager((tmp.path() / "a" / "b").string());
-    const std::string made = manager.logsDirectory();
-    ::umask(mask);
-    for (const fs::path& dir : {tmp.path() / "a", tmp.path() / "a" / "b"}) {
-        struct stat st {};
-        ASSERT_EQ(::stat(dir.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0700u) << dir;
-    }
-    EXPECT_EQ(made, (tmp.path() / "a" / "b").string());
-
-    const std::string blocker = tmp.write("file", "");
-    DDLogFileManagerDefault blocked(blocker + "/logs");
-    std::string dir;
-    const std::string err = captureStderr([&] { dir = blocked.logsDirectory(); });
-    EXPECT_EQ(dir, blocker + "/logs");
-    EXPECT_EQ(err.rfind("DDFileLogManagerDefault: Error creating logsDirectory: ", 0), 0u) << err;
-    EXPECT_TRUE(blocked.unsortedLogFilePaths().empty());
-}
-
 // Without a home the logs go below a per-user folder in the temporary directory, which must be
 // a private folder of the user: one made by someone else first is refused, and nothing is
 // written below it.
 TEST(DDLogFileManager, ThePerUserFallbackFolderMustBePrivate) {
     const std::string process = thread_info::processName();
     const std::string uid = std::to_string(::geteuid());
-    struct Case {
-        const char* what;
-        std::function<void(const fs::path& tmp, const fs::path& root)> prepare;
-        bool usable;
+    enum Kind { Nothing, Folder, Link, File };
+    const std::tuple<const char*, Kind, fs::perms, bool> cases[] = {
+        {"made afresh", Nothing, fs::perms::none, true},
+        {"already there and private", Folder, fs::perms::owner_all, true},
+        {"open to others", Folder, fs::perms::all, false},
+        {"a link to a private folder", Link, fs::perms::owner_all, false},
+        {"a file", File, fs::perms::none, false},
     };
-    const Case cases[] = {
-        {"made afresh", [](const fs::path&, const fs::path&) {}, true},
-        {"already there and private",
-         [](const fs::path&, const fs::path& root) {
-             fs::create_directory(root);
-             fs::permissions(root, fs::perms::owner_all);
-         },
-         true},
-        {"open to others",
-         [](const fs::path&, const fs::path& root) {
-             fs::create_directory(root);
-             fs::permissions(root, fs::perms::all);
-         },
-         false},
-        {"a link to a private folder",
-         [](const fs::path& tmp, const fs::path& root) {
-             fs::create_directory(tmp / "elsewhere");
-             fs::permissions(tmp / "elsewhere", fs::perms::owner_all);
-             fs::create_directory_symlink(tmp / "elsewhere", root);
-         },
-         false},
-        {"a file", [](const fs::path&, const fs::path& root) { std::ofstream(root.string()); },
-         false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, kind, perms, usable] : cases) {
+        SCOPED_TRACE(what);
         TempDir tmp;
-        const fs::path root = tmp.path() / ("Logs-" + uid);
-        c.prepare(tmp.path(), root);
+        const fs::path root = tmp.path() / ("Logs-" + uid), elsewhere = tmp.path() / "elsewhere";
+        if (kind == Folder || kind == Link) {
+            fs::create_directory(kind == Folder ? root : elsewhere);
+            fs::permissions(kind == Folder ? root : elsewhere, perms);
+        }
+        if (kind == Link) {
+            fs::create_directory_symlink(elsewhere, root);
+        } else if (kind == File) {
+            std::ofstream(root.string());
+        }
         const auto manager = [&] {
             const ScopedEnv env({{"XDG_STATE_HOME", nullptr},
                                  {"HOME", nullptr},
@@ -376,18 +348,16 @@ TEST(DDLogFileManager, ThePerUserFallbackFolderMustBePrivate) {
             path = manager->createNewLogFile();
             manager->createNewLogFile(); // reported once
         });
-        EXPECT_EQ(fs::exists(path), c.usable) << path;
-        EXPECT_EQ(manager->unsortedLogFilePaths().size(), c.usable ? 2u : 0u);
-        if (c.usable) {
+        EXPECT_EQ(fs::exists(path), usable) << path;
+        EXPECT_EQ(manager->unsortedLogFilePaths().size(), usable ? 2u : 0u);
+        if (usable) {
             EXPECT_EQ(err, "");
-            struct stat st {};
-            ASSERT_EQ(::lstat(root.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, 0700u);
+            EXPECT_EQ(modeOf(root), 0700u);
         } else {
             EXPECT_EQ(err,
                       "DDFileLogManagerDefault: Error creating logsDirectory: " + root.string() +
                           " is not a private folder of this user; no log files are written\n");
-            EXPECT_FALSE(fs::exists(tmp.path() / "elsewhere" / process));
+            EXPECT_FALSE(fs::exists(elsewhere / process));
         }
     }
 }
@@ -409,14 +379,12 @@ TEST(DDLogFileManager, ListsOnlyRegularFilesWithASingleLink) {
     }
 
     auto manager = std::make_shared<DDLogFileManagerDefault>(dir.string());
-    EXPECT_EQ(manager->sortedLogFileNames(),
-              (std::vector<std::string>{"log-000002.txt", "log-000001.txt"}));
+    EXPECT_EQ(manager->sortedLogFileNames(), (Names{"log-000002.txt", "log-000001.txt"}));
     manager->setMaximumNumberOfLogFiles(1);
     manager->deleteOldLogFiles();
     DDLog::flushLog();
-    EXPECT_EQ(sortedNames(dir),
-              (std::vector<std::string>{"log-000002.txt", "log-000003.txt", "log-AAAAAA.txt",
-                                        "log-BBBBBB.txt", "log-CCCCCC.txt"}));
+    EXPECT_EQ(sortedNames(dir), (Names{"log-000002.txt", "log-000003.txt", "log-AAAAAA.txt",
+                                       "log-BBBBBB.txt", "log-CCCCCC.txt"}));
     EXPECT_EQ(readFile(target), "keep me\n");
     EXPECT_FALSE(DDLogFileInfo((dir / "log-AAAAAA.txt").string()).isOwnRegularFile());
     EXPECT_FALSE(DDLogFileInfo((dir / "log-000003.txt").string()).isOwnRegularFile());
