@@ -1,4 +1,5 @@
 #include "logging/DDLog.h"
+#include "logging/DDLogFormat.h"
 #include "logging/recording_logger.h"
 #include "platform/core/thread_info.h"
 
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -27,6 +29,40 @@ Texts numbered(int count) {
         texts.push_back(std::to_string(i));
     }
     return texts;
+}
+
+// Counts what it is given and keeps no reference to any message.
+struct CountingLogger : DDLogger {
+    void logMessage(const DDLogMessagePtr&) override { seen.fetch_add(1); }
+    DDLogFormatterPtr logFormatter() override { return nullptr; }
+    void setLogFormatter(DDLogFormatterPtr) override {}
+    std::atomic<long> seen{0};
+};
+
+using Watches = std::vector<std::weak_ptr<const DDLogMessage>>;
+
+// Queues producers x perProducer messages from that many threads and returns watches on them.
+Watches logFrom(int producers, int perProducer, bool asynchronously) {
+    Watches watched(static_cast<std::size_t>(producers * perProducer));
+    std::vector<std::jthread> threads;
+    for (int p = 0; p < producers; ++p) {
+        threads.emplace_back([&, p] {
+            for (int i = 0; i < perProducer; ++i) {
+                auto message = std::make_shared<const DDLogMessage>(
+                    std::make_shared<const std::string>("m"), LogLevelWarn, LogFlagError, 0,
+                    "f.cpp", "fn", i, DDLogTag(), 0);
+                watched[static_cast<std::size_t>(p * perProducer + i)] = message;
+                DDLog::queueLogMessage(std::move(message), asynchronously);
+            }
+        });
+    }
+    threads.clear(); // joins
+    return watched;
+}
+
+long countAlive(const Watches& watched) {
+    return std::count_if(watched.begin(), watched.end(),
+                         [](const auto& w) { return !w.expired(); });
 }
 
 std::shared_ptr<RecordingLogger> added(std::set<Op> ops = {}, const std::string& ownQueue = "") {
@@ -309,4 +345,75 @@ TEST(DDLogClassLevels, OnlyClassesWithBothOperationsTakePart) {
     EXPECT_EQ(DDLog::logLevelForClass(getterOnly), -1);
     EXPECT_EQ(DDLog::logLevelForClassWithName("B"), -1);
     EXPECT_EQ(DDLog::logLevelForClassWithName("nobody"), -1);
+}
+
+// The core hands every message to every logger and then lets go of it: once flushLog returns it
+// holds no delivered message, and while logging goes on it keeps only a bounded number.
+TEST_F(DDLogTest, FlushLeavesNoDeliveredMessageAlive) {
+    const std::tuple<const char*, int, int, bool> cases[] = {
+        {"one asynchronous message", 1, 1, true},
+        {"a handful", 1, 10, true},
+        {"thousands from one thread", 1, 3000, true},
+        {"thousands from four threads", 4, 1500, true},
+        {"synchronous", 2, 300, false},
+    };
+    auto first = std::make_shared<CountingLogger>(), second = std::make_shared<CountingLogger>();
+    DDLog::addLogger(first);
+    DDLog::addLogger(second);
+    for (const auto& [what, producers, perProducer, asynchronously] : cases) {
+        SCOPED_TRACE(what);
+        first->seen = 0;
+        second->seen = 0;
+        const auto watched = logFrom(producers, perProducer, asynchronously);
+        DDLog::flushLog();
+        EXPECT_EQ(first->seen.load(), static_cast<long>(watched.size()));
+        EXPECT_EQ(second->seen.load(), static_cast<long>(watched.size()));
+        EXPECT_EQ(countAlive(watched), 0);
+    }
+}
+
+TEST_F(DDLogTest, WithoutFlushOnlyABoundedNumberStaysAlive) {
+    auto logger = std::make_shared<CountingLogger>();
+    DDLog::addLogger(logger);
+    const auto watched = logFrom(2, 5000, true);
+    // A synchronous message returns after everything queued before it was delivered.
+    logText(false, "sync");
+    EXPECT_EQ(logger->seen.load(), 10001);
+    // Well below the pending-message limit, let alone the ten thousand delivered.
+    EXPECT_LT(countAlive(watched), 500);
+    DDLog::removeLogger(logger);
+    DDLog::flushLog();
+    EXPECT_EQ(countAlive(watched), 0);
+}
+
+namespace {
+struct Point {
+    int x, y;
+    std::string description() const { return std::to_string(x) + "," + std::to_string(y); }
+};
+} // namespace
+
+TEST(DDFormat, ConversionsTextObjectsPrintfAndBrokenFormats) {
+    const std::pair<std::string, std::string> cases[] = {
+        // %@ takes anything with a text form.
+        {DDFormat("%@|%@|%@", std::string("str"), "literal", static_cast<const char*>(nullptr)),
+         "str|literal|(null)"},
+        {DDFormat("%@ %@ %@", Point{3, 4}, std::make_shared<Point>(Point{1, 2}),
+                  std::shared_ptr<Point>()),
+         "3,4 1,2 (null)"},
+        {DDFormat("%@ [%5@]", -7, std::string("ab")), "-7 [   ab]"},
+        // The rest as printf, with length modifiers.
+        {DDFormat("%lld %hhd %x %05d|%.2f|%*d|%%", 5000000000LL, 257, 255, 42, 3.14159, 3, 5),
+         "5000000000 1 ff 00042|3.14|  5|%"},
+        // Missing arguments show the conversion; %n writes nothing and takes no argument.
+        {DDFormat("%s and %d"), "%s and %d"},
+        {DDFormat("%d %d", 1), "1 %d"},
+        {DDFormat("a%nb%d", 5), "ab5"},
+        {DDFormat("odd %q, trailing %"), "odd %q, trailing %"},
+        // Huge widths are capped instead of allocating gigabytes.
+        {std::to_string(DDFormat("%999999999d", 1).size()), "4096"},
+    };
+    for (const auto& [got, expected] : cases) {
+        EXPECT_EQ(got, expected);
+    }
 }
