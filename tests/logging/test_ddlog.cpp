@@ -257,6 +257,10 @@ TEST_F(DDLogTest, CallSitesFilterBeforeBuildingAnythingAndMessagesRecordTheirOri
         kernelId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
         DDLogWarn("w %@", arg);
     }).join();
+    std::thread([] {
+        thread_info::setCurrentThreadName(""); // shown by its thread id
+        DDLogWarn("unnamed");
+    }).join();
     const auto before = std::chrono::system_clock::now();
     const int errorLine = __LINE__ + 1;
     DDLogError("e %@ %d", arg, 7);
@@ -268,18 +272,20 @@ TEST_F(DDLogTest, CallSitesFilterBeforeBuildingAnythingAndMessagesRecordTheirOri
     DDLog::flushLog();
 
     const auto m = logger->messages();
-    ASSERT_EQ(m.size(), 3u);
+    ASSERT_EQ(m.size(), 4u);
     EXPECT_EQ(m[0]->machThreadID(), kernelId);
     EXPECT_EQ(m[0]->threadName(), "producer-1");
     EXPECT_EQ(m[0]->queueLabel(), nullptr);
-    EXPECT_EQ(*m[1]->logMsg(), "e counted 7, [test_ddlog.cpp(" + std::to_string(errorLine) + ")]");
-    EXPECT_EQ(m[1]->lineNumber(), errorLine);
-    EXPECT_EQ(m[1]->file(), static_cast<const char*>(__FILE__)); // borrowed, not copied
-    EXPECT_STREQ(m[1]->function(), "TestBody");
-    EXPECT_TRUE(m[1]->timestamp() >= before && m[1]->timestamp() <= after);
-    EXPECT_EQ(m[2]->logFlag(), LogFlagVerbose);
-    EXPECT_STREQ(m[2]->queueLabel(), "caller.queue");
-    EXPECT_NE(m[2]->queueLabel(), dispatch::queue_get_label(q)); // a private copy
+    EXPECT_EQ(m[1]->threadName(), "");
+    EXPECT_EQ(*m[2]->logMsg(), "e counted 7, [test_ddlog.cpp(" + std::to_string(errorLine) + ")]");
+    EXPECT_EQ(m[2]->lineNumber(), errorLine);
+    EXPECT_EQ(m[2]->file(), static_cast<const char*>(__FILE__)); // borrowed, not copied
+    EXPECT_STREQ(m[2]->function(), "TestBody");
+    EXPECT_TRUE(m[2]->timestamp() >= before && m[2]->timestamp() <= after);
+    EXPECT_EQ(m[2]->queueLabel(), dispatch::MAIN_QUEUE_LABEL); // the test body's thread
+    EXPECT_EQ(m[3]->logFlag(), LogFlagVerbose);
+    EXPECT_STREQ(m[3]->queueLabel(), "caller.queue");
+    EXPECT_NE(m[3]->queueLabel(), dispatch::queue_get_label(q)); // a private copy
     EXPECT_EQ(thread_info::processorCount(), static_cast<int>(::sysconf(_SC_NPROCESSORS_CONF)));
 }
 
