@@ -113,7 +113,21 @@ void expectRows(const DDTTYColorTable& table, int firstNumber,
 
 } // namespace
 
-TEST(DDTTYLogger, TwoHundredFiftySixColourTableHoldsEveryRow) {
+TEST(DDTTYLogger, BothColourTablesHoldEveryRow) {
+    const int rgb16[16][3] = {{0, 0, 0},       {194, 54, 33},  {37, 188, 36},  {173, 173, 39},
+                              {73, 46, 225},   {211, 56, 211}, {51, 187, 200}, {203, 204, 205},
+                              {129, 131, 131}, {252, 57, 31},  {49, 231, 34},  {234, 236, 35},
+                              {88, 51, 255},   {249, 53, 248}, {20, 240, 240}, {233, 235, 235}};
+    std::vector<std::string> expected16;
+    for (int i = 0; i < 16; ++i) {
+        // 30-37 and 40-47, the bright half with the bold attribute.
+        const std::string bold = i < 8 ? "" : "1;";
+        expected16.push_back(row(bold + std::to_string(30 + i % 8) + "m",
+                                 bold + std::to_string(40 + i % 8) + "m", rgb16[i][0], rgb16[i][1],
+                                 rgb16[i][2]));
+    }
+    expectRows(DDTTYLogger::initialize_colors_16(), 0, expected16);
+
     // The numbers whose shades terminals are known to show differently from the xterm palette.
     const std::map<int, std::array<int, 3>> shown = {
         {16, {47, 49, 49}},   {21, {88, 51, 255}},    {22, {42, 128, 37}},   {46, {27, 254, 30}},
