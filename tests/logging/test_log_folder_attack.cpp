@@ -3,7 +3,6 @@
 
 #include "logging/DDFileLogger.h"
 #include "logging/DDLogLevel.h"
-#include "logging/log_file_test_support.h"
 #include "platform/core/thread_info.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -32,6 +31,12 @@ bool asNobody(const std::string& script) {
     const std::string command =
         "setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -euc " + quoted(script);
     return std::system(command.c_str()) == 0;
+}
+
+DDLogMessagePtr line(const char* text) {
+    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
+                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
+                                                DDLogTag(), 0);
 }
 
 // Every file and folder below `dir` that root owns, with its mode.
@@ -85,8 +90,7 @@ protected:
         (void)logger->maximumFileSize(); // the change above has taken effect
         testing::internal::CaptureStderr();
         for (const char* text : {"first line", "second line"}) {
-            dispatch::sync(logger->loggerQueue(),
-                           [&] { logger->logMessage(logfiles::message(text)); });
+            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(line(text)); });
         }
         EXPECT_EQ(readFile(secret), "root only\n");
         return testing::internal::GetCapturedStderr();
