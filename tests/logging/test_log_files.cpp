@@ -262,39 +262,30 @@ TEST(DDLogFileManager, NewFilesAreEmptyPrivateWithFreshNamesInPrivateFoldersMade
 }
 
 TEST(DDLogFileManager, ListsNewestFirstAndPrunesOnlyArchivedFilesBeyondTheMaximum) {
-    struct Case {
-        const char* what;
-        std::uint64_t maximum;
-        std::vector<bool> archivedNewestFirst;
-        std::vector<int> keptNewestFirst; // indexes into the list
+    const std::tuple<const char*, std::uint64_t, std::vector<bool>, std::size_t> cases[] = {
+        // maximum number of files, archived marks newest first, how many of the newest are kept
+        {"unarchived newest", 2, {false, true, true, true, true}, 3},
+        {"all archived", 2, {true, true, true, true, true}, 2},
+        {"no limit", 0, {true, true, true, true, true}, 5},
+        {"unarchived not newest", 1, {true, false, true}, 1},
     };
-    const Case cases[] = {
-        {"unarchived newest", 2, {false, true, true, true, true}, {0, 1, 2}},
-        {"all archived", 2, {true, true, true, true, true}, {0, 1}},
-        {"no limit", 0, {true, true, true, true, true}, {0, 1, 2, 3, 4}},
-        {"unarchived not newest", 1, {true, false, true}, {0}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, maximum, archivedNewestFirst, kept] : cases) {
+        SCOPED_TRACE(what);
         TempDir tmp;
-        Names all, kept; // newest first
-        for (std::size_t i = 0; i < c.archivedNewestFirst.size(); ++i) {
+        Names all; // newest first
+        for (std::size_t i = 0; i < archivedNewestFirst.size(); ++i) {
             all.push_back(numbered(i));
         }
         createInOrder(tmp.path(), Names(all.rbegin(), all.rend()));
         for (std::size_t i = 0; i < all.size(); ++i) {
-            DDLogFileInfo((tmp.path() / all[i]).string()).setIsArchived(c.archivedNewestFirst[i]);
+            DDLogFileInfo((tmp.path() / all[i]).string()).setIsArchived(archivedNewestFirst[i]);
         }
         auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
         EXPECT_EQ(manager->sortedLogFileNames(), all);
-
-        manager->setMaximumNumberOfLogFiles(c.maximum);
+        manager->setMaximumNumberOfLogFiles(maximum);
         manager->deleteOldLogFiles();
         DDLog::flushLog(); // and the change's own pruning
-        for (int i : c.keptNewestFirst) {
-            kept.push_back(numbered(static_cast<std::size_t>(i)));
-        }
-        EXPECT_EQ(manager->sortedLogFileNames(), kept);
+        EXPECT_EQ(manager->sortedLogFileNames(), Names(all.begin(), all.begin() + kept));
     }
 }
 
