@@ -91,23 +91,16 @@ std::string row(const std::string& fg, const std::string& bg, long r, long g, lo
            std::to_string(b);
 }
 
-std::vector<std::string> rowsOf(const DDTTYColorTable& table) {
-    std::vector<std::string> rows;
-    for (std::size_t i = 0; i < table.colors.size(); ++i) {
-        const DDColor& c = table.colors[i];
-        rows.push_back(row(table.fgCodes.at(i), table.bgCodes.at(i), std::lround(c.red * 255),
-                           std::lround(c.green * 255), std::lround(c.blue * 255)));
-    }
-    return rows;
-}
-
-// Reports each row of the table that differs from the expected one.
+// Checks every row of the table, naming each one that differs by its colour number.
 void expectRows(const DDTTYColorTable& table, int firstNumber,
                 const std::vector<std::string>& expected) {
-    const std::vector<std::string> rows = rowsOf(table);
-    ASSERT_EQ(rows.size(), expected.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i], expected[i]) << "colour number " << firstNumber + static_cast<int>(i);
+    ASSERT_EQ(table.colors.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const DDColor& c = table.colors[i];
+        EXPECT_EQ(row(table.fgCodes.at(i), table.bgCodes.at(i), std::lround(c.red * 255),
+                      std::lround(c.green * 255), std::lround(c.blue * 255)),
+                  expected[i])
+            << "colour number " << firstNumber + static_cast<int>(i);
     }
 }
 
