@@ -88,13 +88,8 @@ TEST(DispatchQueueLogFormatter, LabelComesFromQueueThenThreadNameThenThreadID) {
     DispatchQueueLogFormatter formatter;
     // Equal text in another buffer: the main label is recognised by its bytes, not its address.
     const std::string mainCopy = dispatch::MAIN_QUEUE_LABEL;
-    struct Case {
-        const char* queueLabel;
-        std::string threadName;
-        std::uint32_t threadID;
-        std::string expected;
-    };
-    std::vector<Case> cases = {
+    // queue label, thread name, thread id -> label
+    std::vector<std::tuple<const char*, std::string, std::uint32_t, std::string>> cases = {
         {dispatch::MAIN_QUEUE_LABEL, "", 1, "main"},
         {dispatch::MAIN_QUEUE_LABEL, "worker", 1, "main"},
         {mainCopy.c_str(), "", 1, "main"},
@@ -110,9 +105,9 @@ TEST(DispatchQueueLogFormatter, LabelComesFromQueueThenThreadNameThenThreadID) {
         cases.push_back({global, "worker", 0x1a03, "worker"});
         cases.push_back({global, "", 0x1a03, "1a03"});
     }
-    for (const auto& c : cases) {
-        EXPECT_EQ(label(formatter, c.queueLabel, c.threadName, c.threadID), c.expected)
-            << (c.queueLabel ? c.queueLabel : "(no queue)") << " / '" << c.threadName << "'";
+    for (const auto& [queueLabel, threadName, threadID, expected] : cases) {
+        EXPECT_EQ(label(formatter, queueLabel, threadName, threadID), expected)
+            << (queueLabel ? queueLabel : "(no queue)") << " / '" << threadName << "'";
     }
 }
 
@@ -143,14 +138,11 @@ TEST(DispatchQueueLogFormatter, ReplacementsApplyToQueueLabelsAndThreadNamesButN
 }
 
 TEST(DispatchQueueLogFormatter, LabelIsPaddedOrCutToTheWidthInUtf16Units) {
-    struct Case {
-        std::uint64_t minLength, maxLength;
-        std::string raw, expected;
-    };
     // Characters, not bytes: ü is two bytes, 日 three, each one unit; U+1F600 four bytes, two
     // units.
     const std::string u = "\xC3\xBC", sun = "\xE6\x97\xA5", smile = "\xF0\x9F\x98\x80";
-    const Case cases[] = {
+    const std::tuple<std::uint64_t, std::uint64_t, std::string, std::string> cases[] = {
+        // min, max, label -> fitted label
         {0, 0, "worker", "worker"},
         {6, 0, "main", "main  "},
         {4, 0, "main", "main"},
@@ -172,14 +164,14 @@ TEST(DispatchQueueLogFormatter, LabelIsPaddedOrCutToTheWidthInUtf16Units) {
         {0, 2, "ab\xC3", "ab"},
         {4, 0, "ab\xC3", "ab\xC3 "},
     };
-    for (const auto& c : cases) {
+    for (const auto& [minLength, maxLength, raw, expected] : cases) {
         DispatchQueueLogFormatter formatter;
-        formatter.setMinQueueLength(c.minLength);
-        formatter.setMaxQueueLength(c.maxLength);
-        EXPECT_EQ(formatter.minQueueLength(), c.minLength);
-        EXPECT_EQ(formatter.maxQueueLength(), c.maxLength);
-        EXPECT_EQ(label(formatter, c.raw.c_str()), c.expected)
-            << "'" << c.raw << "' min " << c.minLength << " max " << c.maxLength;
+        formatter.setMinQueueLength(minLength);
+        formatter.setMaxQueueLength(maxLength);
+        EXPECT_EQ(formatter.minQueueLength(), minLength);
+        EXPECT_EQ(formatter.maxQueueLength(), maxLength);
+        EXPECT_EQ(label(formatter, raw.c_str()), expected)
+            << "'" << raw << "' min " << minLength << " max " << maxLength;
     }
     // The line is date, label and text; replacement happens before fitting, and applies to the
     // main queue too. A message without text still makes a line.
