@@ -2,16 +2,20 @@
 #include "logging/DDAbstractLogger.h"
 #include "logging/DDLog.h"
 #include "logging/DispatchQueueLogFormatter.h"
+#include "logging/MCLogFormatter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
+using std::chrono::system_clock;
+using Texts = std::vector<std::string>;
 
 namespace {
 
@@ -37,13 +41,17 @@ std::string label(DispatchQueueLogFormatter& formatter, const char* queueLabel,
     return formatter.queueThreadLabelForLogMessage(*message(queueLabel, threadName, threadID));
 }
 
-// Writes what its formatter makes of each message; formatting on its own queue, as loggers do.
+// Writes what its formatter makes of each message and which queue checks hold there.
 class LineLogger : public DDAbstractLogger {
 public:
     void logMessage(const DDLogMessagePtr& message) override {
-        DDText line = formatter ? formatter->formatLogMessage(*message) : message->logMsg();
+        const DDText line = formatter ? formatter->formatLogMessage(*message) : message->logMsg();
         std::lock_guard guard(mutex_);
-        lines_.push_back(line ? *line : "(dropped)");
+        lines_.push_back(line ? *line + where() : "(dropped)");
+    }
+    std::string where() const {
+        return std::string(isOnInternalLoggerQueue() ? "@own" : "") +
+               (isOnGlobalLoggingQueue() ? "@global" : "");
     }
     std::vector<std::string> lines() {
         std::lock_guard guard(mutex_);
@@ -51,6 +59,15 @@ public:
     }
     // Returns once an earlier setLogFormatter has taken effect on the logger's queue.
     void settle() { (void)logFormatter(); }
+    // A subclass setting under the base's rule: called on the own queue it must run at once.
+    bool changeSettingOnOwnQueueRunsAtOnce() {
+        bool changed = false, atOnce = false;
+        dispatch::sync(loggerQueue(), [&] {
+            changeSetting([&] { changed = isOnInternalLoggerQueue(); });
+            atOnce = changed;
+        });
+        return atOnce;
+    }
 
 private:
     std::mutex mutex_;
@@ -102,6 +119,31 @@ std::shared_ptr<DDLogFormatter> filter(bool isWhitelist, const Contexts& listed)
     std::for_each(listed.begin(), listed.end(), [&](auto c) { f->addToBlacklist(c); });
     return f;
 }
+
+// 2014-03-05 14:07:09 UTC, as time since 1970
+constexpr auto kAfternoon = std::chrono::milliseconds(1394028429000LL);
+
+std::string mcLine(MCLogFormatter& formatter, std::int32_t flag, system_clock::duration since1970) {
+    DDLogOrigin origin;
+    origin.timestamp = system_clock::time_point(since1970);
+    const DDLogMessage m(std::make_shared<const std::string>("m"), LogLevelVerbose, flag, 0,
+                         "f.cpp", "fn", 1, {}, 0, origin);
+    return *formatter.formatLogMessage(m);
+}
+
+// Prefixes the text; when it announces itself, records being added to and removed from loggers.
+struct PrefixFormatter : DDLogFormatter {
+    explicit PrefixFormatter(std::string p, bool a = false) : prefix(std::move(p)), announces(a) {}
+    DDText formatLogMessage(const DDLogMessage& m) override {
+        return std::make_shared<const std::string>(prefix + *m.logMsg());
+    }
+    bool implements(DDFormatterOperation) const override { return announces; }
+    void didAddToLogger(DDLogger&) override { calls.push_back(prefix + "added"); }
+    void willRemoveFromLogger(DDLogger&) override { calls.push_back(prefix + "removed"); }
+    std::string prefix;
+    bool announces;
+    Texts calls; // touched only on the logger's queue
+};
 
 } // namespace
 
@@ -262,8 +304,8 @@ TEST(DispatchQueueLogFormatter, SharedByTwoLoggersEachThreadUsesItsOwnDateFormat
         const auto lines = logger->lines();
         EXPECT_EQ(lines.size(), (logger == a ? 20u : 0u) + 50u + 2000u);
         for (const std::string& line : lines) {
-            EXPECT_TRUE(line.ends_with("] one logger") || line.ends_with("] two loggers") ||
-                        line == "2014-03-05 07:08:09:012 [brimwell.feed] fed")
+            EXPECT_TRUE(line.ends_with("] one logger@own") || line.ends_with("] two loggers@own") ||
+                        line == "2014-03-05 07:08:09:012 [brimwell.feed] fed@own")
                 << line;
         }
     }
@@ -381,8 +423,10 @@ TEST(ContextFilters, ContextsChangeFromSeveralThreadsWhileLoggersFilter) {
         DDLog::removeLogger(logger);
         const auto lines = logger->lines();
         const bool whitelist = logger == loggers[0];
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "ctx:7"), whitelist ? kMessages / 3 : 0);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "ctx:9"), whitelist ? 0 : kMessages / 3);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "ctx:7@own"),
+                  whitelist ? kMessages / 3 : 0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "ctx:9@own"),
+                  whitelist ? 0 : kMessages / 3);
     }
     Contexts expected{7};
     for (int c = 100; c < 400; c += 2) {
@@ -390,4 +434,94 @@ TEST(ContextFilters, ContextsChangeFromSeveralThreadsWhileLoggersFilter) {
     }
     EXPECT_EQ(sorted(white->whitelist()), expected);
     EXPECT_EQ(sorted(black->blacklist()), expected);
+}
+
+TEST(MCLogFormatter, DateTagAndTextWithPaddedTruncatedMillisecondsOnA24HourClock) {
+    MCLogFormatter formatter;
+    const std::tuple<std::int32_t, system_clock::duration, const char*> cases[] = {
+        {LogFlagError, kAfternoon + 123ms, "2014/03/05 14:07:09:123, [ERRO], m"},
+        {LogFlagWarn, kAfternoon + 9ms, "2014/03/05 14:07:09:009, [WARN], m"},
+        {LogFlagInfo, kAfternoon + 99ms + 10h, "2014/03/06 00:07:09:099, [INFO], m"},
+        {LogFlagVerbose, kAfternoon + 999600us + 9h, "2014/03/05 23:07:09:999, [VERB], m"},
+        {0, kAfternoon - 13h, "2014/03/05 01:07:09:000, [VERB], m"},
+        {3, -500ms, "1969/12/31 23:59:59:500, [VERB], m"},
+    };
+    for (const auto& [flag, when, expected] : cases) {
+        EXPECT_EQ(mcLine(formatter, flag, when), expected);
+    }
+    ::setenv("TZ", "IST-5:30", 1); // local time: five and a half hours east, in POSIX form
+    ::tzset();
+    std::string shifted;
+    // A fresh thread has no cached fields from the UTC runs.
+    std::thread([&] { shifted = mcLine(formatter, LogFlagError, kAfternoon); }).join();
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ(shifted, "2014/03/05 19:37:09:000, [ERRO], m");
+}
+
+TEST(MCLogFormatter, SharedByTwoThreadsEachGetsItsOwnTimestamps) {
+    MCLogFormatter formatter;
+    std::atomic<int> failures{0};
+    auto run = [&](int second) { // each thread its own second: a shared cache shows a wrong one
+        for (int i = 0; i < 5000; ++i) {
+            char expected[48];
+            std::snprintf(expected, sizeof expected, "2014/03/05 14:07:%02d:%03d, [ERRO], m",
+                          second, i % 1000);
+            const auto when =
+                kAfternoon + std::chrono::seconds(second - 9) + std::chrono::milliseconds(i % 1000);
+            failures += mcLine(formatter, LogFlagError, when) != expected;
+        }
+    };
+    { std::jthread a(run, 10), b(run, 20); }
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(MCLogFormatter, AMessageBuiltWhereAnEarlierOneWasWithTheSameTextGetsItsOwnLine) {
+    MCLogFormatter formatter;
+    const auto text = std::make_shared<const std::string>("same");
+    std::optional<DDLogMessage> slot; // the same address each time
+    const std::tuple<std::int32_t, system_clock::duration, const char*> cases[] = {
+        {LogFlagError, kAfternoon, "2014/03/05 14:07:09:000, [ERRO], same"},
+        {LogFlagError, kAfternoon + 1ms, "2014/03/05 14:07:09:001, [ERRO], same"},
+        {LogFlagWarn, kAfternoon + 1ms, "2014/03/05 14:07:09:001, [WARN], same"},
+    };
+    for (const auto& [flag, when, expected] : cases) {
+        DDLogOrigin origin;
+        origin.timestamp = system_clock::time_point(when);
+        slot.emplace(text, LogLevelVerbose, flag, 0, "f.cpp", "fn", 1, DDLogTag(), 0, origin);
+        EXPECT_EQ(*formatter.formatLogMessage(*slot), expected);
+        // Asked again for the same message: the same line.
+        EXPECT_EQ(*formatter.formatLogMessage(*slot), expected);
+    }
+}
+
+TEST(AbstractLogger, RunsOnItsOwnQueueAndANewFormatterAppliesToTheNextMessage) {
+    auto probe = std::make_shared<LineLogger>();
+    DDLog::addLogger(probe);
+    for (const char* text : {"plain", "a", "b"}) {
+        DDLog::log(true, LogLevelVerbose, LogFlagError, 0, __FILE__, __func__, __LINE__, {}, text);
+        probe->setLogFormatter(*text == 'p' ? std::make_shared<PrefixFormatter>("1:") : nullptr);
+    }
+    DDLog::removeAllLoggers();
+    DDLog::flushLog();
+    std::string onGlobal, onOther; // another logger's queue is not this logger's
+    dispatch::sync(DDLog::loggingQueue(), [&] { onGlobal = probe->where(); });
+    dispatch::sync(std::make_shared<LineLogger>()->loggerQueue(),
+                   [&] { onOther = probe->where(); });
+    EXPECT_EQ(onGlobal + "|" + onOther + "|" + probe->where(), "@global||");
+    EXPECT_EQ(probe->lines(), (Texts{"plain@own", "1:a@own", "b@own"}));
+}
+
+TEST(AbstractLogger, FormattersHearOfAddAndRemoveOnlyWhenTheyImplementItAndSettingsRunAtOnce) {
+    auto probe = std::make_shared<LineLogger>();
+    auto announcing = std::make_shared<PrefixFormatter>("A", true);
+    auto silent = std::make_shared<PrefixFormatter>("S");
+    for (const auto& f : {announcing, announcing, silent, announcing}) { // the same again: no calls
+        probe->setLogFormatter(f);
+    }
+    probe->setLogFormatter(nullptr);
+    EXPECT_EQ(probe->logFormatter(), nullptr); // waits for the changes above
+    EXPECT_EQ(announcing->calls, (Texts{"Aadded", "Aremoved", "Aadded", "Aremoved"}));
+    EXPECT_TRUE(silent->calls.empty());
+    EXPECT_TRUE(probe->changeSettingOnOwnQueueRunsAtOnce());
 }
