@@ -205,37 +205,32 @@ TEST_F(DDLogTest, LoggerAddedTwiceGetsEachMessageTwiceAndOneRemovalDropsOneEntry
     EXPECT_EQ(other->texts(), (Texts{"x", "y"}));
 }
 
-TEST_F(DDLogTest, DidAddRunsBeforeTheFirstMessageAndWillRemoveAfterTheLast) {
-    for (bool removeAll : {false, true}) {
-        auto logger = added({Op::didAddLogger, Op::willRemoveLogger});
+// The optional operations are called only when implemented: the queue and name asked once, at
+// adding; didAdd before the first message and willRemove after the last.
+TEST_F(DDLogTest, OptionalOperationsAreCalledOnlyWhenImplementedAndInOrder) {
+    const Op queue = Op::loggerQueue, name = Op::loggerName, add = Op::didAddLogger,
+             remove = Op::willRemoveLogger;
+    const std::tuple<std::set<Op>, const char*, bool, Texts> cases[] = {
+        // implemented, own queue, removed by removeAllLoggers, what the logger saw
+        {{}, "", false, {"msg:m"}},
+        {{queue, name}, "", false, {"loggerQueue?", "loggerName?", "msg:m@recording"}},
+        {{queue}, "own.queue", false, {"loggerQueue?", "msg:m@own.queue"}},
+        {{add, remove}, "", false, {"didAdd", "msg:m", "willRemove"}},
+        {{add, remove}, "", true, {"didAdd", "msg:m", "willRemove"}},
+    };
+    for (const auto& [ops, ownQueue, removeAll, expected] : cases) {
+        auto logger = added(ops, ownQueue);
         logger->onMessage = [](const DDLogMessage&) { std::this_thread::sleep_for(1ms); };
-        logText(true, "1");
-        logText(true, "2");
+        logText(true, "m");
         removeAll ? DDLog::removeAllLoggers() : DDLog::removeLogger(logger);
-        logText(true, "3"); // after the removal: not delivered
+        logText(true, "late"); // after the removal: not delivered
         DDLog::flushLog();
         // willRemove went to the logger's own queue; wait for it there.
         Texts events;
-        for (int i = 0; i < 1000 && (events = logger->events()).size() < 4; ++i) {
+        for (int i = 0; i < 1000 && (events = logger->events()).size() < expected.size(); ++i) {
             std::this_thread::sleep_for(1ms);
         }
-        EXPECT_EQ(events, (Texts{"didAdd", "msg:1", "msg:2", "willRemove"})) << removeAll;
-        DDLog::removeAllLoggers();
-    }
-}
-
-TEST_F(DDLogTest, OptionalQueueAndNameAreAskedOnlyWhenImplemented) {
-    const std::pair<std::set<Op>, Texts> cases[] = {
-        {{}, {"msg:m"}},
-        {{Op::loggerQueue, Op::loggerName}, {"loggerQueue?", "loggerName?", "msg:m@recording"}},
-        {{Op::loggerQueue}, {"loggerQueue?", "msg:m@own.queue"}},
-    };
-    for (const auto& [ops, expected] : cases) {
-        auto logger = added(ops, expected.size() == 2 ? "own.queue" : "");
-        logText(true, "m");
-        DDLog::removeLogger(logger);
-        DDLog::flushLog();
-        EXPECT_EQ(logger->events(), expected);
+        EXPECT_EQ(events, expected) << expected.front() << " " << removeAll;
     }
 }
 
