@@ -116,32 +116,42 @@ private:
     double age_;
 };
 
-// Records what the logger tells its manager; lists the newest file with a given age if asked.
+// Records what the logger tells its manager. It can list the newest file with a given age, and
+// hand the logger a planted entry, as a manager that does not check its folder would: either
+// listed as the newest file, or returned as the new file (as if swapped in right after it was
+// made).
 class RecordingManager : public DDLogFileManagerDefault {
 public:
-    explicit RecordingManager(const fs::path& dir, std::optional<double> newestAge = {})
-        : DDLogFileManagerDefault(dir.string()), newestAge_(newestAge) {}
+    explicit RecordingManager(const fs::path& dir) : DDLogFileManagerDefault(dir.string()) {}
     bool implements(DDLogFileManagerOperation) const override { return true; }
     void didArchiveLogFile(const std::string& path) override { record("archived " + path); }
     void didRollAndArchiveLogFile(const std::string& path) override { record("rolled " + path); }
     std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override {
         auto infos = DDLogFileManagerDefault::sortedLogFileInfos();
-        if (newestAge_ && !infos.empty()) {
-            infos.front() = std::make_shared<AgedInfo>(infos.front()->filePath(), *newestAge_);
+        if (newestAge && !infos.empty()) {
+            infos.front() = std::make_shared<AgedInfo>(infos.front()->filePath(), *newestAge);
+        }
+        if (!planted.empty() && !plantedAsNewFile) {
+            infos.insert(infos.begin(), DDLogFileInfo::logFileWithPath(planted));
         }
         return infos;
+    }
+    std::string createNewLogFile() override {
+        return plantedAsNewFile ? planted : DDLogFileManagerDefault::createNewLogFile();
     }
     Names events() {
         std::lock_guard lock(mutex_);
         return events_;
     }
+    std::optional<double> newestAge;
+    std::string planted;
+    bool plantedAsNewFile = false;
 
 private:
     void record(const std::string& event) {
         std::lock_guard lock(mutex_);
         events_.push_back(event);
     }
-    std::optional<double> newestAge_;
     std::mutex mutex_;
     Names events_;
 };
@@ -578,7 +588,9 @@ TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoun
         createInOrder(tmp.path(), {"log-00000A.txt", "log-00000B.txt"}, contents);
         const std::string newest = (tmp.path() / "log-00000B.txt").string();
         DDLogFileInfo(newest).setIsArchived(c.archived);
-        Fixture f(std::make_shared<RecordingManager>(tmp.path(), c.age));
+        auto manager = std::make_shared<RecordingManager>(tmp.path());
+        manager->newestAge = c.age;
+        Fixture f(manager);
         f.logger->setMaximumFileSize(c.maximumFileSize);
         f.logger->setRollingFrequency(c.rollingFrequency);
         f.log("new");
@@ -720,33 +732,6 @@ TEST(DDFileLogger, AFullDiskKeepsWholeLinesAndWritingResumesWhenSpaceReturns) {
     fs::remove_all(dir / "logs");
 }
 
-namespace {
-
-// Hands the logger a planted entry, as a manager that does not check its folder would: either
-// listed as the newest file, or returned as the new file (as if swapped in right after it was
-// made).
-class PlantingManager : public RecordingManager {
-public:
-    PlantingManager(const fs::path& dir, std::string planted, bool asNewFile)
-        : RecordingManager(dir), planted_(std::move(planted)), asNewFile_(asNewFile) {}
-    std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override {
-        auto infos = RecordingManager::sortedLogFileInfos();
-        if (!asNewFile_) {
-            infos.insert(infos.begin(), DDLogFileInfo::logFileWithPath(planted_));
-        }
-        return infos;
-    }
-    std::string createNewLogFile() override {
-        return asNewFile_ ? planted_ : RecordingManager::createNewLogFile();
-    }
-
-private:
-    std::string planted_;
-    bool asNewFile_;
-};
-
-} // namespace
-
 TEST(DDFileLogger, NeverWritesThroughWhatWasPlantedInTheLogFolder) {
     enum Kind { Symlink, HardLink, Fifo };
     const std::tuple<const char*, Kind, bool> cases[] = {
@@ -771,7 +756,10 @@ TEST(DDFileLogger, NeverWritesThroughWhatWasPlantedInTheLogFolder) {
         } else {
             ASSERT_EQ(::mkfifo(planted.c_str(), 0600), 0);
         }
-        Fixture f(std::make_shared<PlantingManager>(dir, planted, asNewFile));
+        auto manager = std::make_shared<RecordingManager>(dir);
+        manager->planted = planted;
+        manager->plantedAsNewFile = asNewFile;
+        Fixture f(manager);
         testing::internal::CaptureStderr();
         f.log("one"); // a FIFO would hang here
         f.log("two");
