@@ -72,24 +72,6 @@ Names sortedNames(const fs::path& dir) {
     return names;
 }
 
-// Hands out the given short names first, then random ones.
-class ScriptedManager : public DDLogFileManagerDefault {
-public:
-    ScriptedManager(std::string dir, std::deque<std::string> names)
-        : DDLogFileManagerDefault(std::move(dir)), names_(std::move(names)) {}
-    std::string generateShortUUID() override {
-        if (names_.empty()) {
-            return DDLogFileManagerDefault::generateShortUUID();
-        }
-        std::string next = names_.front();
-        names_.pop_front();
-        return next;
-    }
-
-private:
-    std::deque<std::string> names_;
-};
-
 std::string captureStderr(const std::function<void()>& work) {
     testing::internal::CaptureStderr();
     work();
@@ -116,10 +98,10 @@ private:
     double age_;
 };
 
-// Records what the logger tells its manager. It can list the newest file with a given age, and
-// hand the logger a planted entry, as a manager that does not check its folder would: either
-// listed as the newest file, or returned as the new file (as if swapped in right after it was
-// made).
+// Records what the logger tells its manager. It can hand out given short names before random
+// ones, list the newest file with a given age, and hand the logger a planted entry, as a manager
+// that does not check its folder would: either listed as the newest file, or returned as the new
+// file (as if swapped in right after it was made).
 class RecordingManager : public DDLogFileManagerDefault {
 public:
     explicit RecordingManager(const fs::path& dir) : DDLogFileManagerDefault(dir.string()) {}
@@ -139,10 +121,19 @@ public:
     std::string createNewLogFile() override {
         return plantedAsNewFile ? planted : DDLogFileManagerDefault::createNewLogFile();
     }
+    std::string generateShortUUID() override {
+        if (shortNames.empty()) {
+            return DDLogFileManagerDefault::generateShortUUID();
+        }
+        std::string next = shortNames.front();
+        shortNames.pop_front();
+        return next;
+    }
     Names events() {
         std::lock_guard lock(mutex_);
         return events_;
     }
+    std::deque<std::string> shortNames;
     std::optional<double> newestAge;
     std::string planted;
     bool plantedAsNewFile = false;
@@ -156,8 +147,8 @@ private:
     Names events_;
 };
 
-// Stands in for fsync(2) and notes, per call, the path of the file it was for ("(closed)" when
-// the descriptor was no longer open).
+// Stands in for fsync(2) and notes, per call, the path of the file it was for (empty when the
+// descriptor was no longer open).
 class SyncRecorder {
 public:
     // The files synced so far, once at least count calls came (the sync at a roll runs on a
@@ -168,11 +159,10 @@ public:
         return paths_;
     }
     void record(int fd) {
-        std::error_code error;
-        const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
-        ::fsync(fd);
+        std::error_code closed; // leaves the path empty
+        const fs::path path = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), closed);
         std::lock_guard lock(mutex_);
-        paths_.push_back(error ? "(closed)" : path.string());
+        paths_.push_back(path.string());
         arrived_.notify_all();
     }
 
@@ -240,7 +230,8 @@ TEST(DDLogFileManager, NewFilesAreEmptyPrivateWithFreshNamesInPrivateFoldersMade
     TempDir tmp;
     const std::string dir = (tmp.path() / "a" / "b").string();
     const mode_t mask = ::umask(0);
-    auto manager = std::make_shared<ScriptedManager>(dir, std::deque<std::string>{"AAAAAA"});
+    auto manager = std::make_shared<RecordingManager>(dir);
+    manager->shortNames = {"AAAAAA"};
     const std::string first = manager->createNewLogFile();
     ::umask(mask);
     EXPECT_EQ(first, dir + "/log-AAAAAA.txt");
@@ -249,7 +240,8 @@ TEST(DDLogFileManager, NewFilesAreEmptyPrivateWithFreshNamesInPrivateFoldersMade
     std::ofstream(first) << "kept\n";
 
     // The same name again is taken: the next one is used and the old file is left alone.
-    manager = std::make_shared<ScriptedManager>(dir, std::deque<std::string>{"AAAAAA", "AAAAAA"});
+    manager = std::make_shared<RecordingManager>(dir);
+    manager->shortNames = {"AAAAAA", "AAAAAA"};
     const std::string second = manager->createNewLogFile();
     EXPECT_NE(second, first);
     EXPECT_TRUE(
