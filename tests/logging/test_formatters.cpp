@@ -110,14 +110,13 @@ Contexts sorted(Contexts contexts) {
 
 // A whitelist or blacklist filter of the listed contexts.
 std::shared_ptr<DDLogFormatter> filter(bool isWhitelist, const Contexts& listed) {
-    if (isWhitelist) {
-        auto f = std::make_shared<ContextWhitelistFilterLogFormatter>();
-        std::for_each(listed.begin(), listed.end(), [&](auto c) { f->addToWhitelist(c); });
-        return f;
+    auto white = std::make_shared<ContextWhitelistFilterLogFormatter>();
+    auto black = std::make_shared<ContextBlacklistFilterLogFormatter>();
+    for (const std::int32_t context : listed) {
+        white->addToWhitelist(context);
+        black->addToBlacklist(context);
     }
-    auto f = std::make_shared<ContextBlacklistFilterLogFormatter>();
-    std::for_each(listed.begin(), listed.end(), [&](auto c) { f->addToBlacklist(c); });
-    return f;
+    return isWhitelist ? std::shared_ptr<DDLogFormatter>(white) : black;
 }
 
 // 2014-03-05 14:07:09 UTC, as time since 1970
