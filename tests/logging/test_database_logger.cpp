@@ -4,17 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <string>
-#include <vector>
+#include <optional>
 
 namespace {
 
 using Events = std::vector<std::string>;
-constexpr auto kPatience = std::chrono::seconds(20); // upper bound only; waits end on a condition
 
 // What the hooks did, shared with the test so it outlives the logger.
 class HookRecord {
@@ -24,37 +21,28 @@ public:
         events_.push_back(std::move(event));
         changed_.notify_all();
     }
-    void noteLogged() {
-        std::lock_guard lock(mutex_);
-        ++logged_;
-    }
     Events events() const {
         std::lock_guard lock(mutex_);
         return events_;
-    }
-    int logged() const {
-        std::lock_guard lock(mutex_);
-        return logged_;
     }
     std::size_t count(const std::string& event) const {
         const Events e = events();
         return static_cast<std::size_t>(std::count(e.begin(), e.end(), event));
     }
-    bool waitFor(const std::function<bool(const Events&)>& done) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return done(events_); });
-    }
+    // Waits until the event happened at least that often (20 s at most; ends on the condition).
     bool waitForCount(const std::string& event, std::size_t atLeast) const {
-        return waitFor([&](const Events& e) {
-            return static_cast<std::size_t>(std::count(e.begin(), e.end(), event)) >= atLeast;
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return static_cast<std::size_t>(std::count(events_.begin(), events_.end(), event)) >=
+                   atLeast;
         });
     }
+    std::atomic<int> logged{0};
 
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     Events events_;
-    int logged_ = 0;
 };
 
 // Keeps its pending entries as a count; each save records how many it stored.
@@ -66,7 +54,7 @@ public:
 protected:
     bool db_log(const DDLogMessage&) override {
         EXPECT_TRUE(isOnInternalLoggerQueue());
-        record->noteLogged();
+        ++record->logged;
         pending_ += takesEntries_ ? 1 : 0;
         return takesEntries_;
     }
@@ -120,40 +108,31 @@ private:
 
 } // namespace
 
-TEST_F(DatabaseLogger, ThePendingCountReachingTheThresholdSavesAtOnce) {
-    auto logger = add(std::make_shared<CountingDatabaseLogger>());
-    log(499);
-    settle(logger);
-    EXPECT_TRUE(logger->record->events().empty());
-    log(1);
-    settle(logger);
-    EXPECT_EQ(logger->record->events(), Events{"save:500"});
-    log(499); // the count starts again after a save
-    settle(logger);
-    EXPECT_EQ(logger->record->events(), Events{"save:500"});
-}
-
-TEST_F(DatabaseLogger, ChangingTheThresholdSavesOnceThePendingCountHasReachedIt) {
+TEST_F(DatabaseLogger, SavesAtOnceWhenThePendingCountReachesTheThresholdOrTheThresholdDropsToIt) {
     struct Step {
         int log;
-        std::uint64_t threshold;
-        Events expected; // all events so far
+        std::optional<std::uint64_t> threshold; // unset: unchanged
+        Events expected;                        // all events so far
     };
     const Step steps[] = {
-        {10, 11, {}},                    // still above the count
-        {0, 0, {}},                      // off
-        {0, 10, {"save:10"}},            // equal to the count
-        {5, 10, {"save:10"}},            // unchanged value: nothing
-        {0, 4, {"save:10", "save:5"}},   // below the count
-        {3, 500, {"save:10", "save:5"}}, // raised
+        {499, {}, {}},                               // 500 by default
+        {1, {}, {"save:500"}},                       // reached
+        {10, 11, {"save:500"}},                      // counting again from 0, still below
+        {0, 0, {"save:500"}},                        // off
+        {0, 10, {"save:500", "save:10"}},            // equal to the count
+        {5, 10, {"save:500", "save:10"}},            // unchanged value: nothing
+        {0, 4, {"save:500", "save:10", "save:5"}},   // below the count
+        {3, 500, {"save:500", "save:10", "save:5"}}, // raised
     };
     auto logger = add(std::make_shared<CountingDatabaseLogger>());
-    for (const Step& step : steps) {
-        SCOPED_TRACE("threshold " + std::to_string(step.threshold));
-        log(step.log);
-        logger->setSaveThreshold(step.threshold);
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        log(steps[i].log);
+        if (steps[i].threshold) {
+            logger->setSaveThreshold(*steps[i].threshold);
+        }
         settle(logger);
-        EXPECT_EQ(logger->record->events(), step.expected);
+        EXPECT_EQ(logger->record->events(), steps[i].expected);
     }
 }
 
@@ -195,7 +174,7 @@ TEST_F(DatabaseLogger, WithThresholdZeroOnlyTimerFlushRemovalOrRequestSave) {
         settle(logger);
         EXPECT_TRUE(logger->record->events().empty());
         trigger(logger);
-        EXPECT_TRUE(logger->record->waitFor([](const Events& e) { return !e.empty(); }));
+        EXPECT_TRUE(logger->record->waitForCount("save:600", 1));
         settle(logger);
         EXPECT_EQ(logger->record->events(), Events{"save:600"});
         DDLog::removeLogger(logger);
@@ -237,11 +216,8 @@ TEST_F(DatabaseLogger, WithIntervalZeroEntriesWaitForTheThreshold) {
 }
 
 TEST_F(DatabaseLogger, LoweringMaxAgeDeletesAtOnceRaisingItDoesNot) {
-    struct Step {
-        double maxAge;
-        std::size_t deletes; // all deletes so far
-    };
-    const Step steps[] = {
+    const std::pair<double, std::size_t> steps[] = {
+        // maxAge, all deletes so far
         {3600, 1}, // lowered from a week
         {7200, 1}, // raised
         {7200, 1}, // unchanged
@@ -251,11 +227,11 @@ TEST_F(DatabaseLogger, LoweringMaxAgeDeletesAtOnceRaisingItDoesNot) {
         {30, 3},   // lowered
     };
     auto logger = add(std::make_shared<CountingDatabaseLogger>());
-    for (const Step& step : steps) {
-        SCOPED_TRACE("maxAge " + std::to_string(step.maxAge));
-        logger->setMaxAge(step.maxAge);
+    for (const auto& [maxAge, deletes] : steps) {
+        SCOPED_TRACE("maxAge " + std::to_string(maxAge));
+        logger->setMaxAge(maxAge);
         settle(logger);
-        EXPECT_EQ(logger->record->count("delete"), step.deletes);
+        EXPECT_EQ(logger->record->count("delete"), deletes);
     }
     logger->deleteOldLogEntries();
     settle(logger);
@@ -278,71 +254,50 @@ TEST_F(DatabaseLogger, FlushLogSavesWhatIsPendingInEveryRegisteredLoggerBeforeRe
     DDLog::flushLog();
     EXPECT_EQ(plain->record->events(), Events{"save:3"});
     EXPECT_EQ(deleting->record->events(), Events{"saveAndDelete:3"});
-    DDLog::removeLogger(plain);
-    DDLog::removeLogger(deleting);
 }
 
-TEST_F(DatabaseLogger, RemovalSavesPendingEntriesStopsTheTimersAndLetsTheLoggerGo) {
+// A witness with the same delete timer shows that time passed; a logger that takes no entries
+// runs alongside with a save timer and threshold of its own.
+TEST_F(DatabaseLogger, DeletesRepeatWhileMaxAgeIsOnAndRemovalSavesStopsTheTimersAndLetsGo) {
     auto logger = std::make_shared<CountingDatabaseLogger>();
-    logger->setDeleteInterval(0.01);
-    add(logger);
     auto witness = std::make_shared<CountingDatabaseLogger>();
+    auto refusing = std::make_shared<CountingDatabaseLogger>(false);
+    logger->setDeleteInterval(0.01);
     witness->setDeleteInterval(0.01);
-    add(witness);
+    refusing->setSaveThreshold(1);
+    refusing->setSaveInterval(0.01);
+    for (const auto& l : {logger, witness, refusing}) {
+        add(l);
+    }
+    const auto witnessed = [&](std::size_t more) {
+        return witness->record->waitForCount("delete", witness->record->count("delete") + more);
+    };
     log(2);
-    ASSERT_TRUE(logger->record->waitForCount("delete", 1));
-    DDLog::removeLogger(logger);
-    settle(logger);
-    EXPECT_EQ(logger->record->count("save:2"), 1u);
-    const std::size_t deletes = logger->record->count("delete");
-    const std::size_t witnessed = witness->record->count("delete");
-    EXPECT_TRUE(witness->record->waitForCount("delete", witnessed + 3));
-    EXPECT_EQ(logger->record->count("delete"), deletes);
-
-    const std::weak_ptr<CountingDatabaseLogger> weak = logger;
-    logger.reset(); // the core let go when the removal ran
-    EXPECT_TRUE(weak.expired()) << "the timers keep the removed logger alive";
-    DDLog::removeLogger(witness);
-}
-
-TEST_F(DatabaseLogger, TheDeleteTimerRepeatsUntilMaxAgeDropsToZeroAndStartsAgainAfter) {
-    auto logger = std::make_shared<CountingDatabaseLogger>();
-    logger->setDeleteInterval(0.01);
-    add(logger);
-    auto witness = std::make_shared<CountingDatabaseLogger>();
-    witness->setDeleteInterval(0.01);
-    add(witness);
     ASSERT_TRUE(logger->record->waitForCount("delete", 3));
     logger->setMaxAge(0);
     settle(logger);
-    const std::size_t deletes = logger->record->count("delete");
-    const std::size_t witnessed = witness->record->count("delete");
-    EXPECT_TRUE(witness->record->waitForCount("delete", witnessed + 3));
+    std::size_t deletes = logger->record->count("delete");
+    EXPECT_TRUE(witnessed(3));
     EXPECT_EQ(logger->record->count("delete"), deletes);
     logger->setMaxAge(10);
     settle(logger);
     EXPECT_EQ(logger->record->count("delete"), deletes + 1); // at once
     EXPECT_TRUE(logger->record->waitForCount("delete", deletes + 3));
-    DDLog::removeLogger(logger);
-    DDLog::removeLogger(witness);
-}
 
-TEST_F(DatabaseLogger, ALoggerThatTakesNoEntriesNeverSaves) {
-    auto logger = std::make_shared<CountingDatabaseLogger>(false);
-    logger->setSaveThreshold(1);
-    logger->setSaveInterval(0.01);
-    add(logger);
-    auto witness = std::make_shared<CountingDatabaseLogger>();
-    witness->setSaveThreshold(0);
-    witness->setSaveInterval(0.1);
-    add(witness);
-    log(3);
-    EXPECT_TRUE(witness->record->waitFor([](const Events& e) { return !e.empty(); }));
-    DDLog::flushLog();
-    logger->savePendingLogEntries();
     DDLog::removeLogger(logger);
     settle(logger);
-    EXPECT_TRUE(logger->record->events().empty());
-    EXPECT_EQ(logger->record->logged(), 3);
-    DDLog::removeLogger(witness);
+    EXPECT_EQ(logger->record->count("save:2"), 1u);
+    deletes = logger->record->count("delete");
+    EXPECT_TRUE(witnessed(3));
+    EXPECT_EQ(logger->record->count("delete"), deletes);
+    const std::weak_ptr<CountingDatabaseLogger> weak = logger;
+    logger.reset(); // the core let go when the removal ran
+    EXPECT_TRUE(weak.expired()) << "the timers keep the removed logger alive";
+
+    DDLog::flushLog();
+    refusing->savePendingLogEntries();
+    DDLog::removeLogger(refusing);
+    settle(refusing);
+    EXPECT_TRUE(refusing->record->events().empty());
+    EXPECT_EQ(refusing->record->logged.load(), 2);
 }

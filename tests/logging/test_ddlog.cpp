@@ -1,4 +1,5 @@
 #include "logging/DDLog.h"
+#include "logging/DDLogFormat.h"
 #include "logging/recording_logger.h"
 #include "platform/core/thread_info.h"
 
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -27,6 +29,40 @@ Texts numbered(int count) {
         texts.push_back(std::to_string(i));
     }
     return texts;
+}
+
+// Counts what it is given and keeps no reference to any message.
+struct CountingLogger : DDLogger {
+    void logMessage(const DDLogMessagePtr&) override { seen.fetch_add(1); }
+    DDLogFormatterPtr logFormatter() override { return nullptr; }
+    void setLogFormatter(DDLogFormatterPtr) override {}
+    std::atomic<long> seen{0};
+};
+
+using Watches = std::vector<std::weak_ptr<const DDLogMessage>>;
+
+// Queues producers x perProducer messages from that many threads and returns watches on them.
+Watches logFrom(int producers, int perProducer, bool asynchronously) {
+    Watches watched(static_cast<std::size_t>(producers * perProducer));
+    std::vector<std::jthread> threads;
+    for (int p = 0; p < producers; ++p) {
+        threads.emplace_back([&, p] {
+            for (int i = 0; i < perProducer; ++i) {
+                auto message = std::make_shared<const DDLogMessage>(
+                    std::make_shared<const std::string>("m"), LogLevelWarn, LogFlagError, 0,
+                    "f.cpp", "fn", i, DDLogTag(), 0);
+                watched[static_cast<std::size_t>(p * perProducer + i)] = message;
+                DDLog::queueLogMessage(std::move(message), asynchronously);
+            }
+        });
+    }
+    threads.clear(); // joins
+    return watched;
+}
+
+long countAlive(const Watches& watched) {
+    return std::count_if(watched.begin(), watched.end(),
+                         [](const auto& w) { return !w.expired(); });
 }
 
 std::shared_ptr<RecordingLogger> added(std::set<Op> ops = {}, const std::string& ownQueue = "") {
@@ -169,37 +205,32 @@ TEST_F(DDLogTest, LoggerAddedTwiceGetsEachMessageTwiceAndOneRemovalDropsOneEntry
     EXPECT_EQ(other->texts(), (Texts{"x", "y"}));
 }
 
-TEST_F(DDLogTest, DidAddRunsBeforeTheFirstMessageAndWillRemoveAfterTheLast) {
-    for (bool removeAll : {false, true}) {
-        auto logger = added({Op::didAddLogger, Op::willRemoveLogger});
+// The optional operations are called only when implemented: the queue and name asked once, at
+// adding; didAdd before the first message and willRemove after the last.
+TEST_F(DDLogTest, OptionalOperationsAreCalledOnlyWhenImplementedAndInOrder) {
+    const Op queue = Op::loggerQueue, name = Op::loggerName, add = Op::didAddLogger,
+             remove = Op::willRemoveLogger;
+    const std::tuple<std::set<Op>, const char*, bool, Texts> cases[] = {
+        // implemented, own queue, removed by removeAllLoggers, what the logger saw
+        {{}, "", false, {"msg:m"}},
+        {{queue, name}, "", false, {"loggerQueue?", "loggerName?", "msg:m@recording"}},
+        {{queue}, "own.queue", false, {"loggerQueue?", "msg:m@own.queue"}},
+        {{add, remove}, "", false, {"didAdd", "msg:m", "willRemove"}},
+        {{add, remove}, "", true, {"didAdd", "msg:m", "willRemove"}},
+    };
+    for (const auto& [ops, ownQueue, removeAll, expected] : cases) {
+        auto logger = added(ops, ownQueue);
         logger->onMessage = [](const DDLogMessage&) { std::this_thread::sleep_for(1ms); };
-        logText(true, "1");
-        logText(true, "2");
+        logText(true, "m");
         removeAll ? DDLog::removeAllLoggers() : DDLog::removeLogger(logger);
-        logText(true, "3"); // after the removal: not delivered
+        logText(true, "late"); // after the removal: not delivered
         DDLog::flushLog();
         // willRemove went to the logger's own queue; wait for it there.
         Texts events;
-        for (int i = 0; i < 1000 && (events = logger->events()).size() < 4; ++i) {
+        for (int i = 0; i < 1000 && (events = logger->events()).size() < expected.size(); ++i) {
             std::this_thread::sleep_for(1ms);
         }
-        EXPECT_EQ(events, (Texts{"didAdd", "msg:1", "msg:2", "willRemove"})) << removeAll;
-        DDLog::removeAllLoggers();
-    }
-}
-
-TEST_F(DDLogTest, OptionalQueueAndNameAreAskedOnlyWhenImplemented) {
-    const std::pair<std::set<Op>, Texts> cases[] = {
-        {{}, {"msg:m"}},
-        {{Op::loggerQueue, Op::loggerName}, {"loggerQueue?", "loggerName?", "msg:m@recording"}},
-        {{Op::loggerQueue}, {"loggerQueue?", "msg:m@own.queue"}},
-    };
-    for (const auto& [ops, expected] : cases) {
-        auto logger = added(ops, expected.size() == 2 ? "own.queue" : "");
-        logText(true, "m");
-        DDLog::removeLogger(logger);
-        DDLog::flushLog();
-        EXPECT_EQ(logger->events(), expected);
+        EXPECT_EQ(events, expected) << expected.front() << " " << removeAll;
     }
 }
 
@@ -221,6 +252,10 @@ TEST_F(DDLogTest, CallSitesFilterBeforeBuildingAnythingAndMessagesRecordTheirOri
         kernelId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
         DDLogWarn("w %@", arg);
     }).join();
+    std::thread([] {
+        thread_info::setCurrentThreadName(""); // shown by its thread id
+        DDLogWarn("unnamed");
+    }).join();
     const auto before = std::chrono::system_clock::now();
     const int errorLine = __LINE__ + 1;
     DDLogError("e %@ %d", arg, 7);
@@ -232,18 +267,20 @@ TEST_F(DDLogTest, CallSitesFilterBeforeBuildingAnythingAndMessagesRecordTheirOri
     DDLog::flushLog();
 
     const auto m = logger->messages();
-    ASSERT_EQ(m.size(), 3u);
+    ASSERT_EQ(m.size(), 4u);
     EXPECT_EQ(m[0]->machThreadID(), kernelId);
     EXPECT_EQ(m[0]->threadName(), "producer-1");
     EXPECT_EQ(m[0]->queueLabel(), nullptr);
-    EXPECT_EQ(*m[1]->logMsg(), "e counted 7, [test_ddlog.cpp(" + std::to_string(errorLine) + ")]");
-    EXPECT_EQ(m[1]->lineNumber(), errorLine);
-    EXPECT_EQ(m[1]->file(), static_cast<const char*>(__FILE__)); // borrowed, not copied
-    EXPECT_STREQ(m[1]->function(), "TestBody");
-    EXPECT_TRUE(m[1]->timestamp() >= before && m[1]->timestamp() <= after);
-    EXPECT_EQ(m[2]->logFlag(), LogFlagVerbose);
-    EXPECT_STREQ(m[2]->queueLabel(), "caller.queue");
-    EXPECT_NE(m[2]->queueLabel(), dispatch::queue_get_label(q)); // a private copy
+    EXPECT_EQ(m[1]->threadName(), "");
+    EXPECT_EQ(*m[2]->logMsg(), "e counted 7, [test_ddlog.cpp(" + std::to_string(errorLine) + ")]");
+    EXPECT_EQ(m[2]->lineNumber(), errorLine);
+    EXPECT_EQ(m[2]->file(), static_cast<const char*>(__FILE__)); // borrowed, not copied
+    EXPECT_STREQ(m[2]->function(), "TestBody");
+    EXPECT_TRUE(m[2]->timestamp() >= before && m[2]->timestamp() <= after);
+    EXPECT_EQ(m[2]->queueLabel(), dispatch::MAIN_QUEUE_LABEL); // the test body's thread
+    EXPECT_EQ(m[3]->logFlag(), LogFlagVerbose);
+    EXPECT_STREQ(m[3]->queueLabel(), "caller.queue");
+    EXPECT_NE(m[3]->queueLabel(), dispatch::queue_get_label(q)); // a private copy
     EXPECT_EQ(thread_info::processorCount(), static_cast<int>(::sysconf(_SC_NPROCESSORS_CONF)));
 }
 
@@ -309,4 +346,66 @@ TEST(DDLogClassLevels, OnlyClassesWithBothOperationsTakePart) {
     EXPECT_EQ(DDLog::logLevelForClass(getterOnly), -1);
     EXPECT_EQ(DDLog::logLevelForClassWithName("B"), -1);
     EXPECT_EQ(DDLog::logLevelForClassWithName("nobody"), -1);
+}
+
+// The core hands every message to every logger and then lets go of it: while logging goes on it
+// keeps only a bounded number, and once flushLog returns it holds no delivered message.
+TEST_F(DDLogTest, DeliveredMessagesAreLetGo) {
+    auto first = std::make_shared<CountingLogger>(), second = std::make_shared<CountingLogger>();
+    DDLog::addLogger(first);
+    DDLog::addLogger(second);
+    auto watched = logFrom(2, 5000, true);
+    logText(false, "sync"); // returns after everything queued before it was delivered
+    EXPECT_EQ(first->seen.load(), 10001);
+    // Well below the pending-message limit, let alone the ten thousand delivered.
+    EXPECT_LT(countAlive(watched), 500);
+
+    const std::tuple<const char*, int, int, bool> cases[] = {
+        {"one asynchronous message", 1, 1, true},
+        {"a handful", 1, 10, true},
+        {"thousands from four threads", 4, 1500, true},
+        {"synchronous", 2, 300, false},
+    };
+    for (const auto& [what, producers, perProducer, asynchronously] : cases) {
+        SCOPED_TRACE(what);
+        first->seen = 0;
+        second->seen = 0;
+        const auto more = logFrom(producers, perProducer, asynchronously);
+        DDLog::flushLog();
+        EXPECT_EQ(first->seen.load(), static_cast<long>(more.size()));
+        EXPECT_EQ(second->seen.load(), static_cast<long>(more.size()));
+        EXPECT_EQ(countAlive(more) + countAlive(watched), 0);
+    }
+}
+
+namespace {
+struct Point {
+    int x, y;
+    std::string description() const { return std::to_string(x) + "," + std::to_string(y); }
+};
+} // namespace
+
+TEST(DDFormat, ConversionsTextObjectsPrintfAndBrokenFormats) {
+    const std::pair<std::string, std::string> cases[] = {
+        // %@ takes anything with a text form.
+        {DDFormat("%@|%@|%@", std::string("str"), "literal", static_cast<const char*>(nullptr)),
+         "str|literal|(null)"},
+        {DDFormat("%@ %@ %@", Point{3, 4}, std::make_shared<Point>(Point{1, 2}),
+                  std::shared_ptr<Point>()),
+         "3,4 1,2 (null)"},
+        {DDFormat("%@ [%5@]", -7, std::string("ab")), "-7 [   ab]"},
+        // The rest as printf, with length modifiers.
+        {DDFormat("%lld %hhd %x %05d|%.2f|%*d|%%", 5000000000LL, 257, 255, 42, 3.14159, 3, 5),
+         "5000000000 1 ff 00042|3.14|  5|%"},
+        // Missing arguments show the conversion; %n writes nothing and takes no argument.
+        {DDFormat("%s and %d"), "%s and %d"},
+        {DDFormat("%d %d", 1), "1 %d"},
+        {DDFormat("a%nb%d", 5), "ab5"},
+        {DDFormat("odd %q, trailing %"), "odd %q, trailing %"},
+        // Huge widths are capped instead of allocating gigabytes.
+        {std::to_string(DDFormat("%999999999d", 1).size()), "4096"},
+    };
+    for (const auto& [got, expected] : cases) {
+        EXPECT_EQ(got, expected);
+    }
 }

@@ -3,7 +3,6 @@
 
 #include "logging/DDFileLogger.h"
 #include "logging/DDLogLevel.h"
-#include "logging/log_file_test_support.h"
 #include "platform/core/thread_info.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -32,6 +31,12 @@ bool asNobody(const std::string& script) {
     const std::string command =
         "setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -euc " + quoted(script);
     return std::system(command.c_str()) == 0;
+}
+
+DDLogMessagePtr line(const char* text) {
+    return std::make_shared<const DDLogMessage>(std::make_shared<const std::string>(text),
+                                                LogLevelVerbose, LogFlagInfo, 0, "f.cpp", "fn", 1,
+                                                DDLogTag(), 0);
 }
 
 // Every file and folder below `dir` that root owns, with its mode.
@@ -85,9 +90,9 @@ protected:
         (void)logger->maximumFileSize(); // the change above has taken effect
         testing::internal::CaptureStderr();
         for (const char* text : {"first line", "second line"}) {
-            dispatch::sync(logger->loggerQueue(),
-                           [&] { logger->logMessage(logfiles::message(text)); });
+            dispatch::sync(logger->loggerQueue(), [&] { logger->logMessage(line(text)); });
         }
+        EXPECT_EQ(readFile(secret), "root only\n");
         return testing::internal::GetCapturedStderr();
     }
 
@@ -105,43 +110,29 @@ TEST_F(LogFolderAttack, ALinkInTheSharedLogsFolderIsNeverFollowed) {
                          quoted((shared / "Logs").string()) + " && ln -s " +
                          quoted(secret.string()) + " " +
                          quoted((planted / "log-AAAAAA.txt").string())));
-    ASSERT_TRUE(fs::is_symlink(planted / "log-AAAAAA.txt"));
-
     EXPECT_EQ(logWithoutAHome(), "");
-    EXPECT_EQ(readFile(secret.string()), "root only\n");
-    EXPECT_TRUE(ownedByRoot(shared / "Logs").empty());
-
+    // Root made its folder, the process folder and one log file, nothing else.
     const fs::path own = shared / "Logs-0";
-    const auto made = ownedByRoot(own);
-    ASSERT_EQ(made.size(), 2u); // the process folder and one log file
-    EXPECT_EQ(made[0], std::make_pair(own / process, mode_t(0700)));
-    EXPECT_EQ(made[1].second, 0600u);
-    EXPECT_EQ(readFile(made[1].first.string()), "first line\nsecond line\n");
-    struct stat st {};
-    ASSERT_EQ(::lstat(own.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 0u);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    const auto made = ownedByRoot(shared);
+    ASSERT_EQ(made.size(), 3u);
+    EXPECT_EQ(made[0], std::make_pair(own, mode_t(0700)));
+    EXPECT_EQ(made[1], std::make_pair(own / process, mode_t(0700)));
+    EXPECT_EQ(made[2].second, 0600u);
+    EXPECT_EQ(readFile(made[2].first), "first line\nsecond line\n");
 }
 
-// The per-user folder itself made first by the other user, open or private to them, with a
-// link to the secret inside: refused; nothing is written anywhere below it.
+// The per-user folder itself made first by the other user, private to them, with a link to the
+// secret inside: refused; nothing is written anywhere below it.
 TEST_F(LogFolderAttack, APerUserFolderMadeBySomeoneElseIsRefused) {
-    for (const char* mode : {"777", "700"}) {
-        SCOPED_TRACE(mode);
-        const fs::path own = shared / "Logs-0";
-        fs::remove_all(own);
-        ASSERT_TRUE(asNobody("mkdir -p " + quoted((own / process).string()) + " && ln -s " +
-                             quoted(secret.string()) + " " +
-                             quoted((own / process / "log-AAAAAA.txt").string()) + " && chmod " +
-                             mode + " " + quoted(own.string()) + " " +
-                             quoted((own / process).string())));
-
-        const std::string err = logWithoutAHome();
-        EXPECT_EQ(err, "DDFileLogManagerDefault: Error creating logsDirectory: " + own.string() +
-                           " is not a private folder of this user; no log files are written\n");
-        EXPECT_EQ(readFile(secret.string()), "root only\n");
-        EXPECT_TRUE(ownedByRoot(own).empty());
-    }
+    const fs::path own = shared / "Logs-0";
+    ASSERT_TRUE(asNobody("mkdir -p " + quoted((own / process).string()) + " && ln -s " +
+                         quoted(secret.string()) + " " +
+                         quoted((own / process / "log-AAAAAA.txt").string()) + " && chmod 700 " +
+                         quoted(own.string()) + " " + quoted((own / process).string())));
+    EXPECT_EQ(logWithoutAHome(),
+              "DDFileLogManagerDefault: Error creating logsDirectory: " + own.string() +
+                  " is not a private folder of this user; no log files are written\n");
+    EXPECT_TRUE(ownedByRoot(own).empty());
 }
 
 // A shared folder given on purpose: a planted link and another user's newer file are both
@@ -153,14 +144,12 @@ TEST_F(LogFolderAttack, InASharedFolderOnlyOwnFilesAreWritten) {
                          quoted(secret.string()) + " " +
                          quoted((logs / "log-AAAAAA.txt").string()) + " && sleep 0.02 && echo " +
                          "theirs > " + quoted(theirs)));
-
     EXPECT_EQ(logWithoutAHome(logs.string()), "");
-    EXPECT_EQ(readFile(secret.string()), "root only\n");
     EXPECT_EQ(readFile(theirs), "theirs\n");
     const auto made = ownedByRoot(logs);
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(made[0].second, 0600u);
-    EXPECT_EQ(readFile(made[0].first.string()), "first line\nsecond line\n");
+    EXPECT_EQ(readFile(made[0].first), "first line\nsecond line\n");
     // Not marked either: a mark on a link would land on the secret.
     EXPECT_FALSE(DDLogFileInfo(secret.string()).isArchived());
     EXPECT_FALSE(DDLogFileInfo(theirs).isArchived());

@@ -1,12 +1,19 @@
-#include "logging/DDLogLevel.h"
+// The terminal and system log loggers: output, colours, priorities, and both under load.
+#include "logging/DDASLLogger.h"
+#include "logging/DDLog.h"
 #include "logging/DDTTYLogger.h"
+#include "logging/MCLogFormatter.h"
+#include "platform/core/thread_info.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -60,10 +67,16 @@ std::string written(DDTTYLogger& logger, const DDLogMessagePtr& m) {
     return out;
 }
 
-const std::string kHeader =
-    "2014-03-05 14:07:09:045 test_ttylogger[" + std::to_string(::getpid()) + ":1a2b] ";
+const std::string kHeader = "2014-03-05 14:07:09:045 " + thread_info::processName() + "[" +
+                            std::to_string(::getpid()) + ":1a2b] ";
 const auto kRed = DDColor::fromBytes(214, 57, 30); // 256-colour 124, 16-colour index 1
 
+struct RecordingSink : DDSystemLogSink {
+    void log(int priority, const char* format, const char* text) override {
+        entries.push_back(std::to_string(priority) + "|" + format + "|" + text);
+    }
+    std::vector<std::string> entries; // written only by the test's own thread
+};
 } // namespace
 
 TEST(DDTTYLogger, ColourModeComesFromTermThenXcodeColors) {
@@ -91,29 +104,36 @@ std::string row(const std::string& fg, const std::string& bg, long r, long g, lo
            std::to_string(b);
 }
 
-std::vector<std::string> rowsOf(const DDTTYColorTable& table) {
-    std::vector<std::string> rows;
-    for (std::size_t i = 0; i < table.colors.size(); ++i) {
-        const DDColor& c = table.colors[i];
-        rows.push_back(row(table.fgCodes.at(i), table.bgCodes.at(i), std::lround(c.red * 255),
-                           std::lround(c.green * 255), std::lround(c.blue * 255)));
-    }
-    return rows;
-}
-
-// Reports each row of the table that differs from the expected one.
+// Checks every row of the table, naming each one that differs by its colour number.
 void expectRows(const DDTTYColorTable& table, int firstNumber,
                 const std::vector<std::string>& expected) {
-    const std::vector<std::string> rows = rowsOf(table);
-    ASSERT_EQ(rows.size(), expected.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i], expected[i]) << "colour number " << firstNumber + static_cast<int>(i);
+    ASSERT_EQ(table.colors.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const DDColor& c = table.colors[i];
+        EXPECT_EQ(row(table.fgCodes.at(i), table.bgCodes.at(i), std::lround(c.red * 255),
+                      std::lround(c.green * 255), std::lround(c.blue * 255)),
+                  expected[i])
+            << "colour number " << firstNumber + static_cast<int>(i);
     }
 }
 
 } // namespace
 
-TEST(DDTTYLogger, TwoHundredFiftySixColourTableHoldsEveryRow) {
+TEST(DDTTYLogger, BothColourTablesHoldEveryRow) {
+    const int rgb16[16][3] = {{0, 0, 0},       {194, 54, 33},  {37, 188, 36},  {173, 173, 39},
+                              {73, 46, 225},   {211, 56, 211}, {51, 187, 200}, {203, 204, 205},
+                              {129, 131, 131}, {252, 57, 31},  {49, 231, 34},  {234, 236, 35},
+                              {88, 51, 255},   {249, 53, 248}, {20, 240, 240}, {233, 235, 235}};
+    std::vector<std::string> expected16;
+    for (int i = 0; i < 16; ++i) {
+        // 30-37 and 40-47, the bright half with the bold attribute.
+        const std::string bold = i < 8 ? "" : "1;";
+        expected16.push_back(row(bold + std::to_string(30 + i % 8) + "m",
+                                 bold + std::to_string(40 + i % 8) + "m", rgb16[i][0], rgb16[i][1],
+                                 rgb16[i][2]));
+    }
+    expectRows(DDTTYLogger::initialize_colors_16(), 0, expected16);
+
     // The numbers whose shades terminals are known to show differently from the xterm palette.
     const std::map<int, std::array<int, 3>> shown = {
         {16, {47, 49, 49}},   {21, {88, 51, 255}},    {22, {42, 128, 37}},   {46, {27, 254, 30}},
@@ -194,4 +214,81 @@ TEST(DDTTYLogger, ProfilesWrapTheLineWithTheNewlineBeforeTheReset) {
     EXPECT_EQ(written(*logger, message(LogFlagWarn, "w")), "\033[32mF:w\n\033[0m");
     logger->clearAllColors();
     EXPECT_EQ(written(*logger, message(LogFlagWarn, "w9", 9)), "F:w9\n");
+}
+
+TEST(DDASLLogger, PriorityFollowsTheFlagAndTheTextTravelsAsTheArgumentOfPercentS) {
+    auto sink = std::make_shared<RecordingSink>();
+    DDASLLogger logger(sink);
+    for (std::int32_t flag : {LogFlagError, LogFlagWarn, LogFlagInfo, LogFlagVerbose, 3, 0}) {
+        logger.logMessage(std::make_shared<const DDLogMessage>(
+            std::make_shared<const std::string>("100% %s %d %n"), 3, flag, 0, "f.cpp", "fn", 1,
+            DDLogTag(), 0));
+    }
+    const std::string text = "|%s|100% %s %d %n";
+    EXPECT_EQ(sink->entries, (std::vector<std::string>{"2" + text, "3" + text, "4" + text,
+                                                       "5" + text, "5" + text, "5" + text}));
+}
+
+// Eight producers log through the terminal and system log loggers at once; after flushLog every
+// message must have reached both, each producer's messages in the order it logged them.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kPerThread = 10000; // the race detector is slow; the interleavings matter
+#else
+constexpr int kPerThread = 100000;
+#endif
+
+// Counts each producer's lines as they arrive ("... [ERRO], t<producer>#<n>, ..."); a line out
+// of order, unreadable or at the wrong priority counts as bad. Used on one queue at a time.
+struct OrderCheck : DDSystemLogSink {
+    std::vector<int> next = std::vector<int>(8, 0);
+    long bad = 0;
+    void log(int priority, const char*, const char* line) override {
+        const char* at = std::strstr(line, "[ERRO], t");
+        unsigned t = 8;
+        int n = -1;
+        const bool ok = priority == 2 && at != nullptr &&
+                        std::sscanf(at + 9, "%u#%d", &t, &n) == 2 && t < 8 && n == next[t];
+        ok ? ++next[t] : ++bad;
+    }
+};
+
+TEST(LoggingLoad, EightProducersAllDeliveredInPerThreadOrder) {
+    char path[] = "/tmp/brimwell-load-XXXXXX";
+    const int file = ::mkstemp(path), savedStderr = ::dup(STDERR_FILENO);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDERR_FILENO);
+    auto formatter = std::make_shared<MCLogFormatter>();
+    auto sink = std::make_shared<OrderCheck>();
+    auto asl = std::make_shared<DDASLLogger>(sink);
+    auto tty = std::make_shared<DDTTYLogger>(DDTTYColorMode::none);
+    asl->setLogFormatter(formatter);
+    tty->setLogFormatter(formatter);
+    DDLog::addLogger(asl);
+    DDLog::addLogger(tty);
+    {
+        std::vector<std::jthread> producers;
+        for (int t = 0; t < 8; ++t) {
+            producers.emplace_back([t] {
+                for (int i = 0; i < kPerThread; ++i) {
+                    DDLogError("t%d#%d", t, i);
+                }
+            });
+        }
+    }
+    DDLog::flushLog();
+    DDLog::removeAllLoggers();
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    ::close(file);
+
+    OrderCheck terminal; // the terminal logger's lines, read back from the file
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        terminal.log(2, "%s", line.c_str());
+    }
+    ::unlink(path);
+    for (const auto* check : {sink.get(), &terminal}) {
+        EXPECT_EQ(check->bad, 0);
+        EXPECT_EQ(check->next, std::vector<int>(8, kPerThread));
+    }
 }

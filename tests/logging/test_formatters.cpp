@@ -1,0 +1,526 @@
+#include "logging/ContextFilterLogFormatter.h"
+#include "logging/DDAbstractLogger.h"
+#include "logging/DDLog.h"
+#include "logging/DispatchQueueLogFormatter.h"
+#include "logging/MCLogFormatter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+using namespace std::chrono_literals;
+using std::chrono::system_clock;
+using Texts = std::vector<std::string>;
+
+namespace {
+
+// 2014-03-05 07:08:09.012 UTC (the test runs with TZ=UTC)
+constexpr auto kMarch5 = std::chrono::system_clock::time_point(1394003289012ms);
+
+// A message logged at kMarch5 + later; no text when text is null.
+std::unique_ptr<DDLogMessage> message(const char* queueLabel, std::string threadName,
+                                      std::uint32_t threadID, const char* text = "text",
+                                      std::chrono::milliseconds later = 0ms) {
+    DDLogOrigin origin;
+    origin.timestamp = kMarch5 + later;
+    origin.machThreadID = threadID;
+    origin.queueLabel = queueLabel;
+    origin.threadName = std::move(threadName);
+    return std::make_unique<DDLogMessage>(
+        text ? std::make_shared<const std::string>(text) : nullptr, LogLevelVerbose, LogFlagInfo, 0,
+        "f.cpp", "fn", 1, DDLogTag(), 0, origin);
+}
+
+std::string label(DispatchQueueLogFormatter& formatter, const char* queueLabel,
+                  const std::string& threadName = "", std::uint32_t threadID = 0x1a03) {
+    return formatter.queueThreadLabelForLogMessage(*message(queueLabel, threadName, threadID));
+}
+
+// Writes what its formatter makes of each message and which queue checks hold there.
+class LineLogger : public DDAbstractLogger {
+public:
+    void logMessage(const DDLogMessagePtr& message) override {
+        const DDText line = formatter ? formatter->formatLogMessage(*message) : message->logMsg();
+        std::lock_guard guard(mutex_);
+        lines_.push_back(line ? *line + where() : "(dropped)");
+    }
+    std::string where() const {
+        return std::string(isOnInternalLoggerQueue() ? "@own" : "") +
+               (isOnGlobalLoggingQueue() ? "@global" : "");
+    }
+    std::vector<std::string> lines() {
+        std::lock_guard guard(mutex_);
+        return lines_;
+    }
+    // Returns once an earlier setLogFormatter has taken effect on the logger's queue.
+    void settle() { (void)logFormatter(); }
+    // A subclass setting under the base's rule: called on the own queue it must run at once.
+    bool changeSettingOnOwnQueueRunsAtOnce() {
+        bool changed = false, atOnce = false;
+        dispatch::sync(loggerQueue(), [&] {
+            changeSetting([&] { changed = isOnInternalLoggerQueue(); });
+            atOnce = changed;
+        });
+        return atOnce;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+void logInfo(const char* text) {
+    DDLog::log(true, LogLevelVerbose, LogFlagInfo, 0, __FILE__, __func__, __LINE__, {}, "%s", text);
+}
+
+// Exposes which date formatter each thread was given.
+class ProbeFormatter : public DispatchQueueLogFormatter {
+public:
+    std::string stringFromDate(std::chrono::system_clock::time_point date) override {
+        const DDDateFormatter* used = currentDateFormatter();
+        {
+            std::lock_guard guard(mutex_);
+            used_[std::this_thread::get_id()].insert(used);
+        }
+        return DispatchQueueLogFormatter::stringFromDate(date);
+    }
+    std::map<std::thread::id, std::set<const DDDateFormatter*>> takeUsed() {
+        std::lock_guard guard(mutex_);
+        return std::exchange(used_, {});
+    }
+    using DispatchQueueLogFormatter::currentDateFormatter;
+    using DispatchQueueLogFormatter::loggerCount;
+
+private:
+    std::mutex mutex_;
+    std::map<std::thread::id, std::set<const DDDateFormatter*>> used_;
+};
+
+using Contexts = std::vector<std::int32_t>;
+
+Contexts sorted(Contexts contexts) {
+    std::sort(contexts.begin(), contexts.end());
+    return contexts;
+}
+
+// A whitelist or blacklist filter of the listed contexts.
+std::shared_ptr<DDLogFormatter> filter(bool isWhitelist, const Contexts& listed) {
+    auto white = std::make_shared<ContextWhitelistFilterLogFormatter>();
+    auto black = std::make_shared<ContextBlacklistFilterLogFormatter>();
+    for (const std::int32_t context : listed) {
+        white->addToWhitelist(context);
+        black->addToBlacklist(context);
+    }
+    return isWhitelist ? std::shared_ptr<DDLogFormatter>(white) : black;
+}
+
+// 2014-03-05 14:07:09 UTC, as time since 1970
+constexpr auto kAfternoon = std::chrono::milliseconds(1394028429000LL);
+
+std::string mcLine(MCLogFormatter& formatter, std::int32_t flag, system_clock::duration since1970) {
+    DDLogOrigin origin;
+    origin.timestamp = system_clock::time_point(since1970);
+    const DDLogMessage m(std::make_shared<const std::string>("m"), LogLevelVerbose, flag, 0,
+                         "f.cpp", "fn", 1, {}, 0, origin);
+    return *formatter.formatLogMessage(m);
+}
+
+// Prefixes the text; when it announces itself, records being added to and removed from loggers.
+struct PrefixFormatter : DDLogFormatter {
+    explicit PrefixFormatter(std::string p, bool a = false) : prefix(std::move(p)), announces(a) {}
+    DDText formatLogMessage(const DDLogMessage& m) override {
+        return std::make_shared<const std::string>(prefix + *m.logMsg());
+    }
+    bool implements(DDFormatterOperation) const override { return announces; }
+    void didAddToLogger(DDLogger&) override { calls.push_back(prefix + "added"); }
+    void willRemoveFromLogger(DDLogger&) override { calls.push_back(prefix + "removed"); }
+    std::string prefix;
+    bool announces;
+    Texts calls; // touched only on the logger's queue
+};
+
+} // namespace
+
+TEST(DispatchQueueLogFormatter, LabelComesFromQueueThenThreadNameThenThreadID) {
+    DispatchQueueLogFormatter formatter;
+    // Equal text in another buffer: the main label is recognised by its bytes, not its address.
+    const std::string mainCopy = dispatch::MAIN_QUEUE_LABEL;
+    // queue label, thread name, thread id -> label
+    std::vector<std::tuple<const char*, std::string, std::uint32_t, std::string>> cases = {
+        {dispatch::MAIN_QUEUE_LABEL, "", 1, "main"},
+        {dispatch::MAIN_QUEUE_LABEL, "worker", 1, "main"},
+        {mainCopy.c_str(), "", 1, "main"},
+        {"brimwell.sampler", "worker", 1, "brimwell.sampler"},
+        {"dispatch.root.default-priority2", "worker", 1, "dispatch.root.default-priority2"},
+        {"dispatch.root", "worker", 1, "dispatch.root"},
+        {nullptr, "worker", 0x1a03, "worker"},
+        {nullptr, "", 0x1a03, "1a03"},
+        {nullptr, "", 0xABCDEF, "abcdef"},
+        {nullptr, "", 0, "0"},
+    };
+    for (const char* global : dispatch::GLOBAL_QUEUE_LABELS) {
+        cases.push_back({global, "worker", 0x1a03, "worker"});
+        cases.push_back({global, "", 0x1a03, "1a03"});
+    }
+    for (const auto& [queueLabel, threadName, threadID, expected] : cases) {
+        EXPECT_EQ(label(formatter, queueLabel, threadName, threadID), expected)
+            << (queueLabel ? queueLabel : "(no queue)") << " / '" << threadName << "'";
+    }
+}
+
+TEST(DispatchQueueLogFormatter, ReplacementsApplyToQueueLabelsAndThreadNamesButNotToThreadIDs) {
+    DispatchQueueLogFormatter formatter;
+    EXPECT_EQ(formatter.replacementStringForQueueLabel(dispatch::MAIN_QUEUE_LABEL), "main");
+    EXPECT_EQ(formatter.replacementStringForQueueLabel("brimwell.sampler"), std::nullopt);
+
+    formatter.setReplacementString("sampler", "brimwell.sampler");
+    formatter.setReplacementString("W", "worker");
+    formatter.setReplacementString("hex", "1a03");
+    EXPECT_EQ(label(formatter, "brimwell.sampler"), "sampler");
+    EXPECT_EQ(label(formatter, dispatch::GLOBAL_QUEUE_LABELS[2], "worker"), "W");
+    EXPECT_EQ(label(formatter, nullptr, "worker"), "W");
+    EXPECT_EQ(label(formatter, nullptr, "", 0x1a03), "1a03");
+    // The queue's own label wins over the thread's name, and only the label is looked up.
+    EXPECT_EQ(label(formatter, "brimwell.other", "worker"), "brimwell.other");
+
+    formatter.setReplacementString("S", "brimwell.sampler"); // replaces the earlier name
+    EXPECT_EQ(label(formatter, "brimwell.sampler"), "S");
+
+    // No display name removes the entry; removing an absent one changes nothing.
+    formatter.setReplacementString(std::nullopt, dispatch::MAIN_QUEUE_LABEL);
+    formatter.setReplacementString(std::nullopt, "never.added");
+    EXPECT_EQ(formatter.replacementStringForQueueLabel(dispatch::MAIN_QUEUE_LABEL), std::nullopt);
+    EXPECT_EQ(label(formatter, dispatch::MAIN_QUEUE_LABEL), "dispatch.main-thread");
+    EXPECT_EQ(label(formatter, "brimwell.sampler"), "S");
+}
+
+TEST(DispatchQueueLogFormatter, LabelIsPaddedOrCutToTheWidthInUtf16Units) {
+    // Characters, not bytes: ü is two bytes, 日 three, each one unit; U+1F600 four bytes, two
+    // units.
+    const std::string u = "\xC3\xBC", sun = "\xE6\x97\xA5", smile = "\xF0\x9F\x98\x80";
+    const std::tuple<std::uint64_t, std::uint64_t, std::string, std::string> cases[] = {
+        // min, max, label -> fitted label
+        {0, 0, "worker", "worker"},
+        {6, 0, "main", "main  "},
+        {4, 0, "main", "main"},
+        {0, 3, "worker", "wor"},
+        {0, 6, "worker", "worker"},
+        {3, 3, "worker", "wor"},
+        {8, 3, "worker", "wor"}, // a cut label is not padded again
+        {6, 3, "ab", "ab    "},
+        {1, 0, "", " "},
+        {6, 0, u + "ber", u + "ber  "},
+        {0, 2, u + "ber", u + "b"},
+        {0, 2, sun + sun + sun, sun + sun},
+        // A pair of units is one character and is never split.
+        {0, 2, "a" + smile + "b", "a"},
+        {0, 3, "a" + smile + "b", "a" + smile},
+        {5, 0, "a" + smile + "b", "a" + smile + "b "},
+        {4, 0, "a" + smile + "b", "a" + smile + "b"},
+        // A name the kernel cut mid-character: the stray byte counts as one character.
+        {0, 2, "ab\xC3", "ab"},
+        {4, 0, "ab\xC3", "ab\xC3 "},
+    };
+    for (const auto& [minLength, maxLength, raw, expected] : cases) {
+        DispatchQueueLogFormatter formatter;
+        formatter.setMinQueueLength(minLength);
+        formatter.setMaxQueueLength(maxLength);
+        EXPECT_EQ(formatter.minQueueLength(), minLength);
+        EXPECT_EQ(formatter.maxQueueLength(), maxLength);
+        EXPECT_EQ(label(formatter, raw.c_str()), expected)
+            << "'" << raw << "' min " << minLength << " max " << maxLength;
+    }
+    // The line is date, label and text; replacement happens before fitting, and applies to the
+    // main queue too. A message without text still makes a line.
+    DispatchQueueLogFormatter formatter;
+    formatter.setMinQueueLength(6);
+    EXPECT_EQ(*formatter.formatLogMessage(*message(dispatch::MAIN_QUEUE_LABEL, "", 1)),
+              "2014-03-05 07:08:09:012 [main  ] text");
+    EXPECT_EQ(*formatter.formatLogMessage(*message("q", "", 1, nullptr, 987ms)),
+              "2014-03-05 07:08:09:999 [q     ] (null)");
+}
+
+TEST(DispatchQueueLogFormatter, SharedByTwoLoggersEachThreadUsesItsOwnDateFormatter) {
+    auto formatter = std::make_shared<ProbeFormatter>();
+    auto a = std::make_shared<LineLogger>(), b = std::make_shared<LineLogger>();
+    const DDDateFormatter* shared = formatter->currentDateFormatter(); // unused: the shared one
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(formatter->loggerCount(), 0);
+    // Puts the formatter on a logger or takes it off; returns how many loggers it counts then.
+    const auto use = [&](LineLogger& logger, DDLogFormatterPtr f) {
+        logger.setLogFormatter(std::move(f));
+        logger.settle();
+        return formatter->loggerCount();
+    };
+    // With one logger, every thread formats with the one shared formatter.
+    const auto onlyShared = [&](const char* text) {
+        for (int i = 0; i < 20; ++i) {
+            logInfo(text);
+        }
+        DDLog::flushLog();
+        for (const auto& [thread, used] : formatter->takeUsed()) {
+            EXPECT_EQ(used, std::set<const DDDateFormatter*>{shared}) << text;
+        }
+    };
+    EXPECT_EQ(use(*a, formatter), 1);
+    DDLog::addLogger(a);
+    onlyShared("one logger");
+
+    EXPECT_EQ(use(*b, formatter), 2);
+    DDLog::addLogger(b);
+    for (int i = 0; i < 50; ++i) {
+        logInfo("two loggers");
+    }
+    // Both loggers' queues format at the same time, each in a loop of its own.
+    const DDLogMessagePtr fed = message("brimwell.feed", "", 1, "fed");
+    for (const auto& logger : {a, b}) {
+        dispatch::async(logger->loggerQueue(), [logger, fed] {
+            for (int i = 0; i < 2000; ++i) {
+                logger->logMessage(fed);
+            }
+        });
+    }
+    DDLog::flushLog();
+    for (const auto& logger : {a, b}) {
+        dispatch::sync(logger->loggerQueue(), [] {});
+    }
+    // Each thread had one formatter of its own, kept across calls, none of them the shared one.
+    std::set<const DDDateFormatter*> perThread;
+    const auto used = formatter->takeUsed();
+    ASSERT_FALSE(used.empty());
+    for (const auto& [thread, formatters] : used) {
+        ASSERT_EQ(formatters.size(), 1u);
+        EXPECT_NE(*formatters.begin(), shared);
+        perThread.insert(*formatters.begin());
+    }
+    EXPECT_EQ(perThread.size(), used.size());
+    for (const auto& logger : {a, b}) {
+        const auto lines = logger->lines();
+        EXPECT_EQ(lines.size(), (logger == a ? 20u : 0u) + 50u + 2000u);
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(line.ends_with("] one logger@own") || line.ends_with("] two loggers@own") ||
+                        line == "2014-03-05 07:08:09:012 [brimwell.feed] fed@own")
+                << line;
+        }
+    }
+
+    DDLog::removeLogger(b);
+    EXPECT_EQ(use(*b, nullptr), 1);
+    onlyShared("one again");
+    DDLog::removeLogger(a);
+    EXPECT_EQ(use(*a, nullptr), 0);
+}
+
+TEST(DispatchQueueLogFormatter, ReplacementsAndWidthsChangeWhileLoggersFormat) {
+    auto formatter = std::make_shared<DispatchQueueLogFormatter>();
+    const auto m = message("brimwell.busy", "", 1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    auto format = [&] {
+        while (!stop.load()) {
+            const std::string line = *formatter->formatLogMessage(*m);
+            const std::string label = line.substr(24, line.size() - 24 - 5);
+            // Whatever the interleaving, the label is one of the states a change can leave.
+            unexpected += label != "[brimwell.busy]" && label != "[B]" && label != "[brim]" &&
+                          label != "[B   ]";
+        }
+    };
+    std::thread readers[] = {std::thread(format), std::thread(format)};
+    for (int i = 0; i < 2000; ++i) {
+        formatter->setReplacementString(i % 2 ? std::optional<std::string>("B") : std::nullopt,
+                                        "brimwell.busy");
+        formatter->setMaxQueueLength(i % 3 == 0 ? 4 : 0);
+        formatter->setMinQueueLength(i % 3 == 0 ? 4 : 0);
+    }
+    stop = true;
+    for (auto& t : readers) {
+        t.join();
+    }
+    EXPECT_EQ(unexpected.load(), 0);
+}
+
+TEST(ContextFilters, WhitelistPassesOnlyListedBlacklistDropsOnlyListed) {
+    constexpr std::int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+    const struct {
+        bool isWhitelist;
+        Contexts listed;
+        std::int32_t context;
+        bool passes;
+    } cases[] = {
+        {true, {}, 0, false},         {true, {}, 5, false},       {false, {}, 0, true},
+        {false, {}, kMin, true},      {false, {5}, 5, false},     {false, {5}, 0, true},
+        {true, {5, -3}, 5, true},     {true, {5, -3}, -3, true},  {true, {5, -3}, 0, false},
+        {true, {5, -3}, 3, false},    {true, {kMin}, kMin, true}, {true, {kMax}, kMin, false},
+        {false, {kMax}, kMax, false}, {false, {kMax}, -1, true},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        DDLogMessage m(std::make_shared<const std::string>("text"), LogLevelVerbose, LogFlagInfo,
+                       cases[i].context, "f.cpp", "fn", 1, DDLogTag(), 0);
+        const DDText result = filter(cases[i].isWhitelist, cases[i].listed)->formatLogMessage(m);
+        // Passing means the message's own text object, unchanged; dropping means null.
+        EXPECT_EQ(result, cases[i].passes ? m.logMsg() : nullptr) << "case " << i;
+    }
+}
+
+// Real log calls reach only the loggers their context passes, while contexts change.
+TEST(ContextFilters, ContextsChangeFromSeveralThreadsWhileLoggersFilter) {
+    // 7 is listed throughout and 9 never; 100..399 come and go from three threads at once.
+    auto white = std::make_shared<ContextWhitelistFilterLogFormatter>();
+    auto black = std::make_shared<ContextBlacklistFilterLogFormatter>();
+    white->addToWhitelist(7);
+    black->addToBlacklist(7);
+    const std::shared_ptr<LineLogger> loggers[] = {std::make_shared<LineLogger>(),
+                                                   std::make_shared<LineLogger>()};
+    loggers[0]->setLogFormatter(white);
+    loggers[1]->setLogFormatter(black);
+    for (const auto& logger : loggers) {
+        DDLog::addLogger(logger);
+    }
+    constexpr int kMessages = 3000;
+    std::atomic<int> readerFailures{0};
+    {
+        std::vector<std::jthread> threads;
+        threads.emplace_back([] {
+            for (int i = 0; i < kMessages; ++i) {
+                const int context = i % 3 == 0 ? 7 : i % 3 == 1 ? 9 : 100 + i % 300;
+                DDLog::log(true, LogLevelVerbose, LogFlagInfo, context, __FILE__, __func__,
+                           __LINE__, {}, "ctx:%d", context);
+            }
+        });
+        for (int t = 0; t < 3; ++t) {
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < 20; ++round) {
+                    for (int c = 100 + t; c < 400; c += 3) {
+                        white->addToWhitelist(c);
+                        black->addToBlacklist(c);
+                    }
+                    for (int c = 100 + t; c < 400; c += 3) {
+                        if (round < 19 || c % 2 != 0) {
+                            white->removeFromWhitelist(c);
+                            black->removeFromBlacklist(c);
+                        }
+                    }
+                }
+            });
+        }
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                const Contexts listed = white->whitelist();
+                readerFailures += std::find(listed.begin(), listed.end(), 7) == listed.end();
+                readerFailures += !black->isOnBlacklist(7) || black->isOnBlacklist(9);
+            }
+        });
+    }
+    DDLog::flushLog();
+    EXPECT_EQ(readerFailures.load(), 0);
+    for (const auto& logger : loggers) {
+        DDLog::removeLogger(logger);
+        const auto lines = logger->lines();
+        const bool whitelist = logger == loggers[0];
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "ctx:7@own"),
+                  whitelist ? kMessages / 3 : 0);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "ctx:9@own"),
+                  whitelist ? 0 : kMessages / 3);
+    }
+    Contexts expected{7};
+    for (int c = 100; c < 400; c += 2) {
+        expected.push_back(c);
+    }
+    EXPECT_EQ(sorted(white->whitelist()), expected);
+    EXPECT_EQ(sorted(black->blacklist()), expected);
+}
+
+TEST(MCLogFormatter, DateTagAndTextWithPaddedTruncatedMillisecondsOnA24HourClock) {
+    MCLogFormatter formatter;
+    const std::tuple<std::int32_t, system_clock::duration, const char*> cases[] = {
+        {LogFlagError, kAfternoon + 123ms, "2014/03/05 14:07:09:123, [ERRO], m"},
+        {LogFlagWarn, kAfternoon + 9ms, "2014/03/05 14:07:09:009, [WARN], m"},
+        {LogFlagInfo, kAfternoon + 99ms + 10h, "2014/03/06 00:07:09:099, [INFO], m"},
+        {LogFlagVerbose, kAfternoon + 999600us + 9h, "2014/03/05 23:07:09:999, [VERB], m"},
+        {0, kAfternoon - 13h, "2014/03/05 01:07:09:000, [VERB], m"},
+        {3, -500ms, "1969/12/31 23:59:59:500, [VERB], m"},
+    };
+    for (const auto& [flag, when, expected] : cases) {
+        EXPECT_EQ(mcLine(formatter, flag, when), expected);
+    }
+    ::setenv("TZ", "IST-5:30", 1); // local time: five and a half hours east, in POSIX form
+    ::tzset();
+    std::string shifted;
+    // A fresh thread has no cached fields from the UTC runs.
+    std::thread([&] { shifted = mcLine(formatter, LogFlagError, kAfternoon); }).join();
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ(shifted, "2014/03/05 19:37:09:000, [ERRO], m");
+}
+
+TEST(MCLogFormatter, SharedByTwoThreadsEachGetsItsOwnTimestamps) {
+    MCLogFormatter formatter;
+    std::atomic<int> failures{0};
+    auto run = [&](int second) { // each thread its own second: a shared cache shows a wrong one
+        for (int i = 0; i < 5000; ++i) {
+            char expected[48];
+            std::snprintf(expected, sizeof expected, "2014/03/05 14:07:%02d:%03d, [ERRO], m",
+                          second, i % 1000);
+            const auto when =
+                kAfternoon + std::chrono::seconds(second - 9) + std::chrono::milliseconds(i % 1000);
+            failures += mcLine(formatter, LogFlagError, when) != expected;
+        }
+    };
+    { std::jthread a(run, 10), b(run, 20); }
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(MCLogFormatter, AMessageBuiltWhereAnEarlierOneWasWithTheSameTextGetsItsOwnLine) {
+    MCLogFormatter formatter;
+    const auto text = std::make_shared<const std::string>("same");
+    std::optional<DDLogMessage> slot; // the same address each time
+    const std::tuple<std::int32_t, system_clock::duration, const char*> cases[] = {
+        {LogFlagError, kAfternoon, "2014/03/05 14:07:09:000, [ERRO], same"},
+        {LogFlagError, kAfternoon + 1ms, "2014/03/05 14:07:09:001, [ERRO], same"},
+        {LogFlagWarn, kAfternoon + 1ms, "2014/03/05 14:07:09:001, [WARN], same"},
+    };
+    for (const auto& [flag, when, expected] : cases) {
+        DDLogOrigin origin;
+        origin.timestamp = system_clock::time_point(when);
+        slot.emplace(text, LogLevelVerbose, flag, 0, "f.cpp", "fn", 1, DDLogTag(), 0, origin);
+        EXPECT_EQ(*formatter.formatLogMessage(*slot), expected);
+        // Asked again for the same message: the same line.
+        EXPECT_EQ(*formatter.formatLogMessage(*slot), expected);
+    }
+}
+
+TEST(AbstractLogger, RunsOnItsOwnQueueAndANewFormatterAppliesToTheNextMessage) {
+    auto probe = std::make_shared<LineLogger>();
+    DDLog::addLogger(probe);
+    for (const char* text : {"plain", "a", "b"}) {
+        DDLog::log(true, LogLevelVerbose, LogFlagError, 0, __FILE__, __func__, __LINE__, {}, text);
+        probe->setLogFormatter(*text == 'p' ? std::make_shared<PrefixFormatter>("1:") : nullptr);
+    }
+    DDLog::removeAllLoggers();
+    DDLog::flushLog();
+    std::string onGlobal, onOther; // another logger's queue is not this logger's
+    dispatch::sync(DDLog::loggingQueue(), [&] { onGlobal = probe->where(); });
+    dispatch::sync(std::make_shared<LineLogger>()->loggerQueue(),
+                   [&] { onOther = probe->where(); });
+    EXPECT_EQ(onGlobal + "|" + onOther + "|" + probe->where(), "@global||");
+    EXPECT_EQ(probe->lines(), (Texts{"plain@own", "1:a@own", "b@own"}));
+}
+
+TEST(AbstractLogger, FormattersHearOfAddAndRemoveOnlyWhenTheyImplementItAndSettingsRunAtOnce) {
+    auto probe = std::make_shared<LineLogger>();
+    auto announcing = std::make_shared<PrefixFormatter>("A", true);
+    auto silent = std::make_shared<PrefixFormatter>("S");
+    for (const auto& f : {announcing, announcing, silent, announcing}) { // the same again: no calls
+        probe->setLogFormatter(f);
+    }
+    probe->setLogFormatter(nullptr);
+    EXPECT_EQ(probe->logFormatter(), nullptr); // waits for the changes above
+    EXPECT_EQ(announcing->calls, (Texts{"Aadded", "Aremoved", "Aadded", "Aremoved"}));
+    EXPECT_TRUE(silent->calls.empty());
+    EXPECT_TRUE(probe->changeSettingOnOwnQueueRunsAtOnce());
+}
