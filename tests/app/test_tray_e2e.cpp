@@ -514,14 +514,37 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") > 0, 10000);
     }
 
-    void aboutOpensOneWindowAndClosesThePopover() {
+    // The menu's entries go the panel's ways, with the panel's events.
+    void menuEntriesGoThePanelsWays() {
+        QVERIFY(app_->close());
+        const int shownBefore = eventCount("PopoverShown");
+        QVERIFY(pickFromMenu(QStringLiteral("Open")));
+        QTRY_VERIFY(app_->open());
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("PopoverShown") > shownBefore, 10000);
+
+        QSignalSpy cleaned(panel(), &MCContentViewController::cleanFinished);
+        const int cleansBefore = eventCount("CleanButtonClicked");
+        QVERIFY(pickFromMenu(MCContentViewController::kCleanTitle));
+        QTRY_COMPARE_WITH_TIMEOUT(cleaned.size(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") == cleansBefore + 1, 10000);
+        dunstctl({QStringLiteral("close-all")});
+
+        // About Brimwell also closes the popover; the window opened before comes
+        // back, no second one.
+        const int aboutsBefore = eventCount("AboutShown");
+        MCAboutWindowController* about = app_->delegate->aboutWindowController();
         QVERIFY(app_->reopen());
-        QVERIFY(clickAt(centreOf(panel()->view()->findChild<QToolButton*>("aboutButton"))));
+        QVERIFY(pickFromMenu(QStringLiteral("About Brimwell")));
         QTRY_VERIFY(aboutShown());
         QTRY_VERIFY(!app_->open());
-        QTest::qWait(100);
-        screenshot("about");
-        app_->delegate->aboutWindowController()->window()->close();
+        QTRY_VERIFY_WITH_TIMEOUT(eventCount("AboutShown") == aboutsBefore + 1, 10000);
+        QCOMPARE(app_->delegate->aboutWindowController(), about);
+        int aboutWindows = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            aboutWindows += w->objectName() == QStringLiteral("MCAboutWindowController");
+        }
+        QCOMPARE(aboutWindows, 1);
+        about->window()->close();
     }
 
     void tooltipShowsCurrentFreeMemoryOnlyWhileSeen() {
@@ -546,39 +569,6 @@ private slots:
             xdotool({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500")}));
         QToolTip::hideText();
         QTRY_VERIFY_WITH_TIMEOUT(!item->isRefreshingToolTip(), 5000);
-    }
-
-    // The menu's entries go the panel's ways, with the panel's events.
-    void menuEntriesGoThePanelsWays() {
-        QVERIFY(app_->close());
-        const int shownBefore = eventCount("PopoverShown");
-        QVERIFY(pickFromMenu(QStringLiteral("Open")));
-        QTRY_VERIFY(app_->open());
-        QTRY_VERIFY_WITH_TIMEOUT(eventCount("PopoverShown") > shownBefore, 10000);
-
-        QSignalSpy cleaned(panel(), &MCContentViewController::cleanFinished);
-        const int cleansBefore = eventCount("CleanButtonClicked");
-        QVERIFY(pickFromMenu(MCContentViewController::kCleanTitle));
-        QTRY_COMPARE_WITH_TIMEOUT(cleaned.size(), 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") == cleansBefore + 1, 10000);
-        dunstctl({QStringLiteral("close-all")});
-
-        // About Brimwell also closes the popover; the window the button opened before comes
-        // back, no second one.
-        const int aboutsBefore = eventCount("AboutShown");
-        MCAboutWindowController* about = app_->delegate->aboutWindowController();
-        QVERIFY(app_->reopen());
-        QVERIFY(pickFromMenu(QStringLiteral("About Brimwell")));
-        QTRY_VERIFY(aboutShown());
-        QTRY_VERIFY(!app_->open());
-        QTRY_VERIFY_WITH_TIMEOUT(eventCount("AboutShown") == aboutsBefore + 1, 10000);
-        QCOMPARE(app_->delegate->aboutWindowController(), about);
-        int aboutWindows = 0;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            aboutWindows += w->objectName() == QStringLiteral("MCAboutWindowController");
-        }
-        QCOMPARE(aboutWindows, 1);
-        about->window()->close();
     }
 
     void withACompositorThePanelLooksRight() {
@@ -611,6 +601,8 @@ private slots:
         QVERIFY(typeKeys({QStringLiteral("Return")}));
         QTRY_VERIFY(aboutShown());
         QTRY_VERIFY(!app_->open());
+        QTest::qWait(100);
+        screenshot("about");
 
         // Opened again from the tray, it starts on the chart and takes keys at once.
         QVERIFY(reopen());
@@ -625,7 +617,6 @@ private slots:
         QVERIFY(app_->close());
         QVERIFY(reopen());
         QApplication::setPalette(darkPalette());
-        QCOMPARE(app_->popover()->color()->rgb(), QColor(0x2a, 0x2e, 0x32).rgb());
         // The body as it is on the screen: dark, whatever the desktop shows through.
         const QPoint body = app_->window()->geometry().bottomLeft() + QPoint(20, -16);
         QTRY_VERIFY(
