@@ -10,7 +10,6 @@
 
 #include "support/XTools.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
@@ -35,31 +34,23 @@ inline bool notificationsShown(int count) {
            QByteArray::number(count);
 }
 
-// Closes what the daemon shows and returns its history, newest first, as summary, body and
-// application name of each; waits up to five seconds for one.
-inline QList<QStringList> notificationHistory() {
+// Closes what the daemon shows and returns the newest notification of its history as summary,
+// body and application name; waits up to five seconds for one.
+inline QStringList lastNotification() {
     dunstctl({QStringLiteral("close-all")});
-    QJsonArray entries;
-    const bool shown = QTest::qWaitFor(
-        [&entries] {
-            entries = QJsonDocument::fromJson(dunstctl({QStringLiteral("history")}))
-                          .object()
-                          .value(QStringLiteral("data"))
-                          .toArray()
-                          .at(0)
-                          .toArray();
-            return !entries.isEmpty();
-        },
-        5000);
-    QList<QStringList> history;
-    for (const QJsonValue& entry : shown ? entries : QJsonArray()) {
-        QStringList fields;
-        for (const char* name : {"summary", "body", "appname"}) {
-            fields << entry[QLatin1String(name)][QLatin1String("data")].toString();
-        }
-        history << fields;
+    QJsonValue entry;
+    const auto newest = [&entry] {
+        entry = QJsonDocument::fromJson(dunstctl({QStringLiteral("history")}))["data"][0][0];
+        return entry.isObject();
+    };
+    if (!QTest::qWaitFor(newest, 5000)) {
+        return {};
     }
-    return history;
+    QStringList fields;
+    for (const char* name : {"summary", "body", "appname"}) {
+        fields << entry[QLatin1String(name)][QLatin1String("data")].toString();
+    }
+    return fields;
 }
 
 inline QPalette darkPalette() {
@@ -70,8 +61,6 @@ inline QPalette darkPalette() {
     p.setColor(QPalette::Text, QColor(0xfc, 0xfc, 0xfc));
     p.setColor(QPalette::Button, QColor(0x31, 0x36, 0x3b));
     p.setColor(QPalette::ButtonText, QColor(0xfc, 0xfc, 0xfc));
-    p.setColor(QPalette::ToolTipBase, QColor(0x31, 0x36, 0x3b));
-    p.setColor(QPalette::ToolTipText, QColor(0xfc, 0xfc, 0xfc));
     return p;
 }
 

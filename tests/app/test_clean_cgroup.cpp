@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,13 +28,8 @@ namespace {
 constexpr std::uint64_t kLimit = 600ULL * 1024 * 1024;
 
 bool writeFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    return ok;
+    std::ofstream out(path);
+    return static_cast<bool>(out << text << std::flush);
 }
 
 std::uint64_t number(const std::string& path) {

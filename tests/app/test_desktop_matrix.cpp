@@ -103,10 +103,12 @@ Ink inkIn(const QImage& image, const QRect& area, QRgb background) {
     return ink;
 }
 
-const std::map<QString, Qt::Edge> kEdges{{QStringLiteral("top"), Qt::TopEdge},
-                                         {QStringLiteral("bottom"), Qt::BottomEdge},
-                                         {QStringLiteral("left"), Qt::LeftEdge},
-                                         {QStringLiteral("right"), Qt::RightEdge}};
+// A panel's edge, and where the arrow points on it: away from the panel.
+const std::map<QString, std::pair<Qt::Edge, INPopoverArrowDirection>> kEdges{
+    {QStringLiteral("top"), {Qt::TopEdge, INPopoverArrowDirectionUp}},
+    {QStringLiteral("bottom"), {Qt::BottomEdge, INPopoverArrowDirectionDown}},
+    {QStringLiteral("left"), {Qt::LeftEdge, INPopoverArrowDirectionLeft}},
+    {QStringLiteral("right"), {Qt::RightEdge, INPopoverArrowDirectionRight}}};
 
 bool vertical(Qt::Edge edge) {
     return edge == Qt::LeftEdge || edge == Qt::RightEdge;
@@ -138,7 +140,7 @@ class DesktopMatrix : public QObject {
 
     // The popover's body (without the see-through band around it) and its arrow tip lie on the
     // screen, and the arrow points away from the panel.
-    void checkOnScreen(Qt::Edge edge) {
+    void checkOnScreen(INPopoverArrowDirection away) {
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const int band = static_cast<int>(app_->popover()->arrowSize().height);
         const QRect body =
@@ -148,12 +150,7 @@ class DesktopMatrix : public QObject {
         const QPointF tip = arrowTip();
         QVERIFY(tip.x() >= screen.left() && tip.x() <= screen.right() + 1);
         QVERIFY(tip.y() >= screen.top() && tip.y() <= screen.bottom() + 1);
-        static const std::map<Qt::Edge, INPopoverArrowDirection> away{
-            {Qt::TopEdge, INPopoverArrowDirectionUp},
-            {Qt::BottomEdge, INPopoverArrowDirectionDown},
-            {Qt::LeftEdge, INPopoverArrowDirectionLeft},
-            {Qt::RightEdge, INPopoverArrowDirectionRight}};
-        QCOMPARE(app_->popover()->arrowDirection(), away.at(edge));
+        QCOMPARE(app_->popover()->arrowDirection(), away);
     }
 
     // The tip ends on the slot's facing edge, in the middle of the slot along it; a tray host
@@ -232,7 +229,7 @@ private slots:
     void cell() {
         QFETCH(QString, edge);
         QFETCH(QString, position);
-        const Qt::Edge panelEdge = kEdges.at(edge);
+        const auto [panelEdge, away] = kEdges.at(edge);
         const QString palette = env("MATRIX_PALETTE");
         const QString name =
             QStringLiteral("%1-%2-%3-%4").arg(host(), edge, position).arg(scale()) +
@@ -262,7 +259,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(app_->settled(), 20000);
         QVERIFY(QTest::qWaitForWindowExposed(app_->window()));
         QTest::qWait(50);
-        checkOnScreen(panelEdge);
+        checkOnScreen(away);
         if (!app_->popup()->statusItem()->geometry().isEmpty()) {
             checkTipOn([this] { return app_->popup()->statusItem()->geometry(); }, panelEdge);
         } else {
@@ -301,7 +298,7 @@ private slots:
                                 .arg(slotSide)));
 
         QVERIFY2(clickToggles(slot, true), qPrintable("no opening after a click on " + text(slot)));
-        checkOnScreen(panelEdge);
+        checkOnScreen(away);
         checkTipOn([slot] { return slot; }, panelEdge);
 
         // A click elsewhere closes.

@@ -5,7 +5,9 @@
 // TERM, INT and HUP end the program as Quit does. Quit ends it with status 0 after its log is
 // written, and a clean whose result cannot be shown (no notification daemon) logs one warning.
 // Each row ends its copy its own way; more signals while it ends are
-// test_application_signals' part.
+// test_application_signals' part. In a private Wayland session (scripts/with-wayland.sh:
+// weston's headless compositor) without XWayland the panel opens in a window and one log line
+// says why; with XWayland the program runs as an X client; a platform the user chose stands.
 
 #include "app/MCContentViewController.h"
 #include "support/SilentBus.h"
@@ -13,6 +15,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -69,6 +72,9 @@ bool clickOnTheDesktop() {
 }
 
 enum class Bus { Live, None, Silent, Broken };
+
+const QString kWaylandWindow = QStringLiteral("Wayland without XWayland");
+const QString kNoTray = QStringLiteral("This desktop has no system tray");
 
 } // namespace
 
@@ -340,6 +346,86 @@ private slots:
         // And it stays the only one.
         QTest::qWait(300);
         QCOMPARE(countRunning(), 1);
+    }
+
+    // CTest runs the first row without XWayland, the others with it.
+    void panelOpens_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QStringList>("once"); // log lines that show once
+        QTest::addColumn<QStringList>("never");
+        QTest::addColumn<QString>("picture");
+        const QStringList verbose{QStringLiteral("--verbose")};
+        const QStringList chosen{QStringLiteral("Window system: wayland"), kWaylandWindow};
+        QTest::newRow("wayland") << QStringList{} << QStringList{} << QStringList{kWaylandWindow}
+                                 << QStringList{kNoTray, QStringLiteral("[ERRO]")}
+                                 << QStringLiteral("wayland-panel.png");
+        // No tray host runs here, so the panel still opens in a window.
+        QTest::newRow("xwayland") << verbose << QStringList{}
+                                  << QStringList{QStringLiteral("Window system: xcb (XWayland)"),
+                                                 kNoTray}
+                                  << QStringList{kWaylandWindow}
+                                  << QStringLiteral("xwayland-panel.png");
+        // A platform the user chose stands.
+        QTest::newRow("QT_QPA_PLATFORM")
+            << verbose << QStringList{QStringLiteral("QT_QPA_PLATFORM=wayland")} << chosen
+            << QStringList{} << QStringLiteral("wayland-chosen-panel.png");
+        QTest::newRow("-platform")
+            << QStringList{QStringLiteral("-platform"), QStringLiteral("wayland"),
+                           QStringLiteral("--verbose")}
+            << QStringList{} << chosen << QStringList{}
+            << QStringLiteral("wayland-chosen-panel.png");
+        QTest::newRow("--platform")
+            << QStringList{QStringLiteral("--verbose"), QStringLiteral("--platform"),
+                           QStringLiteral("wayland")}
+            << QStringList{} << chosen << QStringList{}
+            << QStringLiteral("wayland-chosen-panel.png");
+    }
+
+    void panelOpens() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, env);
+        QFETCH(QStringList, once);
+        QFETCH(QStringList, never);
+        QFETCH(QString, picture);
+        QVERIFY2(!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"),
+                 "run inside scripts/with-wayland.sh");
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        QCOMPARE(qEnvironmentVariableIsEmpty("DISPLAY"), tag == QStringLiteral("wayland"));
+        QProcessEnvironment started = QProcessEnvironment::systemEnvironment();
+        started.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        started.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       scratch_->filePath(QStringLiteral("config")));
+        if (started.contains(QStringLiteral("LSAN_OPTIONS"))) {
+            // Mesa's EGL driver is unloaded before the leak check: only the slow unwinder keeps
+            // the frames (Qt's Wayland client) that the suppressions name.
+            started.insert(QStringLiteral("LSAN_OPTIONS"),
+                           started.value(QStringLiteral("LSAN_OPTIONS")) +
+                               QStringLiteral(":fast_unwind_on_malloc=0"));
+        }
+        for (const QString& pair : env) {
+            started.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+        }
+        const QString shot = scratch_->filePath(tag + QStringLiteral(".png"));
+        QProcess* app = start(started, QStringList{QStringLiteral("--screenshot"), shot} + args);
+        QVERIFY2(ended(app, 60000), "it did not finish");
+        const QString err = QString::fromLocal8Bit(app->readAllStandardError());
+        QVERIFY2(app->exitStatus() == QProcess::NormalExit && app->exitCode() == 0,
+                 qPrintable(err));
+        const QString out = QString::fromLocal8Bit(app->readAllStandardOutput());
+        QVERIFY(out.startsWith(QStringLiteral("screenshot: ")));
+        QVERIFY(out.contains(QStringLiteral("free memory: ")));
+        for (const QString& part : once + never) {
+            QVERIFY2(err.count(part) == (once.contains(part) ? 1 : 0),
+                     qPrintable(part + QStringLiteral(": ") + err));
+        }
+        // The panel's own window: its light background, and the whole panel, not the black
+        // screen XWayland would give.
+        const QImage panel(shot);
+        QVERIFY(panel.width() >= 300 && panel.width() < 600);
+        QVERIFY(panel.height() >= 340 && panel.height() < 700);
+        QCOMPARE(panel.pixelColor(2, panel.height() - 2), QColor(0xf6, 0xf7, 0xf9));
+        QVERIFY(panel.save(QStringLiteral(BRIMWELL_SCREENSHOT_DIR "/") + picture));
     }
 };
 

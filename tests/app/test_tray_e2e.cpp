@@ -509,7 +509,7 @@ private slots:
         QTest::qWait(200); // the bubble is mapped; let it paint
         screenshot("clean-done");
         QVERIFY(saveScreen(screenshotPath(QStringLiteral("clean-notification.png"))));
-        QCOMPARE(notificationHistory().value(0),
+        QCOMPARE(lastNotification(),
                  (QStringList{"Memory Clean Done", "4.00 KB memory is cleaned!", "Brimwell"}));
         QTRY_VERIFY_WITH_TIMEOUT(eventCount("CleanButtonClicked") > 0, 10000);
     }
@@ -659,7 +659,7 @@ private slots:
         QTRY_VERIFY(notificationsShown(1));
         QTest::qWait(300);
         QVERIFY(saveScreen(screenshotPath(QStringLiteral("low-memory-notification.png"))));
-        QCOMPARE(notificationHistory().value(0),
+        QCOMPARE(lastNotification(),
                  (QStringList{"Memory is running low", "610.35 MB available (4 %)", "Brimwell"}));
     }
 
