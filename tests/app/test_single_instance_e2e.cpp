@@ -371,11 +371,6 @@ private slots:
                            QStringLiteral("--verbose")}
             << QStringList{} << chosen << QStringList{}
             << QStringLiteral("wayland-chosen-panel.png");
-        QTest::newRow("--platform")
-            << QStringList{QStringLiteral("--verbose"), QStringLiteral("--platform"),
-                           QStringLiteral("wayland")}
-            << QStringList{} << chosen << QStringList{}
-            << QStringLiteral("wayland-chosen-panel.png");
     }
 
     void panelOpens() {
