@@ -650,6 +650,7 @@ private slots:
         QApplication::setPalette(darkPalette());
         picture("panel-details-dark.png");
         QApplication::setPalette(QPalette());
+        panel()->setProcessesExpanded(false); // the rows that come and go move the buttons
     }
 
     void lowMemoryNotificationReachesTheDaemon() {
