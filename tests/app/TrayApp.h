@@ -109,7 +109,8 @@ public:
     }
     bool close() {
         popup()->hidePopover();
-        return QTest::qWaitFor([this] { return !open(); }, 5000);
+        // Gone from the screen too: a click during the fade would only close it again.
+        return QTest::qWaitFor([this] { return !open() && !window()->QWidget::isVisible(); }, 5000);
     }
 
     std::unique_ptr<MCAppDelegate> delegate;
