@@ -109,12 +109,8 @@ private:
 } // namespace
 
 TEST_F(DatabaseLogger, SavesAtOnceWhenThePendingCountReachesTheThresholdOrTheThresholdDropsToIt) {
-    struct Step {
-        int log;
-        std::optional<std::uint64_t> threshold; // unset: unchanged
-        Events expected;                        // all events so far
-    };
-    const Step steps[] = {
+    // messages logged, new threshold (unset: unchanged), all events so far
+    const std::tuple<int, std::optional<std::uint64_t>, Events> steps[] = {
         {499, {}, {}},                               // 500 by default
         {1, {}, {"save:500"}},                       // reached
         {10, 11, {"save:500"}},                      // counting again from 0, still below
@@ -127,12 +123,13 @@ TEST_F(DatabaseLogger, SavesAtOnceWhenThePendingCountReachesTheThresholdOrTheThr
     auto logger = add(std::make_shared<CountingDatabaseLogger>());
     for (std::size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE("step " + std::to_string(i));
-        log(steps[i].log);
-        if (steps[i].threshold) {
-            logger->setSaveThreshold(*steps[i].threshold);
+        const auto& [n, threshold, expected] = steps[i];
+        log(n);
+        if (threshold) {
+            logger->setSaveThreshold(*threshold);
         }
         settle(logger);
-        EXPECT_EQ(logger->record->events(), steps[i].expected);
+        EXPECT_EQ(logger->record->events(), expected);
     }
 }
 
