@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -57,8 +55,6 @@ public:
         std::lock_guard guard(mutex_);
         return lines_;
     }
-    // Returns once an earlier setLogFormatter has taken effect on the logger's queue.
-    void settle() { (void)logFormatter(); }
     // A subclass setting under the base's rule: called on the own queue it must run at once.
     bool changeSettingOnOwnQueueRunsAtOnce() {
         bool changed = false, atOnce = false;
@@ -72,28 +68,6 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
-};
-
-// Exposes which date formatter each thread was given.
-class ProbeFormatter : public DispatchQueueLogFormatter {
-public:
-    std::string stringFromDate(std::chrono::system_clock::time_point date) override {
-        const DDDateFormatter* used = currentDateFormatter();
-        {
-            std::lock_guard guard(mutex_);
-            used_[std::this_thread::get_id()].insert(used);
-        }
-        return DispatchQueueLogFormatter::stringFromDate(date);
-    }
-    std::map<std::thread::id, std::set<const DDDateFormatter*>> takeUsed() {
-        std::lock_guard guard(mutex_);
-        return std::exchange(used_, {});
-    }
-    using DispatchQueueLogFormatter::currentDateFormatter;
-
-private:
-    std::mutex mutex_;
-    std::map<std::thread::id, std::set<const DDDateFormatter*>> used_;
 };
 
 using Contexts = std::vector<std::int32_t>;
@@ -232,41 +206,6 @@ TEST(DispatchQueueLogFormatter, LabelIsPaddedOrCutToTheWidthInUtf16Units) {
               "2014-03-05 07:08:09:012 [main  ] text");
     EXPECT_EQ(*formatter.formatLogMessage(*message("q", "", 1, nullptr, 987ms)),
               "2014-03-05 07:08:09:999 [q     ] (null)");
-}
-
-// Once two loggers hold the formatter, their queues may format at once: each thread then formats
-// with a date formatter of its own.
-TEST(DispatchQueueLogFormatter, SharedByTwoLoggersEachThreadUsesItsOwnDateFormatter) {
-    auto formatter = std::make_shared<ProbeFormatter>();
-    const DDDateFormatter* shared = formatter->currentDateFormatter(); // unused: the shared one
-    const std::shared_ptr<LineLogger> loggers[] = {std::make_shared<LineLogger>(),
-                                                   std::make_shared<LineLogger>()};
-    for (const auto& logger : loggers) {
-        logger->setLogFormatter(formatter);
-        logger->settle(); // both hold it before the first line
-    }
-    const DDLogMessagePtr fed = message("brimwell.feed", "", 1, "fed");
-    for (const auto& logger : loggers) {
-        dispatch::async(logger->loggerQueue(), [logger, fed] {
-            for (int i = 0; i < 2000; ++i) {
-                logger->logMessage(fed);
-            }
-        });
-    }
-    for (const auto& logger : loggers) {
-        dispatch::sync(logger->loggerQueue(), [] {});
-        EXPECT_EQ(logger->lines(), Texts(2000, "2014-03-05 07:08:09:012 [brimwell.feed] fed@own"));
-    }
-    // Each thread had one formatter of its own, kept across calls, none of them the shared one.
-    std::set<const DDDateFormatter*> perThread;
-    const auto used = formatter->takeUsed();
-    ASSERT_FALSE(used.empty());
-    for (const auto& [thread, formatters] : used) {
-        ASSERT_EQ(formatters.size(), 1u);
-        EXPECT_NE(*formatters.begin(), shared);
-        perThread.insert(*formatters.begin());
-    }
-    EXPECT_EQ(perThread.size(), used.size());
 }
 
 TEST(DispatchQueueLogFormatter, ReplacementsAndWidthsChangeWhileLoggersFormat) {

@@ -358,21 +358,19 @@ TEST(DDLogFileInfo, ArchivedMarkIsAnExtendedAttributeOrWithoutThemASidecarFile) 
     EXPECT_FALSE(gone.isArchived());
 }
 
-TEST(DDLogFileInfo, ReadsAttributesOnceAndDescribesMissingFilesAsEmpty) {
+TEST(DDLogFileInfo, RenamesAndDescribesMissingFilesAsEmptyAndOldest) {
     TempDir tmp;
     const std::string path = tmp.write("log-0A1B2C.txt", "12345");
     DDLogFileInfo info(path);
     EXPECT_EQ(info.fileSize(), 5u);
     EXPECT_GE(info.age(), 0.0);
     EXPECT_LT(info.age(), 60.0);
-    std::ofstream(path, std::ios::app) << "678";
-    EXPECT_EQ(info.fileSize(), 5u); // kept
 
     info.renameFile("log-FFFFFF.txt");
     EXPECT_EQ(info.fileName(), "log-FFFFFF.txt");
     EXPECT_TRUE(info.isEqual(DDLogFileInfo((tmp.path() / "log-FFFFFF.txt").string())));
     EXPECT_FALSE(info.isEqual(DDLogFileInfo(path)));
-    EXPECT_EQ(readFile(tmp.path() / "log-FFFFFF.txt"), "12345678");
+    EXPECT_EQ(readFile(tmp.path() / "log-FFFFFF.txt"), "12345");
 
     DDLogFileInfo missing((tmp.path() / "log-000000.txt").string());
     EXPECT_FALSE(missing.creationDate());
