@@ -208,6 +208,39 @@ TEST(DispatchQueueLogFormatter, LabelIsPaddedOrCutToTheWidthInUtf16Units) {
               "2014-03-05 07:08:09:999 [q     ] (null)");
 }
 
+// While at most one logger holds the formatter, every thread shares one date formatter; once two
+// do, their queues may format at once, and each thread gets one of its own, kept across calls.
+TEST(DispatchQueueLogFormatter, SharedByTwoLoggersEachThreadUsesItsOwnDateFormatter) {
+    struct Probe : DispatchQueueLogFormatter {
+        using DispatchQueueLogFormatter::currentDateFormatter;
+    };
+    auto formatter = std::make_shared<Probe>();
+    const DDDateFormatter* shared = formatter->currentDateFormatter();
+    // What a new thread gets on two calls, with another thread asking in between.
+    const auto used = [&] {
+        std::vector<const DDDateFormatter*> seen;
+        std::thread([&] {
+            seen.push_back(formatter->currentDateFormatter());
+            std::thread([&] { seen.push_back(formatter->currentDateFormatter()); }).join();
+            seen.push_back(formatter->currentDateFormatter());
+        }).join();
+        return seen;
+    };
+    const std::shared_ptr<LineLogger> loggers[] = {std::make_shared<LineLogger>(),
+                                                   std::make_shared<LineLogger>()};
+    const auto set = [](LineLogger& logger, DDLogFormatterPtr f) {
+        logger.setLogFormatter(std::move(f));
+        (void)logger.logFormatter(); // once the change took effect
+    };
+    set(*loggers[0], formatter);
+    EXPECT_EQ(used(), std::vector(3, shared));
+    set(*loggers[1], formatter);
+    const auto own = used();
+    EXPECT_TRUE(own[0] != shared && own[1] != shared && own[1] != own[0] && own[2] == own[0]);
+    set(*loggers[1], nullptr);
+    EXPECT_EQ(used(), std::vector(3, shared));
+}
+
 TEST(DispatchQueueLogFormatter, ReplacementsAndWidthsChangeWhileLoggersFormat) {
     auto formatter = std::make_shared<DispatchQueueLogFormatter>();
     const auto m = message("brimwell.busy", "", 1);
