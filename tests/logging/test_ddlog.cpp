@@ -177,8 +177,7 @@ TEST_F(DDLogTest, SyncCallAndFlushWaitForEveryLoggerAsyncCallReturnsAtOnce) {
         logText(true, "a");
         logText(true, "b");
     });
-    EXPECT_EQ(asyncCall.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(plain->events().size(), 1u);
+    EXPECT_EQ(asyncCall.wait_for(10s), std::future_status::ready); // while plain is held
     release.set_value();
     DDLog::flushLog();
     EXPECT_EQ(plain->events(), (Texts{"msg:sync", "msg:a", "msg:b"}));
