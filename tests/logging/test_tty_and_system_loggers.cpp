@@ -12,10 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <string>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 using namespace std::chrono_literals;
 
