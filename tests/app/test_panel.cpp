@@ -227,8 +227,10 @@ private slots:
 
     // The panel at work.
 
-    // The opening samples and draws at once; then a timer refreshes every two seconds.
-    void firstShowSamplesAndRenders() {
+    // The opening samples and draws at once, then a timer refreshes every two seconds. A later
+    // opening shows the last figures and waits for the timer; however often the panel is shown,
+    // it keeps one timer. A failed sample leaves the text and draws zeros.
+    void showsTheFiguresAndRefreshesThem() {
         QCOMPARE(freeText(), QStringLiteral("3.81 GB"));
         QCOMPARE(plotData(), (std::vector<std::int64_t>{1000000 * 1024LL, 3000000 * 1024LL,
                                                         2000000 * 1024LL, 4000000 * 1024LL}));
@@ -236,14 +238,9 @@ private slots:
         QCOMPARE(panel_->timer()->interval(), 2000);
         QVERIFY(!panel_->timer()->isSingleShot());
         QTRY_COMPARE(delegate_->events(), std::vector<std::string>{"PopoverShown"});
-    }
 
-    // A later opening shows the last figures and waits for the timer; however often the panel
-    // is shown, it keeps one timer.
-    void laterShowWaitsForTheTimer() {
         popup_->hidePopover();
         QVERIFY(!panel_->timer()->isActive());
-
         dir_->write("meminfo", meminfo(8000000));
         open();
         QCOMPARE(freeText(), QStringLiteral("3.81 GB"));               // no sample at this show
@@ -258,12 +255,11 @@ private slots:
         panel_->setRefreshInterval(10);
         QTRY_COMPARE(freeText(), QStringLiteral("7.63 GB"));
         QCOMPARE(plotData().back(), 8000000 * 1024LL);
-    }
 
-    void noSampleLeavesTextAndDrawsZeros() {
+        panel_->setRefreshInterval(2000);
         dir_->write("meminfo", "MemFree: garbage\n");
         panel_->refreshMemoryUsage();
-        QCOMPARE(freeText(), QStringLiteral("3.81 GB"));
+        QCOMPARE(freeText(), QStringLiteral("7.63 GB"));
         QCOMPARE(plotData(), (std::vector<std::int64_t>{0, 0, 0, 0}));
     }
 
