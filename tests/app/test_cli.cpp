@@ -380,37 +380,26 @@ TEST(CommandLineClean, UnreadableCountersExitWithStatusOne) {
     const std::string fifo = (dir.path() / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const MCMemory some = freeAndInactive(1 << 20, 0);
-    const struct {
-        const char* name;
-        std::function<std::unique_ptr<MCMemoryController>()> memory;
-    } cases[] = {
-        // A reader that waited on the fifo would hang the command.
-        {"fifo_in_place_of_meminfo",
-         [&] {
-             return std::make_unique<MCMemoryController>(
-                 make_host_port(fifo, {}, 4096), std::make_shared<MappedBlockAllocator>(), 4096);
-         }},
-        // Readable before the clean, gone after it (four samples: before, three passes).
-        {"unreadable_after_the_clean",
-         [&] {
-             return std::make_unique<ScriptedController>(
-                 make_host_port((dir.path() / "absent").string()),
-                 std::make_shared<MappedBlockAllocator>(), 4096,
-                 std::deque<std::optional<MCMemory>>{some, some, some, some});
-         }},
-    };
-    for (const auto& c : cases) {
-        for (const bool json : {false, true}) {
+    for (const bool json : {false, true}) {
+        std::unique_ptr<MCMemoryController> controllers[] = {
+            // A reader that waited on the fifo would hang the command.
+            std::make_unique<MCMemoryController>(make_host_port(fifo, {}, 4096),
+                                                 std::make_shared<MappedBlockAllocator>(), 4096),
+            // Readable before the clean, gone after it (four samples: before, three passes).
+            std::make_unique<ScriptedController>(
+                make_host_port((dir.path() / "absent").string()),
+                std::make_shared<MappedBlockAllocator>(), 4096,
+                std::deque<std::optional<MCMemory>>{some, some, some, some})};
+        for (const auto& memory : controllers) {
             MCCommandLine command;
             command.mode = MCCommandLine::Mode::Clean;
             command.json = json;
-            auto memory = c.memory();
             std::ostringstream out;
             std::ostringstream err;
-            EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1) << c.name;
-            EXPECT_EQ(out.str(), "") << c.name;
+            EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1) << json;
+            EXPECT_EQ(out.str(), "") << json;
             EXPECT_NE(err.str().find("cannot read the kernel's memory counters"), std::string::npos)
-                << c.name << ": " << err.str();
+                << json << ": " << err.str();
         }
     }
 }

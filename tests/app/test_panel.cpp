@@ -345,16 +345,10 @@ private slots:
 
     // Colours.
 
-    // Dark palettes on a white desktop, the hardest case for the translucent body and light
-    // texts.
-    void darkPaletteDarkensTheBodyAndLightensTheTexts_data() {
-        QTest::addColumn<QPalette>("dark");
-        QTest::newRow("breeze dark") << breezeDark();
-        QTest::newRow("grey text") << palette(QColor(0x30, 0x30, 0x30), QColor(0x90, 0x90, 0x90));
-    }
-
+    // A dark palette whose own text is too dim to read: the panel draws with the legible colours
+    // worked out for it, on a white desktop, the hardest case for the translucent body.
     void darkPaletteDarkensTheBodyAndLightensTheTexts() {
-        QFETCH(QPalette, dark);
+        const QPalette dark = palette(QColor(0x30, 0x30, 0x30), QColor(0x90, 0x90, 0x90));
         QApplication::setPalette(dark);
         const QImage image = onDesktop(snapshot(), Qt::white);
 
@@ -389,12 +383,8 @@ private slots:
         // The body is the popover's own light fill, not the palette's window colour.
         QCOMPARE(light.pixelColor(frame()->width() / 2, frame()->height() - 14).rgba(),
                  QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f).rgba());
-        for (const QPalette& other :
-             {palette(QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29)),
-              palette(QColor(0xd8, 0xd0, 0xc4), QColor(0x30, 0x20, 0x10))}) {
-            QApplication::setPalette(other);
-            QCOMPARE(snapshot(), light);
-        }
+        QApplication::setPalette(palette(QColor(0xd8, 0xd0, 0xc4), QColor(0x30, 0x20, 0x10)));
+        QCOMPARE(snapshot(), light);
         QApplication::setPalette(breezeDark());
         const QImage dark = snapshot();
         for (QRgb slice :
@@ -535,16 +525,15 @@ private slots:
         QCOMPARE(snapshot(), opened);
     }
 
+    // Each control with one of the keys that activate a control.
     void keysActivateTheFocusedControl_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
-        for (const char* name : {"cleanButton", "aboutButton", "quitButton"}) {
-            QTest::addRow("%s Return", name) << name << int(Qt::Key_Return) << 0;
-            QTest::addRow("%s Enter", name)
-                << name << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
-            QTest::addRow("%s Space", name) << name << int(Qt::Key_Space) << 0;
-        }
+        QTest::newRow("clean, Return") << "cleanButton" << int(Qt::Key_Return) << 0;
+        QTest::newRow("about, Enter")
+            << "aboutButton" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("quit, Space") << "quitButton" << int(Qt::Key_Space) << 0;
     }
 
     // Each control does its own thing and nothing else, and reports its usage event.
@@ -656,23 +645,20 @@ private slots:
              "7.45 GB of 14.90 GB", "953.67 MB / 3.73 GB", "none"},
             {"tasks waiting", detailsWith(90, kGB, 0, MCPressure{12, 0.2}), "1.49 GB of 14.90 GB",
              "953.67 MB / 953.67 MB", "some"},
-            {"whole machine stalls", detailsWith(90, 0, 0, MCPressure{3, 1.5}),
-             "1.49 GB of 14.90 GB", "", "some"},
             {"thrashing", detailsWith(99, 0, 0, MCPressure{60, 25}), "152.59 MB of 14.90 GB", "",
              "high"},
+        };
+        // A row's text, or nothing while it is hidden.
+        const auto shown = [](QWidget* row, QLabel* field) {
+            return row->isHidden() ? QString() : field->text();
         };
         for (const auto& c : cases) {
             details_->set(c.details);
             panel_->refreshMemoryUsage();
             QCOMPARE(panel_->availableTextField()->text(), QString::fromUtf8(c.available));
-            QCOMPARE(panel_->swapRow()->isHidden(), *c.swap == '\0');
-            if (*c.swap != '\0') {
-                QCOMPARE(panel_->swapTextField()->text(), QString::fromUtf8(c.swap));
-            }
-            QCOMPARE(panel_->pressureRow()->isHidden(), *c.pressure == '\0');
-            if (*c.pressure != '\0') {
-                QCOMPARE(panel_->pressureTextField()->text(), QString::fromUtf8(c.pressure));
-            }
+            QCOMPARE(shown(panel_->swapRow(), panel_->swapTextField()), QString::fromUtf8(c.swap));
+            QCOMPARE(shown(panel_->pressureRow(), panel_->pressureTextField()),
+                     QString::fromUtf8(c.pressure));
             // The popover holds exactly the rows shown: no gap where a hidden row was.
             QVERIFY2(popover()->contentSize().height ==
                          double(panel_->view()->layout()->sizeHint().height()),
@@ -682,7 +668,8 @@ private slots:
             details_->set(std::nullopt);
             panel_->refreshMemoryUsage();
             QCOMPARE(panel_->availableTextField()->text(), QString::fromUtf8(c.available));
-            QCOMPARE(panel_->pressureRow()->isHidden(), *c.pressure == '\0');
+            QCOMPARE(shown(panel_->pressureRow(), panel_->pressureTextField()),
+                     QString::fromUtf8(c.pressure));
         }
     }
 
