@@ -161,41 +161,37 @@ TEST(TranslationFiles, CompleteCurrentAndEmbedded) {
 
 // The checker finds each kind of fault it is there for.
 TEST(TranslationFiles, CheckerCatchesPlantedFaults) {
-    auto ts = [](const char* message) {
-        return QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?><!DOCTYPE TS>"
-                          "<TS version=\"2.1\" language=\"de_DE\"><context><name>C</name>") +
-               message + "</context></TS>";
+    // A file of one message, "%1 memory is cleaned!" unless the row gives a whole one.
+    auto ts = [](const std::string& message) {
+        return QByteArray::fromStdString(
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?><!DOCTYPE TS><TS version=\"2.1\" "
+            "language=\"de_DE\"><context><name>C</name>" +
+            (message.empty() || message.starts_with("<message")
+                 ? message
+                 : "<message><source>%1 memory is cleaned!</source>" + message + "</message>") +
+            "</context></TS>");
     };
     const struct {
-        const char* name;
         const char* message;
         const char* fault;
     } cases[] = {
-        {"unfinished",
-         "<message><source>Quit</source><translation type=\"unfinished\">Beenden</translation>"
-         "</message>",
-         "is unfinished"},
-        {"empty", "<message><source>Quit</source><translation></translation></message>",
+        {"<translation type=\"unfinished\">%1 frei</translation>", "is unfinished"},
+        {"<translation></translation>", "has an empty translation"},
+        {"<translation>Speicher freigegeben!</translation>", "fills other placeholders"},
+        {"<message numerus=\"yes\"><source>%n process(es)</source><translation><numerusform>%n "
+         "Prozess</numerusform><numerusform></numerusform></translation></message>",
          "has an empty translation"},
-        {"lost placeholder",
-         "<message><source>%1 memory is cleaned!</source><translation>Speicher freigegeben!"
-         "</translation></message>",
-         "fills other placeholders"},
-        {"plural form missing",
-         "<message numerus=\"yes\"><source>%n process(es)</source><translation>"
-         "<numerusform>%n Prozess</numerusform><numerusform></numerusform></translation>"
-         "</message>",
-         "has an empty translation"},
-        {"no messages", "", "no messages"},
+        {"", "no messages"},
     };
     for (const auto& c : cases) {
         const QString found = problems(ts(c.message)).join('\n');
         EXPECT_TRUE(found.contains(QLatin1String(c.fault)))
-            << c.name << ": " << found.toStdString();
+            << c.message << ": " << found.toStdString();
     }
-    const QByteArray good = ts("<message><source>%1 memory is cleaned!</source><translation>"
-                               "%1 Speicher freigegeben!</translation></message>");
-    EXPECT_EQ(problems(good).join('\n').toStdString(), "");
+    EXPECT_EQ(problems(ts("<translation>%1 Speicher freigegeben!</translation>"))
+                  .join('\n')
+                  .toStdString(),
+              "");
 }
 
 } // namespace
