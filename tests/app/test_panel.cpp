@@ -405,8 +405,9 @@ private slots:
     // The about window.
 
     // One window, brought to the front again: the version, the copyright line as configured
-    // (its "©" read as UTF-8), and the contact button handing the mail link to the mail program.
-    void aboutWindowShowsVersionAndCopyrightAndMailsUs() {
+    // (its "©" read as UTF-8), the contact button handing the mail link to the mail program; it
+    // and the panel's own window follow the palette, and back.
+    void aboutWindowAndPanelWindow() {
         MCAboutWindowController about;
         about.showWindow();
         QWidget* window = about.window();
@@ -427,13 +428,7 @@ private slots:
         QCOMPARE(
             catcher.opened.front().toString(QUrl::FullyEncoded),
             QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_" BRIMWELL_VERSION "]"));
-    }
 
-    // The about window and the panel's own window follow the palette, and back.
-    void aboutWindowAndPanelWindowFollowThePalette() {
-        MCAboutWindowController about;
-        about.showWindow();
-        QWidget* window = about.window();
         const QImage light = window->grab().toImage();
         MCPanelWindow panelWindow(MCContentViewController::initWithNibName(
             "MCContentViewController", panel_->memoryController()));
@@ -467,10 +462,8 @@ private slots:
         };
         for (const auto& c : cases) {
             const auto made = MCAboutWindowController::contactUrl(QString::fromUtf8(c.version));
-            QVERIFY2(made.has_value() == (c.subject != nullptr), c.version);
-            if (made) {
-                QCOMPARE(made->toString(QUrl::FullyEncoded), address + QLatin1String(c.subject));
-            }
+            QCOMPARE(made ? made->toString(QUrl::FullyEncoded) : QStringLiteral("none"),
+                     c.subject ? address + QLatin1String(c.subject) : QStringLiteral("none"));
         }
     }
 
