@@ -343,8 +343,10 @@ TEST(DDLogFileInfo, ArchivedMarkIsAnExtendedAttributeOrWithoutThemASidecarFile) 
         // Pruned files take their marks with them.
         manager->setMaximumNumberOfLogFiles(1);
         DDLog::flushLog();
+        // File times tick with the kernel's coarse clock: each new file waits for a later one.
+        std::this_thread::sleep_for(20ms);
         DDLogFileInfo(manager->createNewLogFile()).setIsArchived(true);
-        std::this_thread::sleep_for(5ms); // a later creation date
+        std::this_thread::sleep_for(20ms);
         manager->createNewLogFile();
         EXPECT_FALSE(fs::exists(dir / "log-0A1B2D.txt"));
         EXPECT_EQ(mark("log-0A1B2D.txt"), "");
