@@ -67,16 +67,6 @@ TEST(TrackingRequest, CookieCarriesHashVisitCountCampaignAndRoundedTime) {
               "1400000001.1.1.utmcsr=news%20letter%7Cutmccn=spring%7Cutmcmd=mail%3B");
 }
 
-TEST(TrackingRequest, DomainHash) {
-    const std::pair<std::optional<std::string>, std::int32_t> cases[] = {
-        {std::nullopt, 0}, {"", 0}, {"a", 1589345}, {"abc", 37651568}};
-    for (const auto& [domain, hash] : cases) {
-        TrackingRequest request;
-        request.setPageDomain(domain);
-        EXPECT_EQ(request.domainHash(), hash) << domain.value_or("(null)");
-    }
-}
-
 TEST(TrackingRequest, EventStringWithAndWithoutValue) {
     const std::pair<std::optional<std::int64_t>, const char*> cases[] = {
         {0, "5(Mac%201.2*PopoverShown*L)(0)"},
