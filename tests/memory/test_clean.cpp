@@ -108,18 +108,6 @@ TEST(Clean, ThreeSamplesAndCappedPasses) {
     }
 }
 
-TEST(Clean, RealSamplesAndRealBlocksAreFullyWritten) {
-    // 3 MiB free + 3000 kB inactive from the file, limited to 6 MiB + 1 byte: odd sizes included.
-    TempDir dir;
-    auto allocator = std::make_shared<CheckingAllocator>();
-    MCMemoryController controller(make_host_port(dir.write("m", meminfo(3 * 1024)), {}, 4096),
-                                  allocator, 6 * kMiB + 1);
-    controller.cleanMemory();
-    const std::size_t expected = 3 * kMiB + 3000 * 1024;
-    EXPECT_EQ(allocator->sizes, Sizes(3, expected));
-    EXPECT_EQ(allocator->unwritten, 0u);
-}
-
 TEST(Clean, UnreadableHeadroomMeansNoPass) {
     Machine m;
     m.system.write("/proc/meminfo", "MemTotal: 100 kB\n"); // samples work, the cap is unknown
@@ -274,7 +262,6 @@ TEST(CleanProgress, ClimbsToOneHundred) {
                 freeAndInactive(0, 4 * kMiB)},
          std::nullopt, Percents{8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}},
         {"no_samples", Script{}, std::nullopt, Percents{33, 66, 100}},
-        {"nothing_allowed", threeTimes(4 * kMiB), 0, Percents{33, 66, 100}},
         // A pass cut to 2 MiB by the limit counts whole once its two chunks are written.
         {"limited_pass",
          Script{freeAndInactive(4 * kMiB, 0), std::nullopt, freeAndInactive(kMiB, 0)}, 2 * kMiB,

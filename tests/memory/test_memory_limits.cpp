@@ -111,11 +111,6 @@ std::vector<TreeCase> treeCases() {
         tree("no_mount_for_the_hierarchy", "4:memory:/app\n",
              "41 31 0:38 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n",
              v1(kV1 + "/app", bytes(1 * kGiB), bytes(0)), {}),
-        tree("v1_unlimited_everywhere", "4:memory:/a/b\n", FakeSystem::kHybridMounts,
-             v1(kV1 + "/a/b", kV1Unlimited, bytes(1 * kGiB)) +
-                 Files{{kV1 + "/a/memory.limit_in_bytes", "9223372036854710272\n"}, // 64 KiB pages
-                       {kV1 + "/memory.limit_in_bytes", kV1Unlimited}},
-             {}),
         // A limit whose usage cannot be read leaves no room that could be trusted.
         tree("limit_with_unreadable_usage", "0::/a\n", FakeSystem::kUnifiedMounts,
              v2(kV2 + "/a", bytes(300 * kMiB), "lots\n"),
@@ -206,9 +201,6 @@ TEST(Headroom, SmallestRoomLessItsReserveWins) {
              v1(job, bytes(1 * kGiB), bytes(900 * kMiB), "memory.memsw"),
          static_cast<std::int64_t>(124 * kMiB - 1 * kGiB / 20),
          job + "/memory.memsw.limit_in_bytes"},
-        {"v2_high_in_hybrid", 20 * kGiB, 24 * kGiB,
-         v2(scope, "max\n", bytes(300 * kMiB), bytes(400 * kMiB)), 68 * kMiB,
-         scope + "/memory.high"},
         {"cgroup_bigger_than_memavailable", 1 * kGiB, 16 * kGiB,
          v1(job, bytes(12 * kGiB), bytes(1 * kGiB)),
          static_cast<std::int64_t>(1 * kGiB - 16 * kGiB / 20), "MemAvailable"},

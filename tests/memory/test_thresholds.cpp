@@ -252,13 +252,6 @@ TEST(MemoryMonitor, FeedsHistoryAndRulesFromOneSample) {
 
 using Style = MCTrayIconStyle;
 
-TEST(Settings, DefaultsWithoutAFile) {
-    TempDir dir;
-    platform::UserDefaults defaults(dir.path() / "preferences");
-    EXPECT_EQ(MCSettings::read(defaults),
-              (MCSettings{Style::LevelBar, {true, 10}, {false, 90, 30}, true}));
-}
-
 TEST(Settings, RoundTripThroughTheFileKeepsEverythingElse) {
     TempDir dir;
     const auto file = dir.write("preferences", "# mine\nUserUUID=KEEP-ME\nweird line\n");
@@ -277,6 +270,7 @@ TEST(Settings, RoundTripThroughTheFileKeepsEverythingElse) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+// Values out of range are clamped; values not understood, like a missing file, give defaults.
 TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
     const struct {
         const char* text;
@@ -289,7 +283,7 @@ TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
          {Style::LevelBar, {true, 50}, {false, 50, 1440}, true}},
         {"LowMemoryAvailablePercent=ten\nAutoCleanUsedPercent=85%\nAutoCleanIntervalMinutes=\n"
          "TrayIconStyle=sparkles\nLowMemoryNotification=maybe\nAutoClean=please\n",
-         MCSettings{}},
+         {Style::LevelBar, {true, 10}, {false, 90, 30}, true}}, // the defaults
         {"LowMemoryAvailablePercent=+15\nTrayIconStyle=plain\nLowMemoryNotification=off\n"
          "AutoClean=YES\n",
          {Style::Plain, {false, 15}, {true, 90, 30}, true}},
@@ -299,11 +293,12 @@ TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
         platform::UserDefaults defaults(dir.write("preferences", c.text));
         EXPECT_EQ(MCSettings::read(defaults), c.expected) << c.text;
     }
+    TempDir dir;
+    platform::UserDefaults defaults(dir.path() / "preferences");
+    EXPECT_EQ(MCSettings::read(defaults), cases[2].expected);
     const MCSettings wild{Style::Plain, {false, -3}, {true, 1000, 1 << 30}, false};
     EXPECT_EQ(wild.clamped(), (MCSettings{Style::Plain, {false, 1}, {true, 99, 1440}, false}));
     // What is written is clamped too.
-    TempDir dir;
-    platform::UserDefaults defaults(dir.path() / "preferences");
     ASSERT_EQ(wild.write(defaults), std::nullopt);
     EXPECT_EQ(defaults.stringForKey("AutoCleanIntervalMinutes"), "1440");
 }
@@ -319,7 +314,8 @@ TEST(Settings, UsageStatisticsFollowTheOptOutAsTheAnalyticsClientReadsIt) {
         {"analyticsoptout = yes\n", false},
         {"AnalyticsOptOut=0\n", true},
         {"AnalyticsOptOut=\n", true},
-        {"bad\\qAnalyticsOptOut=1\n", false}, // a line that could not be read mentions it
+        {"AnalyticsOptOut=0\nbad\\qline=1\n", true}, // a damaged line elsewhere is no opt-out
+        {"bad\\qAnalyticsOptOut=1\n", false},        // a line that could not be read mentions it
     };
     for (const auto& c : cases) {
         TempDir dir;
