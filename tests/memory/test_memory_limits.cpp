@@ -226,33 +226,30 @@ TEST(Headroom, SmallestRoomLessItsReserveWins) {
     }
 }
 
-TEST(Pressure, HigherOfTheMachineAndTheOwnCgroup) {
+// FIFOs planted where kernel files should be: nothing waits for a writer that never comes, and
+// a limit file that is there but unreadable leaves no room that could be assumed. Pressure is
+// the higher of the machine's and the own cgroup's.
+TEST(Pressure, FifosThenTheHigherOfTheMachineAndTheOwnCgroup) {
     FakeSystem system;
     system.setCgroups("0::/job.scope\n", FakeSystem::kUnifiedMounts);
     EXPECT_EQ(host_memory_pressure(system.host()), std::nullopt); // a kernel without PSI
-    system.setPressure("/proc/pressure/memory", 4.0);
-    EXPECT_EQ(host_memory_pressure(system.host()), 4.0);
-    system.setPressure(kV2 + "/job.scope/memory.pressure", 7.5);
-    EXPECT_EQ(host_memory_pressure(system.host()), 7.5);
-    system.setPressure("/proc/pressure/memory", 9.0);
-    EXPECT_EQ(host_memory_pressure(system.host()), 9.0);
-}
-
-// FIFOs planted where kernel files should be: nothing waits for a writer that never comes.
-TEST(NonRegularFiles, AFifoIsNoCounterFileAndNothingHangs) {
-    FakeSystem system;
-    system.setCgroups("0::/job.scope\n", FakeSystem::kUnifiedMounts);
     system.mkdir(kV2 + "/job.scope");
     system.mkdir("/proc/pressure");
     for (const std::string& path :
          {kV2 + "/job.scope/memory.max", std::string("/proc/pressure/memory")}) {
         ASSERT_EQ(::mkfifo((system.root() + path).c_str(), 0600), 0) << path;
     }
-    // The limit file is there but unreadable: its room is unknown, so none can be assumed.
     const auto limits = host_memory_limits(system.host());
     ASSERT_EQ(limits.size(), 1u);
     EXPECT_FALSE(limits[0].known);
     EXPECT_EQ(host_memory_pressure(system.host()), std::nullopt);
+    std::filesystem::remove(system.root() + "/proc/pressure/memory");
+    system.setPressure("/proc/pressure/memory", 4.0);
+    EXPECT_EQ(host_memory_pressure(system.host()), 4.0);
+    system.setPressure(kV2 + "/job.scope/memory.pressure", 7.5);
+    EXPECT_EQ(host_memory_pressure(system.host()), 7.5);
+    system.setPressure("/proc/pressure/memory", 9.0);
+    EXPECT_EQ(host_memory_pressure(system.host()), 9.0);
 }
 
 constexpr std::int64_t kKiB = 1024;
@@ -326,33 +323,24 @@ TEST(MemoryDetails, FromFixtures) {
     }
 }
 
-// A FIFO nobody writes to, where a blocking read would hang the sample for ever, and a host
-// without a root: neither gives a pressure, both give the memory.
-TEST(MemoryDetails, PressureThatCannotBeTrustedIsLeftOut) {
-    FakeSystem system;
-    system.write("/proc/meminfo", meminfo(1000, 500, 0, 0));
-    system.mkdir("/proc/pressure");
-    ASSERT_EQ(::mkfifo((system.root() + "/proc/pressure/memory").c_str(), 0600), 0);
-    const MCMemoryDetails expected{1000 * kKiB, 500 * kKiB, 0, 0, std::nullopt};
-    EXPECT_EQ(MCMemoryDetailsReader(system.host()).currentDetails(), expected);
-    std::filesystem::remove(system.root() + "/proc/pressure/memory");
-    system.write("/proc/pressure/memory", kPsi);
-    EXPECT_EQ(
-        MCMemoryDetailsReader(make_host_port(system.root() + "/proc/meminfo")).currentDetails(),
-        expected);
-}
-
-// Each sample reads the files afresh: a kept descriptor must not serve stale text.
-TEST(MemoryDetails, FollowsChangingFiles) {
+// Each sample reads the files afresh: a kept descriptor must not serve stale text. A FIFO nobody
+// writes to, where a blocking read would hang the sample for ever, and a host without a root
+// give no pressure, but still the memory.
+TEST(MemoryDetails, FollowsChangingFilesAndLeavesOutPressureThatCannotBeTrusted) {
     FakeSystem system;
     system.write("/proc/meminfo", meminfo(1000, 900, 0, 0));
-    system.write("/proc/pressure/memory", kPsi);
+    system.mkdir("/proc/pressure");
+    ASSERT_EQ(::mkfifo((system.root() + "/proc/pressure/memory").c_str(), 0600), 0);
     const MCMemoryDetailsReader reader(system.host());
-    ASSERT_EQ(reader.currentDetails()->availableMemory, 900 * kKiB);
+    EXPECT_EQ(reader.currentDetails(), (MCMemoryDetails{1000 * kKiB, 900 * kKiB, 0, 0, {}}));
+    std::filesystem::remove(system.root() + "/proc/pressure/memory");
     system.write("/proc/meminfo", meminfo(1000, 100, 0, 0));
     system.write("/proc/pressure/memory", "some avg10=50.00 x\nfull avg10=20.00 x\n");
     EXPECT_EQ(reader.currentDetails(),
               (MCMemoryDetails{1000 * kKiB, 100 * kKiB, 0, 0, MCPressure{50, 20}}));
+    EXPECT_EQ(
+        MCMemoryDetailsReader(make_host_port(system.root() + "/proc/meminfo")).currentDetails(),
+        (MCMemoryDetails{1000 * kKiB, 100 * kKiB, 0, 0, {}}));
 }
 
 TEST(PressureState, ThresholdsAtTheirBoundaries) {

@@ -52,9 +52,6 @@ TEST(MemoryHistory, DropsWhatIsOlderThanTenMinutes) {
         std::vector<int> seconds; // times of the points added, in order
         std::vector<int> kept;
     } cases[] = {
-        {"a minute apart, eleven minutes",
-         {0, 60, 120, 180, 240, 300, 360, 420, 480, 540, 600, 660},
-         {120, 180, 240, 300, 360, 420, 480, 540, 600, 660}},
         {"exactly ten minutes back is out", {0, 600}, {600}},
         {"just inside", {1, 600}, {1, 600}},
         {"a suspended machine wakes up", {0, 5, 10, 2000}, {2000}},
@@ -120,9 +117,6 @@ TEST(LowMemoryRule, Scenarios) {
         MCLowMemoryConfig config;
         Steps steps;
     } cases[] = {
-        {"fires once when available drops below 10 %", Config{},
-         Steps{Step{0s, machine(50), {}}, Step{5s, machine(9), Low}, Step{10s, machine(8), {}},
-               Step{15s, machine(5), {}}}},
         {"at most once per 10 minutes, again after them", Config{},
          Steps{Step{0s, machine(5), Low}, Step{595s, machine(5), {}}, Step{600s, machine(5), Low},
                Step{900s, machine(50), {}}, Step{1199s, machine(5), {}},
