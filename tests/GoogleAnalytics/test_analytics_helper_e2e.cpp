@@ -25,9 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 using Outcome = GoogleTracking::Outcome;
 
-std::shared_ptr<CurlFetcher> curl(std::chrono::milliseconds timeout = 10s,
-                                  std::size_t maxBody = TrackingTransport::kMaxReplyBytes) {
-    return std::make_shared<CurlFetcher>(CurlFetcher::Options{timeout, 16, maxBody});
+std::shared_ptr<CurlFetcher> curl(std::chrono::milliseconds timeout) {
+    return std::make_shared<CurlFetcher>(
+        CurlFetcher::Options{timeout, 16, TrackingTransport::kMaxReplyBytes});
 }
 
 std::shared_ptr<GoogleTracking> hit(std::shared_ptr<HttpFetcher> fetcher, const std::string& host,

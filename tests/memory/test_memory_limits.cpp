@@ -357,10 +357,6 @@ TEST(PressureState, ThresholdsAtTheirBoundaries) {
         EXPECT_EQ(pressureState(MCPressure{c.some10, c.full10}), c.expected)
             << "some " << c.some10 << " full " << c.full10;
     }
-    EXPECT_STREQ(pressureStateName(S::None), "none");
-    EXPECT_STREQ(pressureStateName(S::Some), "some");
-    EXPECT_STREQ(pressureStateName(S::High), "high");
-    EXPECT_EQ(MCMemoryDetails{}.pressureState(), std::nullopt); // no PSI: no state at all
 }
 
 TEST(MemoryDetails, DerivedFigures) {
@@ -382,8 +378,6 @@ TEST(MemoryDetails, DerivedFigures) {
         EXPECT_DOUBLE_EQ(c.details.usedFraction(), c.fraction);
         EXPECT_EQ(c.details.swapUsed(), c.swapUsed);
     }
-    EXPECT_FALSE((MCMemoryDetails{1000, 10, 0, 0, {}}).hasSwap());
-    EXPECT_TRUE((MCMemoryDetails{1000, 10, 1, 0, {}}).hasSwap());
 }
 
 } // namespace

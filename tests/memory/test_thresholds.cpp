@@ -319,43 +319,33 @@ TEST(Settings, UsageStatisticsFollowTheOptOutAsTheAnalyticsClientReadsIt) {
     }
 }
 
-TEST(Settings, TurningStatisticsOnRemovesEveryOptOutSpelling) {
-    TempDir dir;
-    const auto file = dir.write("preferences", "analyticsOPTout=yes\nAnalyticsOptOut=1\n");
-    platform::UserDefaults defaults(file);
-    MCSettings settings = MCSettings::read(defaults);
-    ASSERT_FALSE(settings.usageStatistics);
-    settings.usageStatistics = true;
-    EXPECT_EQ(settings.write(defaults), std::nullopt);
-    platform::UserDefaults reread(file);
-    EXPECT_TRUE(MCSettings::read(reread).usageStatistics) << readFile(file);
-    EXPECT_EQ(reread.stringForKey("analyticsOPTout"), std::nullopt);
-}
-
-TEST(Settings, ProblemsAreToldAndNothingIsLost) {
-    {
-        // A line that cannot be read still opts out: the switch cannot turn statistics on.
+// Turning statistics on removes every spelling of the opt-out; one in a line that cannot be read
+// cannot be removed, so statistics stay off, the user is told, and the line is kept.
+TEST(Settings, TurningStatisticsOnAndProblemsThatAreTold) {
+    for (const std::string text :
+         {"analyticsOPTout=yes\nAnalyticsOptOut=1\n", "bad\\qAnalyticsOptOut=1\n"}) {
+        const bool damaged = text.starts_with("bad");
         TempDir dir;
-        const auto file = dir.write("preferences", "bad\\qAnalyticsOptOut=1\n");
+        const auto file = dir.write("preferences", text);
         platform::UserDefaults defaults(file);
-        MCSettings settings;
+        MCSettings settings = MCSettings::read(defaults);
+        ASSERT_FALSE(settings.usageStatistics);
         settings.usageStatistics = true;
         const auto problem = settings.write(defaults);
-        ASSERT_TRUE(problem.has_value());
-        EXPECT_NE(problem->find("usage statistics stay off"), std::string::npos) << *problem;
+        ASSERT_EQ(problem.has_value(), damaged);
+        EXPECT_TRUE(!damaged || problem->find("usage statistics stay off") != std::string::npos);
         platform::UserDefaults reread(file);
-        EXPECT_FALSE(MCSettings::read(reread).usageStatistics);
-        EXPECT_NE(readFile(file).find("bad\\qAnalyticsOptOut=1"), std::string::npos);
+        EXPECT_EQ(MCSettings::read(reread).usageStatistics, !damaged) << readFile(file);
+        EXPECT_EQ(reread.stringForKey("analyticsOPTout"), std::nullopt);
+        EXPECT_EQ(readFile(file).find("bad\\qAnalyticsOptOut=1") != std::string::npos, damaged);
     }
-    {
-        // A folder that cannot be made: a file took its name after the preferences were read.
-        TempDir dir;
-        platform::UserDefaults defaults(dir.path() / "blocker" / "preferences");
-        dir.write("blocker", "a file where the folder should be");
-        const auto problem = MCSettings{}.write(defaults);
-        ASSERT_TRUE(problem.has_value());
-        EXPECT_NE(problem->find("cannot save"), std::string::npos) << *problem;
-    }
+    // A folder that cannot be made: a file took its name after the preferences were read.
+    TempDir dir;
+    platform::UserDefaults defaults(dir.path() / "blocker" / "preferences");
+    dir.write("blocker", "a file where the folder should be");
+    const auto problem = MCSettings{}.write(defaults);
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_NE(problem->find("cannot save"), std::string::npos) << *problem;
 }
 
 } // namespace
