@@ -186,7 +186,6 @@ TEST(Headroom, SmallestRoomLessItsReserveWins) {
         std::int64_t bytes;
         std::string limitedBy; // seen from the fake root
     } cases[] = {
-        {"memavailable_small_machine", 2 * kGiB, 4 * kGiB, {}, 1792 * kMiB, "MemAvailable"},
         {"memavailable_five_percent", 20 * kGiB, 40 * kGiB, {}, 18 * kGiB, "MemAvailable"},
         {"cgroup_below_memavailable", 20 * kGiB, 24 * kGiB,
          v1(job, bytes(600 * kMiB), bytes(40 * kMiB)), 528 * kMiB, job + "/memory.limit_in_bytes"},

@@ -23,8 +23,7 @@ using namespace std::chrono_literals;
 constexpr std::int64_t kPage = 4096;
 
 // A /proc laid out in a scratch folder; sizes in pages of 4 KiB.
-class FakeProc {
-public:
+struct FakeProc {
     struct Process {
         std::optional<long long> rssPages; // none: no statm file
         std::optional<long long> pssPages; // none: no smaps_rollup file
@@ -53,8 +52,6 @@ public:
     }
     std::string root() const { return dir_.path().string(); }
     MCProcessReader reader() const { return MCProcessReader(root(), kPage); }
-
-private:
     TempDir dir_;
 };
 
@@ -76,13 +73,11 @@ TEST(Processes, WhatIsLeftOutAndWhatFallsBack) {
     std::filesystem::create_directories(proc.path("self"));
     std::filesystem::create_directories(proc.path("0"));
     std::filesystem::create_directories(proc.path("12a"));
-    MCProcessScan scan;
-    const auto top = proc.reader().biggest(10, &scan);
-    EXPECT_EQ(top, (std::vector<MCProcess>{{5, "garbled rollup", 90 * kPage, false},
-                                           {6, "fifo rollup", 80 * kPage, false},
-                                           {7, "?", 60 * kPage, false}}));
-    EXPECT_EQ(scan.listed, 7u);   // 2..8
-    EXPECT_EQ(scan.resident, 4u); // 4, 5, 6, 7 (8's statm is a link: refused)
+    // 2 is a kernel thread, 3 and 4 vanished, 8's statm is a link: refused.
+    EXPECT_EQ(proc.reader().biggest(10),
+              (std::vector<MCProcess>{{5, "garbled rollup", 90 * kPage, false},
+                                      {6, "fifo rollup", 80 * kPage, false},
+                                      {7, "?", 60 * kPage, false}}));
     const MCProcessReader missing(proc.path("absent"), kPage);
     EXPECT_FALSE(missing.isReadable());
     EXPECT_TRUE(missing.biggest(5).empty());
@@ -119,18 +114,6 @@ TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
             EXPECT_EQ(proc.reader().biggest(count), expected) << "seed " << seed << " " << count;
         }
     }
-}
-
-// When PSS equals RSS the first `count` candidates settle it: nothing else is read.
-TEST(Processes, ReadsSmapsOnlyForTheLeadingCandidates) {
-    FakeProc proc;
-    for (int pid = 1; pid <= 60; ++pid) {
-        proc.add(pid, {pid * 10, pid * 10, "p\n"});
-    }
-    MCProcessScan scan;
-    proc.reader().biggest(5, &scan); // the answer itself is checked on the random trees
-    EXPECT_EQ(scan.listed, 60u);
-    EXPECT_EQ(scan.detailed, 5u);
 }
 
 // PSS is read again only when it may have changed: RSS moved by more than a tenth, or the

@@ -84,10 +84,6 @@ TEST(MemoryHistory, RangesForTheSparkline) {
     noPsi.add(point(0s, 0.3));
     EXPECT_EQ(noPsi.pressureRange(), std::nullopt);
     EXPECT_EQ(noPsi.usedRange(), (MCMemoryHistory::Range{0.3, 0.3}));
-    noPsi.clear();
-    EXPECT_TRUE(noPsi.empty());
-    noPsi.add(point(1s, 0.7)); // usable again after clearing, even with an earlier time
-    EXPECT_EQ(noPsi.size(), 1u);
 }
 
 // A machine with `availablePercent` of its memory available and the given pressure.
