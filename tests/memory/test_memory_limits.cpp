@@ -144,13 +144,6 @@ TEST_P(CgroupTrees, FindsEveryFiniteLimitAboveTheProcess) {
 INSTANTIATE_TEST_SUITE_P(Trees, CgroupTrees, ::testing::ValuesIn(treeCases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(CgroupTrees, NothingToReadMeansNoLimits) {
-    FakeSystem system;
-    EXPECT_TRUE(host_memory_limits(system.host()).empty()); // no /proc/self/cgroup at all
-    // A host without a root never looks at the live system's cgroups.
-    EXPECT_TRUE(host_memory_limits(make_host_port(system.root() + "/proc/meminfo")).empty());
-}
-
 struct ValueCase {
     const char* text;
     std::optional<std::uint64_t> bytes;

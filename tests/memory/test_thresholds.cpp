@@ -296,7 +296,7 @@ TEST(Settings, ValuesOutOfRangeOrNotUnderstood) {
 // The switch shows what the analytics client will do, for every way a file can say it.
 TEST(Settings, UsageStatisticsFollowTheOptOutAsTheAnalyticsClientReadsIt) {
     const struct {
-        const char* text;
+        std::string text;
         bool statistics;
     } cases[] = {
         {"", true},
@@ -306,12 +306,15 @@ TEST(Settings, UsageStatisticsFollowTheOptOutAsTheAnalyticsClientReadsIt) {
         {"AnalyticsOptOut=\n", true},
         {"AnalyticsOptOut=0\nbad\\qline=1\n", true}, // a damaged line elsewhere is no opt-out
         {"bad\\qAnalyticsOptOut=1\n", false},        // a line that could not be read mentions it
+        // A file that cannot be read may hold an opt-out: it counts as one.
+        {"AnalyticsOptOut=0\n" + std::string(platform::UserDefaults::kMaxFileBytes, 'x'), false},
     };
     for (const auto& c : cases) {
         TempDir dir;
         platform::UserDefaults defaults(dir.write("preferences", c.text));
-        EXPECT_EQ(MCSettings::read(defaults).usageStatistics, c.statistics) << c.text;
-        EXPECT_EQ(platform::analyticsOptOutReason(defaults).has_value(), !c.statistics) << c.text;
+        EXPECT_EQ(MCSettings::read(defaults).usageStatistics, c.statistics) << c.text.substr(0, 40);
+        EXPECT_EQ(platform::analyticsOptOutReason(defaults).has_value(), !c.statistics)
+            << c.text.substr(0, 40);
     }
 }
 
