@@ -295,8 +295,6 @@ TEST(MemoryDetails, FromFixtures) {
         {"with swap and PSI", meminfo(16000000, 12000000, 2097152, 1048576), kPsi,
          MCMemoryDetails{16000000 * kKiB, 12000000 * kKiB, 2097152 * kKiB, 1048576 * kKiB,
                          MCPressure{12.5, 0.75}}},
-        {"without swap", meminfo(8000000, 6000000, 0, 0), kPsi,
-         MCMemoryDetails{8000000 * kKiB, 6000000 * kKiB, 0, 0, MCPressure{12.5, 0.75}}},
         {"PSI file that makes no sense", meminfo(8000000, 6000000, 0, 0), "garbage\n",
          MCMemoryDetails{8000000 * kKiB, 6000000 * kKiB, 0, 0, std::nullopt}},
         {"PSI file too large to be one", meminfo(8000000, 6000000, 0, 0),
@@ -359,7 +357,6 @@ TEST(MemoryDetails, DerivedFigures) {
         std::int64_t swapUsed;
     } cases[] = {
         {{1000, 250, 400, 100, {}}, 750, 0.75, 300},
-        {{1000, 1000, 0, 0, {}}, 0, 0.0, 0},
         // Counters read while they change can disagree: never below 0 or above everything.
         {{1000, 1200, 100, 150, {}}, 0, 0.0, 0},
         {{1000, -5, 0, 0, {}}, 1000, 1.0, 0},
