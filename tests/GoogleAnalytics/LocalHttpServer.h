@@ -18,11 +18,9 @@ class LocalHttpServer {
 public:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-    // On a free port, or on `port` when it is given.
-    explicit LocalHttpServer(int port = 0) {
+    LocalHttpServer() {
         server_.set_keep_alive_max_count(1);
-        port_ = port ? (server_.bind_to_port("127.0.0.1", port) ? port : -1)
-                     : server_.bind_to_any_port("127.0.0.1");
+        port_ = server_.bind_to_any_port("127.0.0.1");
         if (port_ <= 0) {
             throw std::runtime_error("cannot listen on 127.0.0.1");
         }

@@ -5,7 +5,6 @@
 #include "GoogleAnalytics/CapturingLogger.h"
 #include "GoogleAnalytics/FakeFetcher.h"
 #include "GoogleAnalytics/GoogleTracking.h"
-#include "GoogleAnalytics/Holder.h"
 #include "GoogleAnalytics/LocalHttpServer.h"
 #include "GoogleAnalytics/PublicIP.h"
 #include "GoogleAnalytics/RequestFactory.h"
@@ -18,9 +17,7 @@
 
 #include <cstdlib>
 #include <future>
-#include <regex>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,9 +25,9 @@ namespace {
 using namespace std::chrono_literals;
 using Outcome = GoogleTracking::Outcome;
 
-std::shared_ptr<CurlFetcher> curl(std::chrono::milliseconds timeout = 10s,
-                                  std::size_t maxBody = TrackingTransport::kMaxReplyBytes) {
-    return std::make_shared<CurlFetcher>(CurlFetcher::Options{timeout, 16, maxBody});
+std::shared_ptr<CurlFetcher> curl(std::chrono::milliseconds timeout) {
+    return std::make_shared<CurlFetcher>(
+        CurlFetcher::Options{timeout, 16, TrackingTransport::kMaxReplyBytes});
 }
 
 std::shared_ptr<GoogleTracking> hit(std::shared_ptr<HttpFetcher> fetcher, const std::string& host,
@@ -71,24 +68,19 @@ TEST(GoogleTrackingE2E, OutcomesAndTheirLogLines) {
         if (utme.empty() || is("*Loop*")) { // the query is dropped on the way round
             return res.set_redirect(server.url("/__utm.gif"));
         }
-        res.status = is("*NoContent*") ? 204 : is("*Error*") ? 500 : 200;
-        const bool empty = is("*Empty*") || is("*NoContent*");
-        res.set_content(is("*Huge*") ? std::string(8 << 20, 'x')
-                        : empty      ? ""
-                                     : "GIF89a",
+        res.status = is("*Error*") ? 500 : is("*Empty*") ? 204 : 200;
+        res.set_content(is("*Huge*")    ? std::string(8 << 20, 'x')
+                        : is("*Empty*") ? ""
+                                        : "GIF89a",
                         "image/gif");
     });
     // An exception is contained and the queue carries on.
     const std::pair<std::string, Outcome> cases[] = {
-        {"Hang", Outcome::TriggerError},      {"Thrown", Outcome::ExceptionThrown},
-        {"Gif", Outcome::Triggered},          {"Error", Outcome::Triggered},
-        {"Huge", Outcome::Triggered},         {"Empty", Outcome::TriggerError},
-        {"NoContent", Outcome::TriggerError}, {"Loop", Outcome::TriggerError},
-        {"Refused", Outcome::TriggerError}};
+        {"Hang", Outcome::TriggerError}, {"Thrown", Outcome::ExceptionThrown},
+        {"Gif", Outcome::Triggered},     {"Error", Outcome::Triggered},
+        {"Huge", Outcome::Triggered},    {"Empty", Outcome::TriggerError},
+        {"Loop", Outcome::TriggerError}, {"Refused", Outcome::TriggerError}};
     std::vector<std::shared_ptr<GoogleTracking>> ops;
-    const std::string error = std::to_string(LogFlagError) + " ",
-                      info = std::to_string(LogFlagInfo) + " ";
-    std::vector<std::string> lines;
     for (const auto& [action, outcome] : cases) {
         const bool thrown = action == "Thrown"; // an unscripted fake fetcher throws
         ops.push_back(hit(thrown ? std::shared_ptr<HttpFetcher>(std::make_shared<FakeFetcher>())
@@ -96,21 +88,19 @@ TEST(GoogleTrackingE2E, OutcomesAndTheirLogLines) {
                           action == "Refused" ? LocalHttpServer().hostAndPort() /* closed again */
                                               : server.hostAndPort(),
                           action, thrown ? std::nullopt : std::optional(0)));
-        lines.push_back(std::to_string(LogFlagVerbose) +
-                        " Google Analytics URL: http://127.0.0.1:");
-        lines.push_back((outcome == Outcome::Triggered ? info : error) +
-                        ("Analytics event (Linux 1.0, " + action) +
-                        (thrown ? ", L, (null)): exception thrown no scripted"
-                         : outcome == Outcome::Triggered ? ", L, 0): triggered successfully!, ["
-                                                         : ", L, 0): trigger error, ["));
     }
-    const auto logged = loggedBy([&] { run(ops); }, LogLevelVerbose);
-    ASSERT_EQ(logged.size(), lines.size()) << testing::PrintToString(logged);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(logged[i].rfind(lines[i], 0), 0u) << logged[i];
-    }
+    const auto logged = loggedBy([&] { run(ops); }, LogLevelInfo);
+    ASSERT_EQ(logged.size(), ops.size()) << testing::PrintToString(logged);
     for (std::size_t i = 0; i < ops.size(); ++i) {
-        EXPECT_EQ(ops[i]->outcome(), cases[i].second) << cases[i].first;
+        const auto& [action, outcome] = cases[i];
+        EXPECT_EQ(ops[i]->outcome(), outcome) << action;
+        const std::string line =
+            std::to_string(outcome == Outcome::Triggered ? LogFlagInfo : LogFlagError) +
+            " Analytics event (Linux 1.0, " + action +
+            (outcome == Outcome::ExceptionThrown ? ", L, (null)): exception thrown no scripted"
+             : outcome == Outcome::Triggered     ? ", L, 0): triggered successfully!, ["
+                                                 : ", L, 0): trigger error, [");
+        EXPECT_EQ(logged[i].rfind(line, 0), 0u) << logged[i];
     }
     EXPECT_LE(server.received().size(), 7u + 17u); // the redirect loop is bounded
 }
@@ -212,19 +202,12 @@ TEST_F(AnalyticsHelperE2E, HitsGoOutOneAtATimeWithTheIdentifierThatSurvivesARest
         EXPECT_GE(hits[i].arrival - previous, 1000ms) << i;
         previous = hits[i].arrival;
     }
-    const std::multimap<std::string, std::string> expected = {
-        {"utmwv", "5.2.2d"},     {"utmn", "7"},           {"utmhn", ""},  {"utmcs", "UTF-8"},
-        {"utmsr", "-"},          {"utmsc", "-"},          {"utmul", "-"}, {"utmje", "0"},
-        {"utmfl", "-"},          {"utmni", "1"},          {"utmdt", ""},  {"utmhid", "7"},
-        {"utmr", "-"},           {"utmp", "/"},           {"gaq", "1"},   {"utmt", "event"},
-        {"utmac", "UA-12345-1"}, {"utmip", "203.0.113.7"}};
-    auto params = hits[0].params;
-    params.erase("utmcc"); // its "=" signs defeat the server's parser; unit-tested
-    params.erase("utme");
-    EXPECT_EQ(params, expected);
-    EXPECT_EQ(server.received("/ip").size(), 2u); // one fetch per lookup (helper) serves its hits
+    // The fixed keys are checked where the request is built; these come from the helper.
+    EXPECT_EQ(hits[0].param("utmac") + " " + hits[0].param("utmip"), "UA-12345-1 203.0.113.7");
 }
 
+// Opted out (in the environment or the preferences), no collection host, or an empty domain
+// name: nothing is queued. Every way a file can hold the opt-out is checked with the settings.
 TEST_F(AnalyticsHelperE2E, OptingOutOrAnEmptyDomainNameQueuesNothing) {
     using Deps = AnalyticsHelper::Dependencies;
     using Change = std::function<void(Deps&, TrackingTransport&)>;
@@ -244,88 +227,6 @@ TEST_F(AnalyticsHelperE2E, OptingOutOrAnEmptyDomainNameQueuesNothing) {
         EXPECT_EQ(storedUuid().has_value(), stores);
     }
     EXPECT_TRUE(server.received().empty());
-}
-
-// The opt-out in a damaged preferences file, each against the real server: no hit may arrive
-// and the file stays as it was. The last cases, without an opt-out, show the hits would come.
-TEST_F(AnalyticsHelperE2E, AnOptOutInADamagedFileStillKeepsEveryHitAtHome) {
-    struct Case {
-        const char* what;
-        std::function<void(const std::filesystem::path&)> make;
-        std::size_t hits;
-    };
-    const auto write = [](std::string text) {
-        return [text](const std::filesystem::path& file) {
-            std::ofstream(file, std::ios::binary) << text;
-        };
-    };
-    const std::string junk(platform::UserDefaults::kMaxFileBytes, 'x');
-    const Case cases[] = {
-        {"a malformed line", write("AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n"), 0},
-        {"byte order mark and tabs", write("\xef\xbb\xbf\tAnalyticsOptOut\t=\t1\t"), 0},
-        {"the opt-out line itself damaged", write("UserUUID=KEEP-ME\nAnalyticsOptOut=1\\q\n"), 0},
-        {"too large to read", write("AnalyticsOptOut=1\n" + junk), 0},
-        {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, 0},
-        {"opted back in", write("AnalyticsOptOut=0\nUserUUID=KEEP-ME\nbad\\qline=1\n"), 2},
-        {"the opt-out commented out", write("# AnalyticsOptOut=1\nUserUUID=KEEP-ME\n"), 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::filesystem::remove_all(prefsFile);
-        std::filesystem::create_directories(prefsFile.parent_path());
-        c.make(prefsFile);
-        const bool regular = std::filesystem::is_regular_file(prefsFile);
-        const std::string before = regular ? readFile(prefsFile) : "";
-        const std::size_t hitsBefore = server.received("/__utm.gif").size();
-
-        auto h = helper([](auto&, TrackingTransport& t) { t.startDelay = 0ms; });
-        EXPECT_TRUE(h->fireEvent("PopoverShown", 0));
-        EXPECT_TRUE(h->fireEvent("AboutShown", 0));
-        queue->waitUntilAllOperationsAreFinished();
-
-        const auto hits = server.received("/__utm.gif");
-        EXPECT_EQ(hits.size() - hitsBefore, c.hits);
-        if (c.hits != 0 && hits.size() > hitsBefore) {
-            EXPECT_NE(hits.back().param("utme").find("*KEEP-ME)"), std::string::npos);
-        }
-        // Read, not rewritten: the identifier was there or analytics stayed off.
-        EXPECT_EQ(regular ? readFile(prefsFile) : "", before);
-    }
-}
-
-// A collection host that takes connections and never answers, with hits that give up after
-// 100 ms: a flood of events, fired while the queue is busy, waits in the bounded queue, and
-// only the newest hits reach the host.
-TEST_F(AnalyticsHelperE2E, AFloodAgainstASilentHostKeepsOnlyTheNewestHits) {
-    LocalHttpServer silent;
-    std::promise<void> release; // after the server: the hanging handlers are let go first
-    silent.route("/__utm.gif",
-                 [hang = release.get_future().share()](auto&, auto&) { hang.wait(); });
-    constexpr std::size_t bound = 5;
-    const auto bounded = std::make_shared<OperationQueue>(bound);
-    auto h = helper([&](AnalyticsHelper::Dependencies& d, TrackingTransport& t) {
-        d.config.collectionHost = silent.hostAndPort();
-        d.queue = bounded;
-        t.startDelay = 0ms;
-        t.fetcher = std::make_shared<CurlFetcher>(CurlFetcher::Options{100ms, 16, 1 << 20});
-    });
-    const auto holder = Holder::start(*bounded);
-    for (int i = 0; i < 200; ++i) {
-        h->fireEvent("Flood" + std::to_string(i), 0);
-    }
-    EXPECT_EQ(bounded->operationCount(), bound + 1);
-    holder->letGo();
-    bounded->waitUntilAllOperationsAreFinished();
-
-    std::vector<int> sent;
-    for (const auto& request : silent.received()) {
-        const std::string utme = request.param("utme");
-        std::smatch match;
-        ASSERT_TRUE(std::regex_search(utme, match, std::regex("\\*Flood([0-9]+)\\*"))) << utme;
-        sent.push_back(std::stoi(match[1]));
-    }
-    EXPECT_EQ(sent, (std::vector<int>{195, 196, 197, 198, 199}));
-    EXPECT_EQ(bounded->droppedOperationCount(), 195u);
 }
 
 TEST(AnalyticsConfig, DoNotTrackValuesAndEnvironment) {
@@ -369,7 +270,6 @@ TEST(AnalyticsDefaultE2E, PanelEventsReachTheConfiguredHost) {
     const auto hits = server.received("/__utm.gif");
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0].param("utmip"), "192.0.2.44");
-    EXPECT_TRUE(hits[1].param("utme").starts_with("5(Linux ")) << hits[1].param("utme");
     EXPECT_TRUE(hits[1].param("utme").ends_with("*CleanButtonClicked*" + *uuid + ")(0)"));
     EXPECT_NE(hits[0].param("utmn"), hits[1].param("utmn")); // the system's random source
 }

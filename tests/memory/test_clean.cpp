@@ -108,18 +108,6 @@ TEST(Clean, ThreeSamplesAndCappedPasses) {
     }
 }
 
-TEST(Clean, RealSamplesAndRealBlocksAreFullyWritten) {
-    // 3 MiB free + 3000 kB inactive from the file, limited to 6 MiB + 1 byte: odd sizes included.
-    TempDir dir;
-    auto allocator = std::make_shared<CheckingAllocator>();
-    MCMemoryController controller(make_host_port(dir.write("m", meminfo(3 * 1024)), {}, 4096),
-                                  allocator, 6 * kMiB + 1);
-    controller.cleanMemory();
-    const std::size_t expected = 3 * kMiB + 3000 * 1024;
-    EXPECT_EQ(allocator->sizes, Sizes(3, expected));
-    EXPECT_EQ(allocator->unwritten, 0u);
-}
-
 TEST(Clean, UnreadableHeadroomMeansNoPass) {
     Machine m;
     m.system.write("/proc/meminfo", "MemTotal: 100 kB\n"); // samples work, the cap is unknown
@@ -131,31 +119,21 @@ TEST(Clean, UnreadableHeadroomMeansNoPass) {
 
 // 8 MiB passes in 1 MiB chunks; the room at the start is 32 MiB either way.
 TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
-    const std::size_t M = static_cast<std::size_t>(kMiB);
-    using Ends = std::array<End, 3>;
-    using Written = std::array<std::int64_t, 3>;
+    using Passes = std::vector<std::pair<End, std::int64_t>>; // how each ended, what it wrote
     const struct {
         const char* name;
         bool cgroup;                  // else MemAvailable
         std::size_t othersAfterChunk; // the chunk (from 0) after which others take memory
         std::int64_t othersTake;
-        Sizes chunks; // every chunk granted, over all three passes
-        Ends ends;
-        Written written;
+        Passes passes;
     } cases[] = {
         // After the third chunk another process takes 30 MiB: the cgroup is 1 MiB short of
         // its reserve, so pass 1 stops at 3 MiB; later passes fit in the 2 MiB left.
-        {"cgroup_taken_mid_pass", true, 2, 30 * kMiB, Sizes(7, M),
-         Ends{End::RoomTaken, End::Written, End::Written}, Written{3 * kMiB, 2 * kMiB, 2 * kMiB}},
-        // Half a chunk of room is left: the pass writes just that much and stops; later passes
-        // are sized to the 2.5 MiB left.
-        {"cgroup_partly_taken", true, 1, 29 * kMiB + kMiB / 2,
-         Sizes{M, M, M / 2, M, M, M / 2, M, M, M / 2},
-         Ends{End::RoomTaken, End::Written, End::Written},
-         Written{2 * kMiB + kMiB / 2, 2 * kMiB + kMiB / 2, 2 * kMiB + kMiB / 2}},
+        {"cgroup_taken_mid_pass", true, 2, 30 * kMiB,
+         Passes{{End::RoomTaken, 3 * kMiB}, {End::Written, 2 * kMiB}, {End::Written, 2 * kMiB}}},
         // Later passes start without headroom and write nothing.
-        {"memavailable_taken_mid_pass", false, 4, 40 * kMiB, Sizes(5, M),
-         Ends{End::RoomTaken, End::NoHeadroom, End::NoHeadroom}, Written{5 * kMiB, 0, 0}},
+        {"memavailable_taken_mid_pass", false, 4, 40 * kMiB,
+         Passes{{End::RoomTaken, 5 * kMiB}, {End::NoHeadroom, 0}, {End::NoHeadroom, 0}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,21 +164,15 @@ TEST(CleanChunks, ThePassStopsWhenOthersTakeTheRoom) {
             held -= static_cast<std::int64_t>(size);
             publish();
         };
-        const MCCleanOutcome outcome =
-            m.controller({freeAndInactive(6 * kMiB, 2 * kMiB), freeAndInactive(6 * kMiB, 2 * kMiB),
-                          freeAndInactive(6 * kMiB, 2 * kMiB)})
-                .clean({});
-        EXPECT_EQ(m.allocator->sizes, c.chunks);
-        EXPECT_EQ(m.allocator->unwritten, 0u);
+        const MCCleanOutcome outcome = m.controller(threeTimes(8 * kMiB)).clean({});
         EXPECT_EQ(held, 0); // everything went back
-        const std::string limitedBy = c.cgroup ? m.system.root() + kLimitFile : "MemAvailable";
-        for (std::size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(outcome.passes[i].end, c.ends[i]) << "pass " << i;
-            EXPECT_EQ(outcome.passes[i].written, c.written[i]) << "pass " << i;
-            if (c.ends[i] == End::RoomTaken) {
-                EXPECT_EQ(outcome.passes[i].limitedBy, limitedBy) << "pass " << i;
-            }
+        Passes passes;
+        for (const auto& pass : outcome.passes) {
+            passes.emplace_back(pass.end, pass.written);
         }
+        EXPECT_EQ(passes, c.passes);
+        EXPECT_EQ(outcome.passes[0].limitedBy,
+                  c.cgroup ? m.system.root() + kLimitFile : "MemAvailable");
     }
 }
 
@@ -255,9 +227,9 @@ TEST(CleanChunks, ARefusedChunkEndsOnlyItsPassAndFreesWhatItHeld) {
             .clean({});
     EXPECT_EQ(outcome.passes[0].end, End::AllocationFailed);
     EXPECT_EQ(outcome.passes[0].written, 2 * kMiB);
-    EXPECT_EQ(outcome.passes[1].end, End::Written);
-    EXPECT_EQ(outcome.passes[2].end, End::Written);
-    EXPECT_EQ(m.allocator->released.size(), 4u); // two held chunks, then one per later pass
+    // Two held chunks, then one per later pass, each written in full.
+    EXPECT_EQ(m.allocator->released, (Sizes{kMiB, kMiB, kMiB, kMiB}));
+    EXPECT_EQ(outcome.written(), 4 * kMiB);
 }
 
 TEST(CleanProgress, ClimbsToOneHundred) {
@@ -274,7 +246,6 @@ TEST(CleanProgress, ClimbsToOneHundred) {
                 freeAndInactive(0, 4 * kMiB)},
          std::nullopt, Percents{8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}},
         {"no_samples", Script{}, std::nullopt, Percents{33, 66, 100}},
-        {"nothing_allowed", threeTimes(4 * kMiB), 0, Percents{33, 66, 100}},
         // A pass cut to 2 MiB by the limit counts whole once its two chunks are written.
         {"limited_pass",
          Script{freeAndInactive(4 * kMiB, 0), std::nullopt, freeAndInactive(kMiB, 0)}, 2 * kMiB,
@@ -311,35 +282,26 @@ INSTANTIATE_TEST_SUITE_P(
                       LimitCase{"18446744073709551616", std::nullopt},
                       LimitCase{"18446744073709551617", std::nullopt}));
 
-// A limit that is not understood writes nothing and says so; one that is understood is quiet.
+// A limit that is not understood writes nothing and says so, showing the value without the
+// control characters that could upset a terminal; one that is understood is quiet. The exact
+// warning is checked where the command line prints it.
 TEST(CleanLimit, EnvironmentLowersTheCapAndGarbageMeansNothingButSaysSo) {
-    const struct {
-        const char* value; // null: unset
-        std::optional<std::int64_t> capAtMost;
-        bool warns;
-    } cases[] = {
+    const std::tuple<const char*, std::optional<std::int64_t>, bool> cases[] = {
         {nullptr, std::nullopt, false},
         {"", std::nullopt, false},
         {"1M", kMiB, false},
-        {"0", 0, false},
-        {"lots", 0, true},
-        {"512 M", 0, true},
-        {"-1G", 0, true},
-        {"\x1b[2Jbad", 0, true},
-    };
-    for (const auto& c : cases) {
-        const ScopedEnv env({{MCMemoryController::kMaxBytesEnv, c.value}});
+        {"\x1b[2Jbad", 0, true}};
+    for (const auto& [value, capAtMost, warns] : cases) {
+        const ScopedEnv env({{MCMemoryController::kMaxBytesEnv, value}});
         const MCMemoryController controller;
-        SCOPED_TRACE(c.value != nullptr ? c.value : "(unset)");
-        if (c.capAtMost) {
-            EXPECT_LE(controller.passCap(), *c.capAtMost);
+        SCOPED_TRACE(value != nullptr ? value : "(unset)");
+        if (capAtMost) {
+            EXPECT_LE(controller.passCap(), *capAtMost);
         }
         const auto& warning = controller.configurationWarning();
-        ASSERT_EQ(warning.has_value(), c.warns);
-        if (c.warns) {
+        ASSERT_EQ(warning.has_value(), warns);
+        if (warns) {
             EXPECT_NE(warning->find(MCMemoryController::kMaxBytesEnv), std::string::npos);
-            EXPECT_NE(warning->find("write nothing"), std::string::npos) << *warning;
-            // The value is shown, but never a control character that could upset a terminal.
             for (char ch : *warning) {
                 EXPECT_TRUE(ch >= 0x20 && ch < 0x7f);
             }

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -24,8 +23,7 @@ using namespace std::chrono_literals;
 constexpr std::int64_t kPage = 4096;
 
 // A /proc laid out in a scratch folder; sizes in pages of 4 KiB.
-class FakeProc {
-public:
+struct FakeProc {
     struct Process {
         std::optional<long long> rssPages; // none: no statm file
         std::optional<long long> pssPages; // none: no smaps_rollup file
@@ -41,13 +39,9 @@ public:
                                               " 100 20 0 500 0\n");
         }
         if (process.pssPages) {
-            char rollup[256];
-            std::snprintf(rollup, sizeof rollup,
-                          "55d0c0000000-7ffd6a5fe000 ---p 00000000 00:00 0    [rollup]\n"
-                          "Rss: %lld kB\nPss: %lld kB\nPss_Anon: 12 kB\nPss_File: 4 kB\n"
-                          "Shared_Clean: 8 kB\n",
-                          *process.rssPages * 4, *process.pssPages * 4);
-            dir_.write(folder + "/smaps_rollup", rollup);
+            dir_.write(folder + "/smaps_rollup",
+                       "55d0c0000000-7ffd6a5fe000 ---p 00000000 00:00 0    [rollup]\nPss: " +
+                           std::to_string(*process.pssPages * 4) + " kB\nPss_Anon: 12 kB\n");
         }
         if (process.comm) {
             dir_.write(folder + "/comm", *process.comm);
@@ -58,18 +52,8 @@ public:
     }
     std::string root() const { return dir_.path().string(); }
     MCProcessReader reader() const { return MCProcessReader(root(), kPage); }
-
-private:
     TempDir dir_;
 };
-
-std::vector<int> pidsOf(const std::vector<MCProcess>& processes) {
-    std::vector<int> pids;
-    for (const auto& p : processes) {
-        pids.push_back(p.pid);
-    }
-    return pids;
-}
 
 TEST(Processes, WhatIsLeftOutAndWhatFallsBack) {
     FakeProc proc;
@@ -89,32 +73,19 @@ TEST(Processes, WhatIsLeftOutAndWhatFallsBack) {
     std::filesystem::create_directories(proc.path("self"));
     std::filesystem::create_directories(proc.path("0"));
     std::filesystem::create_directories(proc.path("12a"));
-    MCProcessScan scan;
-    const auto top = proc.reader().biggest(10, &scan);
-    EXPECT_EQ(top, (std::vector<MCProcess>{{5, "garbled rollup", 90 * kPage, false},
-                                           {6, "fifo rollup", 80 * kPage, false},
-                                           {7, "?", 60 * kPage, false}}));
-    EXPECT_EQ(scan.listed, 7u);   // 2..8
-    EXPECT_EQ(scan.resident, 4u); // 4, 5, 6, 7 (8's statm is a link: refused)
-}
-
-TEST(Processes, TiesGoToTheLowerPidAndCountsAreKept) {
-    FakeProc proc;
-    for (int pid : {50, 7, 31, 12}) {
-        proc.add(pid, {40, 40, "same\n"});
-    }
-    proc.add(99, {41, 30, "smaller pss\n"});
-    EXPECT_EQ(pidsOf(proc.reader().biggest(3)), (std::vector<int>{7, 12, 31}));
-    EXPECT_EQ(pidsOf(proc.reader().biggest(5)), (std::vector<int>{7, 12, 31, 50, 99}));
-    EXPECT_TRUE(proc.reader().biggest(0).empty());
-    EXPECT_EQ(proc.reader().biggest(100).size(), 5u);
+    // 2 is a kernel thread, 3 and 4 vanished, 8's statm is a link: refused.
+    EXPECT_EQ(proc.reader().biggest(10),
+              (std::vector<MCProcess>{{5, "garbled rollup", 90 * kPage, false},
+                                      {6, "fifo rollup", 80 * kPage, false},
+                                      {7, "?", 60 * kPage, false}}));
     const MCProcessReader missing(proc.path("absent"), kPage);
     EXPECT_FALSE(missing.isReadable());
     EXPECT_TRUE(missing.biggest(5).empty());
 }
 
-// PSS ranks where it can be read, else RSS; the ranking by RSS must never change the answer, only
-// its cost: random trees against a plain reading of every process.
+// PSS ranks where it can be read, else RSS, ties to the lower pid; the ranking by RSS must never
+// change the answer, only its cost: random trees, full of ties, against a plain reading of every
+// process.
 TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
     for (unsigned seed = 1; seed <= 10; ++seed) {
         std::mt19937 random(seed);
@@ -122,8 +93,8 @@ TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
         std::vector<MCProcess> everything;
         const int processes = 30 + static_cast<int>(random() % 40);
         for (int i = 0; i < processes; ++i) {
-            const int pid = 100 + i * 7;
-            const long long rss = random() % 4 == 0 ? 0 : 1 + random() % 200; // some kernel threads
+            const int pid = 100 + i * 37 % 1000; // not in the order of creation
+            const long long rss = random() % 4 == 0 ? 0 : 1 + random() % 30; // some kernel threads
             const bool readable = random() % 3 != 0;
             const long long pss = rss == 0 ? 0 : 1 + random() % rss; // PSS <= RSS
             proc.add(pid, {rss, readable ? std::optional(pss) : std::nullopt,
@@ -136,29 +107,13 @@ TEST(Processes, PruningGivesTheSameAnswerAsReadingEverything) {
         std::sort(everything.begin(), everything.end(), [](const auto& a, const auto& b) {
             return a.bytes != b.bytes ? a.bytes > b.bytes : a.pid < b.pid;
         });
-        for (std::size_t count : {1u, 5u, 12u}) {
-            MCProcessScan scan;
-            const auto top = proc.reader().biggest(count, &scan);
+        for (std::size_t count : {0u, 1u, 5u, 12u, 1000u}) {
             const std::vector<MCProcess> expected(
                 everything.begin(),
                 everything.begin() + static_cast<long>(std::min(count, everything.size())));
-            EXPECT_EQ(top, expected) << "seed " << seed << " count " << count;
-            EXPECT_LE(scan.detailed, scan.resident);
+            EXPECT_EQ(proc.reader().biggest(count), expected) << "seed " << seed << " " << count;
         }
     }
-}
-
-// When PSS equals RSS the first `count` candidates settle it: nothing else is read.
-TEST(Processes, ReadsSmapsOnlyForTheLeadingCandidates) {
-    FakeProc proc;
-    for (int pid = 1; pid <= 60; ++pid) {
-        proc.add(pid, {pid * 10, pid * 10, "p\n"});
-    }
-    MCProcessScan scan;
-    const auto top = proc.reader().biggest(5, &scan);
-    EXPECT_EQ(pidsOf(top), (std::vector<int>{60, 59, 58, 57, 56}));
-    EXPECT_EQ(scan.listed, 60u);
-    EXPECT_EQ(scan.detailed, 5u);
 }
 
 // PSS is read again only when it may have changed: RSS moved by more than a tenth, or the
@@ -169,30 +124,24 @@ TEST(Processes, RemembersPssWhileRssHolds) {
     proc.add(2, {800, 800, "b\n"});
     auto now = std::chrono::steady_clock::time_point{};
     const MCProcessReader reader(proc.root(), kPage, [&now] { return now; });
-    MCProcessScan scan;
-    const auto first = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 2u);
+    const auto first = reader.biggest(2);
     EXPECT_EQ(first[0], (MCProcess{2, "b", 800 * kPage, true}));
     EXPECT_EQ(first[1], (MCProcess{1, "a", 500 * kPage, true}));
 
     proc.add(1, {1000, 999, "a\n"}); // PSS changes, RSS does not
     now += 29s;
-    EXPECT_EQ(reader.biggest(2, &scan), first);
-    EXPECT_EQ(scan.smapsRead, 0u);
+    EXPECT_EQ(reader.biggest(2), first);
 
     now += 1s; // 30 s old: read again
-    auto later = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 2u);
+    auto later = reader.biggest(2);
     EXPECT_EQ(later[0], (MCProcess{1, "a", 999 * kPage, true}));
 
     proc.add(1, {1080, 1080, "a\n"}); // RSS within a tenth: the share scaled, not read
-    later = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 0u);
+    later = reader.biggest(2);
     EXPECT_EQ(later[0], (MCProcess{1, "a", 1078920 * kPage / 1000, true})); // 99.9 % of 1080
 
     proc.add(2, {2000, 1200, "b\n"}); // RSS doubled: read at once
-    later = reader.biggest(2, &scan);
-    EXPECT_EQ(scan.smapsRead, 1u);
+    later = reader.biggest(2);
     EXPECT_EQ(later[0], (MCProcess{2, "b", 1200 * kPage, true}));
 }
 
@@ -203,10 +152,8 @@ TEST(ProcessNames, HostileNamesAreMadeSafe) {
         std::string shown;
     } cases[] = {
         {"firefox\n", "firefox"},
-        {"two words\n", "two words"},
         {"evil\nname\n", "evil" + r + "name"},
         {"\x1b[31mred\n", r + "[31mred"},
-        {"tab\there", "tab" + r + "here"},
         {"del\x7f", "del" + r},
         {"\xff\xfe", r + r},              // not UTF-8 at all
         {"caf\xc3\xa9\n", "caf\xc3\xa9"}, // é stays
@@ -215,9 +162,7 @@ TEST(ProcessNames, HostileNamesAreMadeSafe) {
         {"\xed\xa0\x80", r + r + r},      // a surrogate
         {"\xc2\x85next", r + "next"},     // C1 NEL
         {"abc\xe2\x80\xaegnp.exe", "abc" + r + "gnp.exe"}, // right-to-left override
-        {"\"quoted\\\"", "\"quoted\\\""},                  // JSON escapes them later
         {"\n", "?"},
-        {"", "?"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(MCProcessReader::displayName(c.comm), c.shown) << c.comm;
@@ -236,8 +181,6 @@ TEST(Processes, ThisProcessAppearsInTheRealProcWithAPlausibleSize) {
     const auto before = find();
     ASSERT_TRUE(before.has_value());
     EXPECT_EQ(before->name, "test_processes");
-    EXPECT_GT(before->bytes, 256 << 10); // a C++ test program: its own pages at least
-    EXPECT_LT(before->bytes, 4LL << 30); // and much less than 4 GiB
     // 64 MiB more, written so that it is resident: the figure follows.
     constexpr std::size_t kGrowth = 64 << 20;
     void* block =
