@@ -82,8 +82,6 @@ TEST(DispatchQueue, LabelsNameTheMainThreadAndTheSharedQueues) {
         {dispatch::QUEUE_PRIORITY_DEFAULT, 0, "dispatch.root.default-priority"},
         {7, 0, "dispatch.root.default-priority"},
         {dispatch::QUEUE_PRIORITY_HIGH, 0, "dispatch.root.high-priority"},
-        {dispatch::QUEUE_PRIORITY_LOW, dispatch::QUEUE_OVERCOMMIT,
-         "dispatch.root.low-overcommit-priority"},
         {dispatch::QUEUE_PRIORITY_HIGH, dispatch::QUEUE_OVERCOMMIT,
          "dispatch.root.high-overcommit-priority"},
     };
@@ -180,92 +178,53 @@ struct Payload {
     std::shared_ptr<const void>* keeper = nullptr; // when set, the function takes the object over
 };
 
-// Keeps the queue's worker busy until `open`.
-void holdUntil(const dispatch::queue_t& queue, const std::atomic<bool>& open) {
-    dispatch::async(queue, [&open] {
-        while (!open.load()) {
-        }
-    });
-}
-
 void record(std::shared_ptr<const void>& object) {
     const auto* payload = static_cast<const Payload*>(object.get());
-    if (payload->order != nullptr) {
-        payload->order->push_back(payload->index);
-    }
+    payload->order->push_back(payload->index);
     if (payload->keeper != nullptr) {
         *payload->keeper = std::move(object);
     }
 }
 
-TEST(DispatchObjectBlocks, KeepTheirPlaceAmongOrdinaryBlocks) {
-    auto queue = dispatch::queue_create("test.object.order");
+TEST(DispatchObjectBlocks, KeepTheirPlaceHandTheObjectOverAndKeepNoReference) {
+    auto queue = dispatch::queue_create("test.object");
     std::vector<int> order;
-    // Hold the queue so everything below is queued behind one another, not run inline.
+    std::vector<std::shared_ptr<const void>> kept(200);
+    std::vector<std::pair<int, std::weak_ptr<Payload>>> watched;
+    // Hold the worker so everything below is queued behind one another, not run inline.
     std::atomic<bool> open{false};
-    holdUntil(queue, open);
+    dispatch::async(queue, [&open] {
+        while (!open.load()) {
+        }
+    });
     for (int i = 0; i < 200; ++i) {
         if (i % 3 == 0) {
             dispatch::async(queue, [&order, i] { order.push_back(i); });
-        } else {
-            dispatch::async_f(queue, std::make_shared<Payload>(Payload{i, &order}), record);
+            continue;
         }
+        auto payload =
+            std::make_shared<Payload>(Payload{i, &order, i % 3 == 2 ? &kept[i] : nullptr});
+        watched.emplace_back(i, payload);
+        dispatch::async_f(queue, std::move(payload), record);
     }
+    // A null queue or function runs nothing and keeps no reference.
+    const auto unused = std::make_shared<Payload>(Payload{-1, &order});
+    dispatch::async_f(nullptr, unused, record);
+    dispatch::async_f(queue, unused, nullptr);
     open = true;
     dispatch::sync(queue, [] {});
     std::vector<int> expected(200);
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(order, expected);
-}
-
-TEST(DispatchObjectBlocks, HandTheObjectOverAndKeepNoReference) {
-    struct Case {
-        const char* name;
-        bool functionTakesIt;
-        bool queueBusy; // queued behind another block instead of finding the worker idle
-    };
-    const Case cases[] = {
-        {"released after the run", false, false},
-        {"released after the run, queued behind work", false, true},
-        {"taken over by the function", true, false},
-        {"taken over by the function, queued behind work", true, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto queue = dispatch::queue_create("test.object.ownership");
-        std::atomic<bool> open{!c.queueBusy};
-        holdUntil(queue, open);
-        std::shared_ptr<const void> kept;
-        auto payload = std::make_shared<Payload>();
-        if (c.functionTakesIt) {
-            payload->keeper = &kept;
-        }
-        const Payload* address = payload.get();
-        std::weak_ptr<Payload> watch = payload;
-        dispatch::async_f(queue, std::move(payload), record);
-        open = true;
-        dispatch::sync(queue, [] {});
+    EXPECT_EQ(unused.use_count(), 1);
+    for (const auto& [i, watch] : watched) {
+        SCOPED_TRACE(i);
+        // Taken over: the very object, held by the function's copy and ours only. Otherwise the
+        // queue let go of it.
         const auto alive = watch.lock();
-        if (c.functionTakesIt) {
-            // The very object, and the function's copy and ours only: the queue itself let go.
-            EXPECT_EQ(kept.get(), address);
-            EXPECT_EQ(alive.use_count(), 2);
-        } else {
-            EXPECT_EQ(alive, nullptr);
-        }
+        EXPECT_EQ(alive.get(), i % 3 == 2 ? kept[i].get() : nullptr);
+        EXPECT_EQ(alive.use_count(), i % 3 == 2 ? 2 : 0);
     }
-}
-
-TEST(DispatchObjectBlocks, NullQueueOrFunctionRunsNothingAndKeepsNoReference) {
-    auto queue = dispatch::queue_create("test.object.null");
-    std::vector<int> order;
-    auto payload = std::make_shared<Payload>();
-    payload->order = &order;
-    dispatch::async_f(nullptr, payload, record);
-    dispatch::async_f(queue, payload, nullptr);
-    dispatch::sync(queue, [] {});
-    EXPECT_TRUE(order.empty());
-    EXPECT_EQ(payload.use_count(), 1);
 }
 
 // System log entries. Sending, verbatim text and reconnection are checked against a real daemon
