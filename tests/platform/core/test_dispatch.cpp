@@ -45,32 +45,6 @@ TEST(DispatchQueueDeathTest, SyncOnAQueueTheCallerRunsOnFailsLoudly) {
         "synchronous call on queue 'a'");
 }
 
-TEST(DispatchTimer, FiresOnItsQueueOnlyWhileResumedAndStopsAtCancel) {
-    auto q = dispatch::queue_create("timer.queue");
-    auto timer = dispatch::timer_create(q);
-    std::atomic<int> fires{0};
-    std::atomic<bool> onQueue{true};
-    dispatch::timer_set_event_handler(timer, [&] {
-        const char* label = dispatch::current_queue_label();
-        onQueue = onQueue && label != nullptr && std::string(label) == "timer.queue";
-        fires.fetch_add(1);
-    });
-    dispatch::timer_set(timer, dispatch::clock::now(), 2ms, 0ms);
-    std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(fires.load(), 0); // created suspended
-    dispatch::timer_resume(timer);
-    while (fires.load() < 3) {
-        std::this_thread::sleep_for(1ms);
-    }
-    dispatch::timer_cancel(timer);
-    dispatch::sync(q, [] {});
-    const int atCancel = fires.load();
-    std::this_thread::sleep_for(10ms);
-    dispatch::sync(q, [] {});
-    EXPECT_EQ(fires.load(), atCancel);
-    EXPECT_TRUE(onQueue);
-}
-
 TEST(DispatchQueue, LabelsNameTheMainThreadAndTheSharedQueues) {
     EXPECT_EQ(dispatch::current_queue_label(), dispatch::MAIN_QUEUE_LABEL);
     const char* other = "unset";
@@ -140,33 +114,52 @@ TEST(DispatchQueue, ALastReferenceDroppedByItsOwnBlockEndsTheQueueOnItsWorker) {
     }));
 }
 
-TEST(DispatchTimer, DroppingATimerEndsItsThreadWhateverItWaitsFor) {
+TEST(DispatchTimer, FiresOnItsQueueWhileResumedAndNeverAfterItsEnd) {
     using dispatch::clock;
-    // What it waits for; a timer that is not resumed stays suspended.
-    const std::tuple<const char*, bool, clock::duration, clock::duration> cases[] = {
-        {"suspended", false, {}, {}},
-        {"waiting an hour for its fire", true, 1h, dispatch::TIME_FOREVER},
-        {"repeating", true, {}, 1ms},
+    // What it waits for at its end, and whether it is cancelled or its last reference dropped (a
+    // drop must wake and end its thread whatever it waits for).
+    const std::tuple<const char*, bool, clock::duration, clock::duration, bool> cases[] = {
+        {"suspended", false, {}, 2ms, false},
+        {"waiting an hour for its fire", true, 1h, dispatch::TIME_FOREVER, false},
+        {"repeating, dropped", true, {}, 1ms, false},
+        {"repeating, cancelled", true, {}, 2ms, true},
     };
-    auto queue = dispatch::queue_create("test.timer.end");
-    for (const auto& [what, resumed, delay, interval] : cases) {
+    auto queue = dispatch::queue_create("timer.queue");
+    for (const auto& [what, resumed, delay, interval, cancel] : cases) {
         SCOPED_TRACE(what);
         auto fires = std::make_shared<std::atomic<int>>(0);
+        auto onQueue = std::make_shared<std::atomic<bool>>(true);
         auto timer = dispatch::timer_create(queue);
-        dispatch::timer_set_event_handler(timer, [fires] { fires->fetch_add(1); });
+        dispatch::timer_set_event_handler(timer, [fires, onQueue] {
+            const char* label = dispatch::current_queue_label();
+            *onQueue = *onQueue && label != nullptr && std::string(label) == "timer.queue";
+            fires->fetch_add(1);
+        });
+        dispatch::timer_set(timer, clock::now() + delay, interval, 0ms);
         if (resumed) {
-            dispatch::timer_set(timer, clock::now() + delay, interval, 0ms);
             dispatch::timer_resume(timer);
+        } else {
+            std::this_thread::sleep_for(10ms);
+            EXPECT_EQ(fires->load(), 0); // created suspended
         }
-        const std::weak_ptr<dispatch::TimerSource> watched = timer;
-        auto held = std::make_shared<dispatch::timer_t>(std::move(timer));
-        ASSERT_TRUE(finishesWithin(10s, [held] { held->reset(); }));
-        EXPECT_TRUE(watched.expired());
+        while (resumed && delay == clock::duration{} && fires->load() < 3) {
+            std::this_thread::sleep_for(1ms);
+        }
+        if (cancel) {
+            dispatch::timer_cancel(timer);
+        } else {
+            const std::weak_ptr<dispatch::TimerSource> watched = timer;
+            auto held = std::make_shared<dispatch::timer_t>(std::move(timer));
+            ASSERT_TRUE(finishesWithin(10s, [held] { held->reset(); }));
+            EXPECT_TRUE(watched.expired());
+        }
         // No fire is handed to the queue after the end.
         dispatch::sync(queue, [] {});
         const int atEnd = fires->load();
+        std::this_thread::sleep_for(10ms);
         dispatch::sync(queue, [] {});
         EXPECT_EQ(fires->load(), atEnd);
+        EXPECT_TRUE(onQueue->load());
     }
 }
 
