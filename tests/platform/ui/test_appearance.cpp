@@ -47,8 +47,6 @@ private slots:
         QTest::addColumn<QPalette>("dark");
         QTest::addColumn<bool>("bodyIsTheWindowColour");
         QTest::newRow("breeze dark") << palette(QColor(0x2a2e32), QColor(0xfcfcfc)) << true;
-        QTest::newRow("adwaita dark") << palette(QColor(0x242424), Qt::white) << true;
-        QTest::newRow("black") << palette(Qt::black, Qt::white) << true;
         QTest::newRow("dim text") << palette(QColor(0x303030), QColor(0x707070)) << true;
         QTest::newRow("tinted") << palette(QColor(0x1e1e2e), QColor(0xcdd6f4)) << true;
         QTest::newRow("mid grey") << palette(QColor(0x5a5a5a), QColor(0xf0f0f0)) << false;
@@ -94,7 +92,6 @@ private slots:
     void lightPalettesKeepOneLook_data() {
         QTest::addColumn<QPalette>("light");
         QTest::newRow("breeze") << palette(QColor(0xeff0f1), QColor(0x232629));
-        QTest::newRow("white") << palette(Qt::white, Qt::black);
         QTest::newRow("mid grey, dark text") << palette(QColor(0x909090), Qt::black);
         QTest::newRow("equal luminance") << palette(QColor(0x808080), QColor(0x808080));
     }
