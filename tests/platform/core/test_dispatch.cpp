@@ -53,9 +53,7 @@ TEST(DispatchQueue, LabelsNameTheMainThreadAndTheSharedQueues) {
 
     const std::tuple<long, unsigned long, const char*> cases[] = {
         {dispatch::QUEUE_PRIORITY_LOW, 0, "dispatch.root.low-priority"},
-        {dispatch::QUEUE_PRIORITY_DEFAULT, 0, "dispatch.root.default-priority"},
-        {7, 0, "dispatch.root.default-priority"},
-        {dispatch::QUEUE_PRIORITY_HIGH, 0, "dispatch.root.high-priority"},
+        {7, 0, "dispatch.root.default-priority"}, // one it does not know
         {dispatch::QUEUE_PRIORITY_HIGH, dispatch::QUEUE_OVERCOMMIT,
          "dispatch.root.high-overcommit-priority"},
     };

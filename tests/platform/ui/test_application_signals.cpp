@@ -20,8 +20,6 @@
 
 namespace {
 
-// ---- The child -----------------------------------------------------------------------------
-
 void say(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
@@ -70,8 +68,6 @@ int runChild(const std::string& scenario) {
     say("exec returned " + std::to_string(result));
     return result;
 }
-
-// ---- The test's side -----------------------------------------------------------------------
 
 struct ChildRun {
     std::string said;
