@@ -71,10 +71,6 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
         std::vector<platform::PreferencesLine> kept;
     };
     const Case cases[] = {
-        {"a bad escape costs its line only",
-         "AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n",
-         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
-         {{"bad\\qline=1", false}}},
         {"Windows, old Mac and Unix line endings",
          "AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\rk=v\r",
          {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}, {"k", "v"}},
@@ -92,10 +88,10 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
          "# Brimwell preferences 1\n  # mine\n\n \t \nk=v\n",
          {{"k", "v"}},
          {{"  # mine", true}}},
-        {"no '=', empty key, dangling escape",
-         "[General]\n=1\n \\s=2\nk=v\\\nok=1\n",
+        {"no '=', empty key, unknown or dangling escape: each costs its line only",
+         "[General]\n=1\n \\s=2\nbad\\qline=1\nk=v\\\nok=1\n",
          {{"ok", "1"}, {" ", "2"}},
-         {{"[General]", false}, {"=1", false}, {"k=v\\", false}}},
+         {{"[General]", false}, {"=1", false}, {"bad\\qline=1", false}, {"k=v\\", false}}},
         {"binary junk around an entry",
          "\x7f"
          "ELF\x01\x02\0\0\nAnalyticsOptOut=1\n\xff\xfe\xfd\n"s,
