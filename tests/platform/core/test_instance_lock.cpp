@@ -34,8 +34,6 @@ mode_t modeOf(const std::filesystem::path& path) {
     return st.st_mode & 07777;
 }
 
-// ---- The private folder --------------------------------------------------------------------
-
 TEST(PrivateRuntimeFolder, IsTheUsersAloneOrRefused) {
     // XDG_RUNTIME_DIR ('@' for the runtime folder; null: unset); what is planted ('g' the runtime
     // folder open to its group, 'r' it of another user; at tmp/brimwell-<uid>: 'd' a folder of
@@ -94,8 +92,6 @@ TEST(PrivateRuntimeFolder, IsTheUsersAloneOrRefused) {
         }
     }
 }
-
-// ---- The lock ------------------------------------------------------------------------------
 
 TEST(InstanceLock, OneHolderAtATimeNamedInTheFileAndFreedWhenItLetsGo) {
     TempDir dir;
@@ -177,8 +173,6 @@ TEST(InstanceLock, PlantedOrForeignLockFilesAreNotUsed) {
     EXPECT_EQ(foreign.state(), InstanceLock::State::Unavailable);
     EXPECT_NE(foreign.problem().find("not a file of this user"), std::string::npos);
 }
-
-// ---- The socket ----------------------------------------------------------------------------
 
 // The holder's side, on a thread of its own until it ends: listens after `listenAfter`, answers
 // each request with `answer` (or holds the connection open, silent, when it is empty).
