@@ -3,12 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <tuple>
-
-inline std::ostream& operator<<(std::ostream& os, const QRect& r) {
-    return os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
-}
 
 namespace {
 
