@@ -71,7 +71,6 @@ TEST(Autostart, FoldersFromTheEnvironment) {
     EXPECT_EQ(Autostart::systemFoldersFor("/a:rel::/b/"),
               (std::vector<fs::path>{"/a/autostart", "/b//autostart"}));
     const std::string exe = Autostart::runningExecutable();
-    ASSERT_FALSE(exe.empty());
     EXPECT_TRUE(exe.ends_with("/test_autostart")) << exe;
     EXPECT_TRUE(fs::equivalent(exe, "/proc/self/exe"));
 }
