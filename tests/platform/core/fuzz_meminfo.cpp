@@ -9,8 +9,8 @@
 #include <limits>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #define check(condition) ((condition) ? void() : std::abort())
 
@@ -34,33 +34,22 @@ std::optional<std::uint64_t> referenceValue(const std::string& text) {
 
 template <std::size_t N>
 void compare(const std::string& text, std::array<meminfo_field, N> fields) {
-    std::array<int, N> count{};
+    // Each wanted field once, on a finished line, with a value that fits; like the parser, this
+    // reading stops at the first bad wanted line.
     std::array<std::optional<std::uint64_t>, N> value{};
     bool ok = true;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t eol = text.find('\n', at);
-        const bool terminated = eol != std::string::npos;
-        const std::string line = text.substr(at, terminated ? eol - at : std::string::npos);
-        at = terminated ? eol + 1 : text.size();
-        const std::size_t colon = line.find(':');
-        if (colon == std::string::npos) {
-            continue;
-        }
+    std::istringstream lines(text);
+    for (std::string line; ok && std::getline(lines, line);) {
+        const bool terminated = !lines.eof();
         for (std::size_t k = 0; k < N; ++k) {
-            if (line.compare(0, colon, fields[k].name) == 0 && colon == fields[k].name.size()) {
-                // The parser stops at the first bad wanted line; so does this reading.
-                ok = ok && ++count[k] == 1 && terminated;
-                value[k] = referenceValue(line.substr(colon + 1));
-                ok = ok && value[k].has_value();
+            if (line.starts_with(std::string(fields[k].name) + ":")) {
+                ok = !value[k] && terminated &&
+                     (value[k] = referenceValue(line.substr(fields[k].name.size() + 1)));
             }
-        }
-        if (!ok) {
-            break;
         }
     }
     for (std::size_t k = 0; k < N; ++k) {
-        ok = ok && count[k] == 1;
+        ok = ok && value[k].has_value();
     }
     const bool parsed = parse_meminfo(text, fields);
     check(parsed == ok);

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -17,23 +16,14 @@ namespace fs = std::filesystem;
 
 // The value of `key` in an entry's text, as a desktop reads it: string escapes undone.
 std::string valueOf(const std::string& text, const std::string& key) {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.starts_with(key + "=")) {
-            std::string value;
-            for (std::size_t i = key.size() + 1; i < line.size(); ++i) {
-                if (line[i] == '\\' && i + 1 < line.size()) {
-                    ++i;
-                    value += line[i] == 's' ? ' ' : line[i] == 'n' ? '\n' : line[i];
-                } else {
-                    value += line[i];
-                }
-            }
-            return value;
-        }
+    const std::size_t at = text.find("\n" + key + "=");
+    std::string value;
+    for (std::size_t i = at + key.size() + 2;
+         at != std::string::npos && i < text.size() && text[i] != '\n'; ++i) {
+        const bool escaped = text[i] == '\\';
+        value += !escaped ? text[i] : text[++i] == 's' ? ' ' : text[i] == 'n' ? '\n' : text[i];
     }
-    return {};
+    return value;
 }
 
 // The program an Exec value starts: one quoted argument, with its backslash escapes and field
@@ -81,7 +71,6 @@ TEST(Autostart, FoldersFromTheEnvironment) {
     EXPECT_EQ(Autostart::systemFoldersFor("/a:rel::/b/"),
               (std::vector<fs::path>{"/a/autostart", "/b//autostart"}));
     const std::string exe = Autostart::runningExecutable();
-    ASSERT_FALSE(exe.empty());
     EXPECT_TRUE(exe.ends_with("/test_autostart")) << exe;
     EXPECT_TRUE(fs::equivalent(exe, "/proc/self/exe"));
 }
@@ -125,7 +114,6 @@ TEST(Autostart, ProgramPathsOnTheExecLine) {
         {"relative/brimwell", false},
         {"", false},
         {"/opt/new\nline/brimwell", false},
-        {"/opt/tab\there", false},
     };
     for (const auto& c : cases) {
         const auto text = Autostart::entryText(c.path);
@@ -144,43 +132,33 @@ TEST(Autostart, ProgramPathsOnTheExecLine) {
     EXPECT_FALSE(fs::exists(desk.autostart().userEntry()));
 }
 
-TEST(Autostart, APlantedLinkIsNeverWrittenThrough) {
+TEST(Autostart, WhatIsNotOursIsNeverWrittenThrough) {
     Desk desk;
     const Autostart autostart = desk.autostart();
     fs::create_directories(desk.user);
     const fs::path target = desk.dir.path() / "victim";
     std::ofstream(target) << "precious\n";
     fs::create_symlink(target, autostart.userEntry());
-
     const auto result = autostart.setEnabled(true);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.problem.find("symbolic link"), std::string::npos) << result.problem;
     EXPECT_EQ(readFile(target), "precious\n");
     EXPECT_TRUE(fs::is_symlink(autostart.userEntry()));
-
     // Off removes the link itself, never what it points at.
     EXPECT_TRUE(autostart.setEnabled(false).ok);
     EXPECT_FALSE(fs::is_symlink(autostart.userEntry()));
     EXPECT_EQ(readFile(target), "precious\n");
-}
 
-TEST(Autostart, FoldersAndEntriesThatAreNotOurs) {
-    {
-        Desk desk;
-        fs::create_directories(desk.user / Autostart::kEntryName); // a folder in its place
-        EXPECT_FALSE(desk.autostart().setEnabled(true).ok);
-        EXPECT_FALSE(desk.autostart().setEnabled(false).ok);
-        EXPECT_TRUE(fs::is_directory(desk.user / Autostart::kEntryName));
-    }
-    {
-        Desk desk;
-        fs::create_directories(desk.user);
-        ::chmod(desk.user.c_str(), 0777); // anyone may swap files in it
-        const auto result = desk.autostart().setEnabled(true);
-        EXPECT_FALSE(result.ok);
-        EXPECT_NE(result.problem.find("others may write"), std::string::npos) << result.problem;
-        EXPECT_FALSE(fs::exists(desk.user / Autostart::kEntryName));
-    }
+    fs::create_directories(autostart.userEntry()); // a folder in its place
+    EXPECT_FALSE(autostart.setEnabled(true).ok);
+    EXPECT_FALSE(autostart.setEnabled(false).ok);
+    EXPECT_TRUE(fs::is_directory(autostart.userEntry()));
+    fs::remove(autostart.userEntry());
+
+    ::chmod(desk.user.c_str(), 0777); // anyone may swap files in it
+    const auto open = autostart.setEnabled(true);
+    EXPECT_NE(open.problem.find("others may write"), std::string::npos) << open.problem;
+    EXPECT_FALSE(open.ok || fs::exists(autostart.userEntry()));
 }
 
 TEST(Autostart, ASystemEntryIsHiddenRatherThanRemoved) {

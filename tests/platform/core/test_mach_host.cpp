@@ -27,9 +27,9 @@ Statistics statisticsOf(host_t host, unsigned char fill = 0) {
     return s;
 }
 
-// Excerpts of what different kernels print: the fields read, their look-alikes (Active(anon)),
-// and lines only some kernels have.
-constexpr const char* kMeminfoLinux6 = R"(MemTotal:       24683784 kB
+// What a kernel prints: the fields read, their look-alikes (Active(anon)) and lines without a
+// unit.
+constexpr const char* kMeminfo = R"(MemTotal:       24683784 kB
 MemFree:        24386036 kB
 MemAvailable:   24364008 kB
 Cached:           147160 kB
@@ -48,76 +48,6 @@ VmallocTotal:   34359738367 kB
 HugePages_Total:       0
 )";
 
-// 3.10: no MemAvailable, no KReclaimable, HardwareCorrupted present.
-constexpr const char* kMeminfoLinux3 = R"(MemTotal:        3881764 kB
-MemFree:          230652 kB
-Active:          1652256 kB
-Inactive:        1309452 kB
-Active(anon):     600120 kB
-Inactive(file):   857524 kB
-Unevictable:           0 kB
-SUnreclaim:        61904 kB
-KernelStack:        7568 kB
-PageTables:        21604 kB
-HardwareCorrupted:     0 kB
-)";
-
-// 5.10 on an arm64 machine with 64 KiB pages.
-constexpr const char* kMeminfoLinux5 = R"(MemTotal:       16227264 kB
-MemFree:         9012736 kB
-MemAvailable:   12581312 kB
-Active:          2097152 kB
-Inactive:        3145728 kB
-Active(anon):    1048576 kB
-Inactive(file):  3080192 kB
-Unevictable:       65536 kB
-SUnreclaim:       196608 kB
-KernelStack:       24576 kB
-ShadowCallStack:    6144 kB
-PageTables:        32768 kB
-)";
-
-TEST(MachHost, ReadsTheFourCountersInPagesAndTheHeadroomInBytes) {
-    struct Layout {
-        const char* meminfo;
-        vm_size_t pageSize;
-        natural_t freeCount, activeCount, inactiveCount, wireCount;
-        std::uint64_t availableKb, totalKb; // 0: no MemAvailable, no headroom figure, no guess
-    };
-    // wire = Unevictable + SUnreclaim + KernelStack + PageTables, all kB * 1024 / page size.
-    const Layout layouts[] = {
-        {kMeminfoLinux6, 4096, 24386036 / 4, 54592 / 4, 93488 / 4,
-         (15656 + 23000 + 1876 + 1348) / 4, 24364008, 24683784},
-        {kMeminfoLinux3, 4096, 230652 / 4, 1652256 / 4, 1309452 / 4, (0 + 61904 + 7568 + 21604) / 4,
-         0, 0},
-        {kMeminfoLinux5, 65536, 9012736 / 64, 2097152 / 64, 3145728 / 64,
-         (65536 + 196608 + 24576 + 32768) / 64, 12581312, 16227264},
-    };
-    for (const Layout& l : layouts) {
-        SCOPED_TRACE(l.pageSize);
-        TempDir dir;
-        host_t host = make_host_port(dir.write("meminfo", l.meminfo), {}, l.pageSize);
-        const auto [result, stats] = statisticsOf(host, 0xAB);
-        ASSERT_EQ(result, KERN_SUCCESS);
-        const natural_t* words = reinterpret_cast<const natural_t*>(&stats);
-        for (std::size_t i = 4; i < HOST_VM_INFO_COUNT; ++i) {
-            EXPECT_EQ(words[i], 0u) << "word " << i; // never left as stack garbage
-        }
-        EXPECT_EQ(stats.free_count, l.freeCount);
-        EXPECT_EQ(stats.active_count, l.activeCount);
-        EXPECT_EQ(stats.inactive_count, l.inactiveCount);
-        EXPECT_EQ(stats.wire_count, l.wireCount);
-        vm_size_t page = 0;
-        ASSERT_EQ(host_page_size(host, &page), KERN_SUCCESS);
-        EXPECT_EQ(page, l.pageSize);
-        std::uint64_t available = 0, total = 0;
-        EXPECT_EQ(host_available_memory(host, &available, &total) == KERN_SUCCESS,
-                  l.availableKb != 0);
-        EXPECT_EQ(available, l.availableKb * 1024);
-        EXPECT_EQ(total, l.totalKb * 1024);
-    }
-}
-
 // Replaces the whole line of `key` (deletes it when `line` is empty).
 std::string withLine(std::string text, const std::string& key, const std::string& line) {
     const auto at = text.find("\n" + key + ":") + 1;
@@ -126,8 +56,51 @@ std::string withLine(std::string text, const std::string& key, const std::string
     return text;
 }
 
+TEST(MachHost, ReadsTheFourCountersInPagesAndTheHeadroomInBytes) {
+    // Page size, MemFree and Unevictable in kB, whether MemAvailable is there: 64 KiB pages as
+    // on some arm64 machines; kernels before 3.14 print no MemAvailable, and then no headroom
+    // figure is guessed; 2^32 pages and more saturate.
+    const std::tuple<vm_size_t, std::uint64_t, std::uint64_t, bool> layouts[] = {
+        {4096, 24386036, 15656, true},
+        {65536, 24386036, 15656, true},
+        {4096, 24386036, 15656, false},
+        {16384, 70368744177664, 18014398509481983, true},
+    };
+    for (const auto& [pageSize, freeKb, unevictableKb, withAvailable] : layouts) {
+        SCOPED_TRACE(pageSize);
+        TempDir dir;
+        std::string text =
+            withLine(kMeminfo, "MemFree", "MemFree: " + std::to_string(freeKb) + " kB");
+        text =
+            withLine(text, "Unevictable", "Unevictable: " + std::to_string(unevictableKb) + " kB");
+        text = withAvailable ? text : withLine(text, "MemAvailable", "");
+        host_t host = make_host_port(dir.write("meminfo", text), {}, pageSize);
+        const auto [result, stats] = statisticsOf(host, 0xAB);
+        ASSERT_EQ(result, KERN_SUCCESS);
+        const natural_t* words = reinterpret_cast<const natural_t*>(&stats);
+        for (std::size_t i = 4; i < HOST_VM_INFO_COUNT; ++i) {
+            EXPECT_EQ(words[i], 0u) << "word " << i; // never left as stack garbage
+        }
+        // kB to pages; wired is Unevictable + SUnreclaim + KernelStack + PageTables.
+        const auto pages = [kb = pageSize / 1024](std::uint64_t kB) {
+            return static_cast<natural_t>(std::min<std::uint64_t>(kB / kb, 4294967295u));
+        };
+        EXPECT_EQ((std::vector{stats.free_count, stats.active_count, stats.inactive_count,
+                               stats.wire_count}),
+                  (std::vector{pages(freeKb), pages(54592), pages(93488),
+                               pages(unevictableKb + 23000 + 1876 + 1348)}));
+        vm_size_t page = 0;
+        ASSERT_EQ(host_page_size(host, &page), KERN_SUCCESS);
+        EXPECT_EQ(page, pageSize);
+        std::uint64_t available = 0, total = 0;
+        EXPECT_EQ(host_available_memory(host, &available, &total) == KERN_SUCCESS, withAvailable);
+        EXPECT_EQ(available, withAvailable ? 24364008ull * 1024 : 0);
+        EXPECT_EQ(total, withAvailable ? 24683784ull * 1024 : 0);
+    }
+}
+
 TEST(MachHost, BrokenFilesAreRefused) {
-    const std::string good = kMeminfoLinux6;
+    const std::string good = kMeminfo;
     const std::string files[] = {
         "",
         withLine(good, "PageTables", ""),
@@ -165,19 +138,6 @@ TEST(MachHost, MissingUnreadableOrFifoFileIsRefusedAtOnce) {
         }
         EXPECT_EQ(results.get(), std::pair(KERN_FAILURE, KERN_FAILURE)) << path;
     }
-}
-
-TEST(MachHost, CountsThatDoNotFitIn32BitsSaturate) {
-    TempDir dir;
-    // 2^32 pages of 16 KiB and more, in kB.
-    std::string text = withLine(kMeminfoLinux6, "MemFree", "MemFree: 70368744177664 kB");
-    text = withLine(text, "Unevictable", "Unevictable: 18014398509481983 kB");
-    const auto [result, stats] =
-        statisticsOf(make_host_port(dir.write("meminfo", text), {}, 16384));
-    ASSERT_EQ(result, KERN_SUCCESS);
-    EXPECT_EQ(stats.free_count, 4294967295u);
-    EXPECT_EQ(stats.wire_count, 4294967295u);
-    EXPECT_EQ(stats.active_count, 54592u * 1024 / 16384);
 }
 
 TEST(MachHost, RejectsBadArguments) {

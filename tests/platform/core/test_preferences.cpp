@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sys/stat.h>
@@ -14,23 +13,42 @@ namespace {
 
 using State = platform::UserDefaults::LoadState;
 using Values = std::map<std::string, std::string>;
+using namespace std::string_literals;
 
-TEST(Preferences, TrickyValuesSurviveARoundTripThroughAPrivateFile) {
-    const Values values = {{"empty", ""},
-                           {"a=b", "x=y"},
-                           {"multi\nline", "one\ntwo\r\nthree"},
-                           {"back\\slash", "C:\\path\\n"},
-                           {"# not a comment", "  caf\xc3\xa9  "},
-                           {" spaced key\t", "\t"},
-                           {"lone", " "},
-                           {"nul", std::string("a\0b", 3)},
-                           {"#", "#"}};
+// Files are relied on across versions: what earlier versions wrote reads the same, and what
+// this one writes for such values is byte for byte what they wrote. Trickier values survive a
+// round trip too.
+TEST(Preferences, ValuesSurviveAPrivateFileWrittenAsEarlierVersionsDid) {
+    const std::string stored = "# Brimwell preferences 1\n"
+                               "\\#hash=x#y\n"
+                               "AnalyticsOptOut=1\n"
+                               "UserUUID=3F2A9C11-0000-4000-8000-00000000ABCD\n"
+                               "a\\=b=x=y\n"
+                               "back\\\\slash=C:\\\\path\\\\n\n"
+                               "empty=\n"
+                               "multi\\nline=one\\ntwo\\r\\nthree\n";
+    Values values = {{"AnalyticsOptOut", "1"},
+                     {"UserUUID", "3F2A9C11-0000-4000-8000-00000000ABCD"},
+                     {"#hash", "x#y"},
+                     {"a=b", "x=y"},
+                     {"back\\slash", "C:\\path\\n"},
+                     {"empty", ""},
+                     {"multi\nline", "one\ntwo\r\nthree"}};
     TempDir dir;
     const auto file = dir.path() / "sub" / "preferences";
     platform::UserDefaults defaults(file);
     EXPECT_EQ(defaults.loadState(), State::Missing);
     for (const auto& [key, value] : values) {
         defaults.setString(value, key);
+    }
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(readFile(file), stored);
+    const Values tricky = {
+        {"empty", ""}, {"# not a comment", "  caf\xc3\xa9  "}, {" spaced key\t", "\t"},
+        {"lone", " "}, {"nul", std::string("a\0b", 3)},        {"#", "#"}};
+    for (const auto& [key, value] : tricky) {
+        defaults.setString(value, key);
+        values[key] = value;
         ASSERT_TRUE(defaults.synchronize());
     }
     defaults.setString("unsaved", "empty");
@@ -44,30 +62,6 @@ TEST(Preferences, TrickyValuesSurviveARoundTripThroughAPrivateFile) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
-// Files are relied on across versions: what earlier versions wrote reads the same, and what
-// this one writes for such values is byte for byte what they wrote.
-TEST(Preferences, FilesOfEarlierVersionsReadTheSameAndAreWrittenTheSame) {
-    const std::string stored = "# Brimwell preferences 1\n"
-                               "\\#hash=x#y\n"
-                               "AnalyticsOptOut=1\n"
-                               "UserUUID=3F2A9C11-0000-4000-8000-00000000ABCD\n"
-                               "a\\=b=x=y\n"
-                               "back\\\\slash=C:\\\\path\\\\n\n"
-                               "empty=\n"
-                               "multi\\nline=one\\ntwo\\r\\nthree\n";
-    const Values values = {{"AnalyticsOptOut", "1"},
-                           {"UserUUID", "3F2A9C11-0000-4000-8000-00000000ABCD"},
-                           {"#hash", "x#y"},
-                           {"a=b", "x=y"},
-                           {"back\\slash", "C:\\path\\n"},
-                           {"empty", ""},
-                           {"multi\nline", "one\ntwo\r\nthree"}};
-    const platform::PreferencesDocument document = platform::parsePreferences(stored);
-    EXPECT_EQ(document.values, values);
-    EXPECT_TRUE(document.keptLines.empty());
-    EXPECT_EQ(platform::serializePreferences(document), stored);
-}
-
 TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
     struct Case {
         const char* what;
@@ -76,17 +70,9 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
         std::vector<platform::PreferencesLine> kept;
     };
     const Case cases[] = {
-        {"a bad escape costs its line only",
-         "AnalyticsOptOut=1\nUserUUID=KEEP-ME\nbad\\qline=1\n",
-         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
-         {{"bad\\qline=1", false}}},
-        {"Windows line endings",
-         "AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\r\n",
-         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
-         {}},
-        {"old Mac line endings",
-         "AnalyticsOptOut=1\rUserUUID=KEEP-ME\r",
-         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}},
+        {"Windows, old Mac and Unix line endings",
+         "AnalyticsOptOut=1\r\nUserUUID=KEEP-ME\rk=v\r",
+         {{"AnalyticsOptOut", "1"}, {"UserUUID", "KEEP-ME"}, {"k", "v"}},
          {}},
         {"blanks around keys and values",
          "  AnalyticsOptOut = 1 \n\tUserUUID\t=\tKEEP ME\t\n",
@@ -101,19 +87,16 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
          "# Brimwell preferences 1\n  # mine\n\n \t \nk=v\n",
          {{"k", "v"}},
          {{"  # mine", true}}},
-        {"no '=', empty key, dangling escape",
-         "[General]\n=1\n \\s=2\nk=v\\\nok=1\n",
+        {"no '=', empty key, unknown or dangling escape: each costs its line only",
+         "[General]\n=1\n \\s=2\nbad\\qline=1\nk=v\\\nok=1\n",
          {{"ok", "1"}, {" ", "2"}},
-         {{"[General]", false}, {"=1", false}, {"k=v\\", false}}},
+         {{"[General]", false}, {"=1", false}, {"bad\\qline=1", false}, {"k=v\\", false}}},
         {"binary junk around an entry",
-         std::string("\x7f"
-                     "ELF\x01\x02\0\0\n",
-                     9) +
-             "AnalyticsOptOut=1\n\xff\xfe\xfd\n",
+         "\x7f"
+         "ELF\x01\x02\0\0\nAnalyticsOptOut=1\n\xff\xfe\xfd\n"s,
          {{"AnalyticsOptOut", "1"}},
-         {{std::string("\x7f"
-                       "ELF\x01\x02\0\0",
-                       8),
+         {{"\x7f"
+           "ELF\x01\x02\0\0"s,
            false},
           {"\xff\xfe\xfd", false}}},
         {"the last of repeated keys wins", "k=1\nk=2\n", {{"k", "2"}}, {}},
@@ -122,9 +105,6 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
         const platform::PreferencesDocument document = platform::parsePreferences(c.text);
         EXPECT_EQ(document.values, c.values) << c.what;
         EXPECT_EQ(document.keptLines, c.kept) << c.what;
-        // Whatever was read reads back the same from what would be written.
-        EXPECT_EQ(platform::parsePreferences(platform::serializePreferences(document)), document)
-            << c.what;
     }
 }
 
@@ -133,7 +113,7 @@ TEST(Preferences, LinesAreReadOneByOneAndWhatIsNotUnderstoodIsKept) {
 TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
     struct Case {
         const char* what;
-        char kind; // 'f' a file of `text`, 'd' a folder, 'p' a FIFO nobody writes
+        char kind; // 'f' a file of `text`, 'p' a FIFO nobody writes
         std::string text;
         State state;   // all that can be read have the opt-out set
         bool rewrites; // what is written must fit the size limit to be read back
@@ -147,7 +127,6 @@ TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
          State::Unreadable, false},
         // "A=1\n" in UTF-16 with its byte order mark.
         {"UTF-16", 'f', std::string("\377\376A\0=\0001\0\n\0", 10), State::Unreadable, false},
-        {"a folder", 'd', "", State::Unreadable, false},
         {"a FIFO", 'p', "", State::Unreadable, false},
     };
     for (const Case& c : cases) {
@@ -157,7 +136,6 @@ TEST(Preferences, DamagedFilesKeepTheOptOutAndAreNeverReplacedUnread) {
         if (c.kind == 'f') {
             dir.write("preferences", c.text);
         }
-        ASSERT_TRUE(c.kind != 'd' || std::filesystem::create_directory(file));
         ASSERT_TRUE(c.kind != 'p' || mkfifo(file.c_str(), 0600) == 0);
         const std::string before = std::filesystem::is_regular_file(file) ? readFile(file) : "";
 

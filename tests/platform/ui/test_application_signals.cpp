@@ -20,8 +20,6 @@
 
 namespace {
 
-// ---- The child -----------------------------------------------------------------------------
-
 void say(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
@@ -71,64 +69,13 @@ int runChild(const std::string& scenario) {
     return result;
 }
 
-// ---- The test's side -----------------------------------------------------------------------
-
-struct Child {
-    pid_t pid = -1;
-    int out = -1;
-    std::string received;
-
-    explicit Child(const char* scenario) {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        std::fflush(stdout); // nothing of the test's own output goes to the child's pipe
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::close(pipeFds[0]);
-            ::_exit(runChild(scenario));
-        }
-        ::close(pipeFds[1]);
-        out = pipeFds[0];
-    }
-    ~Child() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-        ::close(out);
-    }
-
-    // Reads what the child says until `line` has come, or for an empty `line` until it has
-    // closed its output by ending; false when it falls silent for 10 s first.
-    bool read(const std::string& line) {
-        while (line.empty() || received.find(line + "\n") == std::string::npos) {
-            pollfd p{out, POLLIN, 0};
-            char chunk[256];
-            const ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(out, chunk, sizeof chunk) : -1;
-            if (n <= 0) {
-                return line.empty() && n == 0;
-            }
-            received.append(chunk, static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-    // The exit status once the child has ended; -1 when it did not.
-    int waitForExit() {
-        int status = -1;
-        if (read("")) {
-            ::waitpid(pid, &status, 0);
-            pid = -1;
-        }
-        return status;
-    }
+struct ChildRun {
+    std::string said;
+    int status = 0;
 
     int count(const std::string& line) const {
         int n = 0;
-        for (std::size_t at = 0; (at = received.find(line + "\n", at)) != std::string::npos;
+        for (std::size_t at = 0; (at = said.find(line + "\n", at)) != std::string::npos;
              at += line.size()) {
             ++n;
         }
@@ -136,20 +83,43 @@ struct Child {
     }
 };
 
-// Ended normally with status 0, heard applicationWillTerminate once, and reported `sent`
-// termination signals to its listeners.
-void expectCleanEnd(Child& child, int status, int sent) {
-    ASSERT_NE(status, -1) << "still running; it said:\n" << child.received;
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "; it said:\n"
-                                   << child.received;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(child.count("will-terminate"), 1) << child.received;
-    EXPECT_EQ(child.count("exec returned 0"), 1) << child.received;
-    int reported = 0;
-    for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
-        reported += child.count("signal " + std::to_string(s));
+// Runs `scenario` in a forked child, sends it `sent` one after another once its loop runs, and
+// collects what it says until it ends.
+ChildRun runInChild(const char* scenario, const std::vector<int>& sent) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        throw std::runtime_error("pipe");
     }
-    EXPECT_EQ(reported, sent) << child.received;
+    std::fflush(stdout); // nothing of the test's own output goes to the child's pipe
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        ::_exit(runChild(scenario));
+    }
+    ::close(pipeFds[1]);
+    ChildRun run;
+    for (bool signalled = sent.empty();;) {
+        if (!signalled && run.said.find("ready\n") != std::string::npos) {
+            for (const int s : sent) {
+                ::kill(pid, s);
+            }
+            signalled = true;
+        }
+        pollfd p{pipeFds[0], POLLIN, 0};
+        char chunk[256];
+        const ssize_t n = ::poll(&p, 1, 10000) > 0 ? ::read(pipeFds[0], chunk, sizeof chunk) : -1;
+        if (n < 0) {
+            ::kill(pid, SIGKILL); // silent for 10 s without ending
+        }
+        if (n <= 0) {
+            ::waitpid(pid, &run.status, 0);
+            break;
+        }
+        run.said.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    return run;
 }
 
 TEST(TerminationSignals, EndTheApplicationOnceThroughItsDelegate) {
@@ -157,17 +127,16 @@ TEST(TerminationSignals, EndTheApplicationOnceThroughItsDelegate) {
     for (int i = 0; i < 300; ++i) {
         storm.push_back(i % 3 == 0 ? SIGTERM : i % 3 == 1 ? SIGINT : SIGHUP);
     }
+    // A single TERM, INT or HUP ending the real program is checked by signals_e2e
+    // (tests/app/test_single_instance_e2e.cpp).
     struct Row {
         const char* scenario;  // what the child does; see runChild
-        std::vector<int> sent; // one after another once the loop runs
+        std::vector<int> sent; // once the loop runs
         int reported;          // termination signals its listeners hear of
         int first;             // the one reported, when known
     };
     const Row rows[] = {
-        {"wait", {SIGTERM}, 1, SIGTERM},
-        {"wait", {SIGINT}, 1, SIGINT},
-        {"wait", {SIGHUP}, 1, SIGHUP},
-        {"wait", {SIGTERM, SIGTERM}, 1, SIGTERM},
+        // The first counts; the next changes nothing.
         {"wait", {SIGINT, SIGTERM}, 1, SIGINT},
         // Pending signals arrive lowest number first, so which one is reported is not known.
         {"wait", storm, 1, 0},
@@ -180,19 +149,23 @@ TEST(TerminationSignals, EndTheApplicationOnceThroughItsDelegate) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.scenario) + ", " + std::to_string(row.sent.size()) + " sent");
-        Child child(row.scenario);
-        if (!row.sent.empty()) {
-            ASSERT_TRUE(child.read("ready")) << child.received;
+        const ChildRun run = runInChild(row.scenario, row.sent);
+        // Ended normally with status 0 through the loop, heard applicationWillTerminate once.
+        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)
+            << "status " << run.status << "; it said:\n"
+            << run.said;
+        EXPECT_EQ(run.count("will-terminate"), 1) << run.said;
+        EXPECT_EQ(run.count("exec returned 0"), 1) << run.said;
+        int reported = 0;
+        for (const int s : {SIGTERM, SIGINT, SIGHUP}) {
+            reported += run.count("signal " + std::to_string(s));
         }
-        for (const int s : row.sent) {
-            ::kill(child.pid, s);
-        }
-        expectCleanEnd(child, child.waitForExit(), row.reported);
+        EXPECT_EQ(reported, row.reported) << run.said;
         if (row.first != 0) {
-            EXPECT_EQ(child.count("signal " + std::to_string(row.first)), 1) << child.received;
+            EXPECT_EQ(run.count("signal " + std::to_string(row.first)), 1) << run.said;
         }
-        EXPECT_EQ(child.count("still-ending"), row.scenario == std::string("again-while-ending"))
-            << child.received;
+        EXPECT_EQ(run.count("still-ending"), row.scenario == std::string("again-while-ending"))
+            << run.said;
     }
 }
 
