@@ -118,9 +118,7 @@ private slots:
         QTest::addColumn<QColor>("panel");
         QTest::addColumn<bool>("light");
         QTest::newRow("dark grey") << QColor(0x25, 0x28, 0x2d) << false;
-        QTest::newRow("black") << QColor(Qt::black) << false;
         QTest::newRow("xfce light") << QColor(0xee, 0xef, 0xf1) << true;
-        QTest::newRow("breeze") << QColor(0xef, 0xf0, 0xf1) << true;
         QTest::newRow("white") << QColor(Qt::white) << true;
         QTest::newRow("mid blue") << QColor(0x3d, 0x6f, 0xb6) << false;
         QTest::newRow("amber") << QColor(0xf0, 0xb4, 0x29) << true;
@@ -155,32 +153,25 @@ private slots:
         }
     }
 
-    void pressureTintsTheLevel_data() {
-        QTest::addColumn<int>("tint");
-        QTest::addColumn<QColor>("panel");
-        for (const auto& [name, tint] : {std::pair("amber", StatusItemLevel::Tint::Warning),
-                                         std::pair("red", StatusItemLevel::Tint::Critical)}) {
-            QTest::addRow("%s on dark", name) << int(tint) << QColor(0x25, 0x28, 0x2d);
-            QTest::addRow("%s on light", name) << int(tint) << QColor(0xee, 0xef, 0xf1);
-        }
-    }
     void pressureTintsTheLevel() {
-        QFETCH(int, tint);
-        QFETCH(QColor, panel);
-        popup_->setPanelBackground(panel);
-        popup_->setLevel(StatusItemLevel{1.0, StatusItemLevel::Tint(tint)});
-        const QImage slot = onPanel(*popup_, 44, panel);
-        const QColor bar = slot.pixelColor(22, 38);
-        if (StatusItemLevel::Tint(tint) == StatusItemLevel::Tint::Warning) {
-            QVERIFY2(bar.red() > bar.blue() + 100 && bar.green() > bar.blue() + 40,
-                     qPrintable(bar.name()));
-        } else {
-            QVERIFY2(bar.red() > bar.green() + 80 && bar.red() > bar.blue() + 60,
-                     qPrintable(bar.name()));
+        // Amber and red, each on a dark and a light panel.
+        using T = StatusItemLevel::Tint;
+        for (const T tint : {T::Warning, T::Critical}) {
+            for (const QColor panel : {QColor(0x25, 0x28, 0x2d), QColor(0xee, 0xef, 0xf1)}) {
+                popup_->setPanelBackground(panel);
+                popup_->setLevel(StatusItemLevel{1.0, tint});
+                const QImage slot = onPanel(*popup_, 44, panel);
+                const QColor bar = slot.pixelColor(22, 38);
+                const QString what = bar.name() + QStringLiteral(" on ") + panel.name();
+                QVERIFY2(tint == T::Warning
+                             ? bar.red() > bar.blue() + 100 && bar.green() > bar.blue() + 40
+                             : bar.red() > bar.green() + 80 && bar.red() > bar.blue() + 60,
+                         qPrintable(what));
+                QVERIFY2(Appearance::contrastRatio(bar, panel) >= 3.0, qPrintable(what));
+                // The chip above keeps the panel's own ink.
+                QVERIFY2(inkContrast(slot.copy(0, 0, 44, 30), panel) >= 3.0, qPrintable(what));
+            }
         }
-        QCOMPARE_GE(Appearance::contrastRatio(bar, panel), 3.0);
-        // The chip above keeps the panel's own ink.
-        QCOMPARE_GE(inkContrast(slot.copy(0, 0, 44, 30), panel), 3.0);
     }
 
     void iconIsRedrawnOnlyWhenTheBarMovesAPixel() {
@@ -193,7 +184,6 @@ private slots:
         qint64 shown = key();
         // The level (none: the plain icon), and whether the tray gets a new icon.
         const std::pair<std::optional<StatusItemLevel>, bool> steps[] = {
-            {StatusItemLevel{0.51, T::Normal}, false},
             {StatusItemLevel{0.53, T::Normal}, false},
             {StatusItemLevel{0.54, T::Normal}, true},
             {StatusItemLevel{0.54, T::Warning}, true},
