@@ -151,31 +151,24 @@ private slots:
         QVERIFY(!bare.theme() && !bare.fill());
     }
 
-    void renderingTwiceLeavesOneHostingView() {
+    void renderingTwiceLeavesOneHostingViewUntilKillGraph() {
         PlotView host(QRectF(0, 0, 300, 200), nullptr);
         RecordingItem item;
         item.renderInView(&host, nullptr, true);
         item.renderInView(&host, nullptr, true);
         QCOMPARE(host.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 1);
-        CPTGraphHostingView* view = item.defaultLayerHostingView();
         QCOMPARE(item.graphs().size(), std::size_t{1});
-        QCOMPARE(view->hostedGraph(), item.graphs().front());
-        QCOMPARE(view->geometry(), host.rect());
+        QCOMPARE(item.defaultLayerHostingView()->geometry(), host.rect());
         // The hosting view and its graph follow the host's size, hidden or shown.
         host.resize(260, 180);
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         host.resize(320, 240);
-        QCOMPARE(item.graphs().front()->frame(), QRectF(0, 0, 320, 240));
+        const auto graph = item.graphs().front();
+        QCOMPARE(graph->frame(), QRectF(0, 0, 320, 240));
         QCOMPARE(item.calls,
                  (QStringList{"generateData", "renderInLayer", "generateData", "renderInLayer"}));
-    }
-
-    void killGraphTearsEverythingDown() {
-        PlotView host(QRectF(0, 0, 300, 200), nullptr);
-        RecordingItem item;
-        item.renderInView(&host, nullptr, false);
-        const auto graph = item.graphs().front();
+        // Killing the graph takes everything down and stops the chart's animations.
         QVariantAnimation running;
         running.setStartValue(0.0);
         running.setEndValue(1.0);
@@ -212,21 +205,17 @@ private slots:
             graph.draw(painter); // a graph without a theme draws nothing but its title
             painter.end();
             QVERIFY2(bounds.contains(graph.titleRect()), "the title is cut off");
+            // The title's solid ink, all in the text colour.
             QRect ink;
-            bool greyCore = false;
             for (int y = 0; y < titled.height(); ++y) {
                 for (int x = 0; x < titled.width(); ++x) {
-                    const QRgb pixel = titled.pixel(x, y);
-                    if (qAlpha(pixel) != 0) {
+                    if (titled.pixelColor(x, y).alpha() == 255) {
+                        QCOMPARE(titled.pixelColor(x, y), QColor(128, 128, 128));
                         ink |= QRect(x, y, 1, 1);
-                        greyCore =
-                            greyCore ||
-                            (qAlpha(pixel) == 255 && qRed(pixel) == qGreen(pixel) &&
-                             qGreen(pixel) == qBlue(pixel) && std::abs(qRed(pixel) - 128) <= 1);
                     }
                 }
             }
-            QVERIFY2(greyCore, "no grey title drawn");
+            QVERIFY2(!ink.isEmpty(), "no title drawn");
             QCOMPARE_LT(ink.bottom(), graph.plotAreaRect().top()); // not into the plot area
             QCOMPARE_LE(std::abs(ink.center().x() + 0.5 - bounds.width() / 2), 2);
             inkHeights.push_back(ink.height());
