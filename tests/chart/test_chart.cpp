@@ -68,10 +68,6 @@ QImage grab(QWidget& view) {
     return image;
 }
 
-QColor pixelAt(const QImage& image, QPointF point) {
-    return image.pixelColor(point.toPoint());
-}
-
 // Where the pie sits in a view with paddings of 20: centred across, 41 % up the plot area.
 QPointF centreFor(QSize size) {
     return {size.width() / 2.0, size.height() - 20.0 - 0.41 * (size.height() - 40.0)};
@@ -81,14 +77,15 @@ double radiusFor(QSize size) {
 }
 
 // Middle of each slice, clockwise from twelve o'clock, at 60 % of the radius.
-std::vector<QPointF> sliceMiddles(const std::vector<double>& values, QSize size) {
+std::vector<QPoint> sliceMiddles(const std::vector<double>& values, QSize size) {
     const double sum = std::accumulate(values.begin(), values.end(), 0.0);
-    std::vector<QPointF> points;
+    std::vector<QPoint> points;
     double before = 0;
     for (double v : values) {
         const double turn = 2.0 * std::numbers::pi * (before + v / 2.0) / sum;
-        points.push_back(centreFor(size) +
-                         0.6 * radiusFor(size) * QPointF(std::sin(turn), -std::cos(turn)));
+        points.push_back(
+            (centreFor(size) + 0.6 * radiusFor(size) * QPointF(std::sin(turn), -std::cos(turn)))
+                .toPoint());
         before += v;
     }
     return points;
@@ -262,7 +259,7 @@ private slots:
         const auto layout = chart.graphs().front()->legendLayout();
         QCOMPARE(layout.entries.size(), std::size_t{3});
         for (std::size_t i = 0; i < 3; ++i) {
-            QCOMPARE(pixelAt(image, middles[i]), kSliceColours[i]);
+            QCOMPARE(image.pixelColor(middles[i]), kSliceColours[i]);
             QCOMPARE(layout.entries[i].title, kTitles[int(i)]);
         }
         QCOMPARE(chart.image().cacheKey(), image.cacheKey());
@@ -336,9 +333,9 @@ private slots:
         // New data shows only after the reload (painting alone asks nothing): 112.5 degrees
         // clockwise is inactive before it, wired after.
         const auto middles = sliceMiddles({5, 1, 1, 1}, kPanel);
-        QCOMPARE(pixelAt(grab(view), middles[0]), kSliceColours[2]);
+        QCOMPARE(grab(view).pixelColor(middles[0]), kSliceColours[2]);
         chart.setPlotData({5, 1, 1, 1});
-        QCOMPARE(pixelAt(grab(view), middles[0]), kSliceColours[2]);
+        QCOMPARE(grab(view).pixelColor(middles[0]), kSliceColours[2]);
         QCOMPARE(chart.graphs().front()->legendLayout().entries.size(), std::size_t{3});
         // The reload asks again for the count, the widths, the fills and the titles.
         chart.reloadData();
@@ -346,7 +343,7 @@ private slots:
         const auto layout = chart.graphs().front()->legendLayout();
         QCOMPARE(layout.entries.size(), std::size_t{4});
         for (std::size_t i = 0; i < 4; ++i) {
-            QCOMPARE(pixelAt(image, middles[i]), kSliceColours[i]);
+            QCOMPARE(image.pixelColor(middles[i]), kSliceColours[i]);
             QCOMPARE(layout.entries[i].title, kTitles[int(i)]);
         }
     }
@@ -371,16 +368,16 @@ private slots:
             }
             const auto middles = sliceMiddles({2, 5, 3, 6}, kPanel);
             for (std::size_t i = 0; i < 4; ++i) {
-                QCOMPARE(pixelAt(image, middles[i]), kSliceColours[i]);
+                QCOMPARE(image.pixelColor(middles[i]), kSliceColours[i]);
             }
             // Slice borders are white: the border at twelve o'clock is much lighter.
             const QPointF top = centreFor(kPanel) - QPointF(0, radiusFor(kPanel) * 0.7);
             QVERIFY(std::max(qGray(image.pixel(top.toPoint())),
                              qGray(image.pixel((top - QPointF(1, 0)).toPoint()))) > 200);
             // Transparent around the pie: no graph fill, no frame border, no axes.
-            for (const QPointF& p :
-                 {QPointF(1, 1), QPointF(20, 130), QPointF(150, 240), QPointF(21, 239)}) {
-                QCOMPARE(pixelAt(image, p).alpha(), 0);
+            for (const QPoint& p :
+                 {QPoint(1, 1), QPoint(20, 130), QPoint(150, 240), QPoint(21, 239)}) {
+                QCOMPARE(image.pixelColor(p).alpha(), 0);
             }
             // One legend row, its top 10 points down, centred, above the pie, left to right.
             const auto layout = chart.graphs().front()->legendLayout();
@@ -391,7 +388,7 @@ private slots:
             for (std::size_t i = 0; i < 4; ++i) {
                 const auto& entry = layout.entries[i];
                 QCOMPARE(entry.title, kTitles[int(i)]);
-                QCOMPARE(pixelAt(image, entry.swatchRect.center()), kSliceColours[i]);
+                QCOMPARE(image.pixelColor(entry.swatchRect.center().toPoint()), kSliceColours[i]);
                 QVERIFY(i == 0 || entry.entryRect.left() > layout.entries[i - 1].entryRect.right());
             }
         }
@@ -414,7 +411,7 @@ private slots:
             const double r = radiusFor(kPanel) / 2;
             for (const QPointF& p :
                  {c - QPointF(0, r), c + QPointF(r, 0), c + QPointF(0, r), c - QPointF(r, 0)}) {
-                QCOMPARE(pixelAt(image, p), colour.value_or(QColor(0, 0, 0, 0)));
+                QCOMPARE(image.pixelColor(p.toPoint()), colour.value_or(QColor(0, 0, 0, 0)));
             }
             QCOMPARE(chart.graphs().front()->legendLayout().entries.size(), entries);
         }
