@@ -250,6 +250,7 @@ private slots:
         // Drawn anew at 400 x 300 in the snapshot's own view, which the chart moved into.
         QCOMPARE(image.size(), QSize(400, 300));
         QCOMPARE(host.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 0);
+        QCOMPARE(chart.graphs().front()->theme()->name(), kCPTDarkGradientTheme); // the default
         const auto middles = sliceMiddles({20, 30, 60}, QSize(400, 300));
         const auto layout = chart.graphs().front()->legendLayout();
         QCOMPARE(layout.entries.size(), std::size_t{3});
