@@ -145,7 +145,7 @@ private slots:
         }
     }
 
-    void frameArrowAndHighlightPerDirection() {
+    void frameArrowHighlightAndStroke() {
         // Inside each arrow next to its tip: right, down, left, up.
         const QPoint tips[] = {{297, 100}, {150, 2}, {2, 100}, {150, 197}};
         for (quint64 direction : {0, 1, 2, 3, 7}) {
@@ -166,9 +166,7 @@ private slots:
             QCOMPARE(p.at(50, 185), kRed);
             QCOMPARE(p.at(150, 186) == kRed, direction == 3);
         }
-    }
-
-    void frameStrokeStraddlesTheEdgeOverTheFill() {
+        // A stroke without a fill, then a wider one over a fill.
         INPopoverWindowFrame frame(INRect(0, 0, 300, 200));
         frame.setColor(std::nullopt);
         frame.setArrowDirection(3);
@@ -310,9 +308,7 @@ private slots:
         host_->activateWindow();
         QTRY_VERIFY(!controller_->popoverIsVisible());
         QCOMPARE(recorder_.calls, kOneCycle);
-    }
-
-    void delegateVetoesAllButAForcedClose() {
+        // The delegate may veto any close but a forced one.
         for (std::optional<bool> answer :
              {std::optional(false), std::optional(true), std::optional<bool>()}) {
             open(INPopoverAnimationTypePop, false);
