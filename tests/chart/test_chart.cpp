@@ -180,7 +180,7 @@ private slots:
         item.killGraph();
     }
 
-    void titleSitsCentredAboveThePlotAreaAndGrowsWithTheChart() {
+    void titleAndPaddingDefaults() {
         // Title and padding defaults together, as a chart applies them: the title is drawn in
         // grey, centred, in the room the padding leaves above the plot area.
         std::vector<double> inkHeights;
@@ -214,9 +214,7 @@ private slots:
         }
         // A chart twice as high has a title twice as high.
         QCOMPARE_LT(std::abs(inkHeights[1] / inkHeights[0] - 2.0), 0.3);
-    }
 
-    void paddingDefaults() {
         // Width, title displacement, title font size (0: no title style), side and top padding.
         const std::tuple<double, double, double, double, double> cases[] = {
             {400, 0, 15, 20, 20},

@@ -122,7 +122,7 @@ private slots:
         INApplicationState::shared()->overrideActive(std::nullopt);
     }
 
-    void frameRedisplayRules() {
+    void frameRedrawsAndPaints() {
         using F = INPopoverWindowFrame;
         // Each setter called with a new value asks for a redraw.
         const std::tuple<const char*, void (*)(F&), bool> cases[] = {
@@ -143,9 +143,6 @@ private slots:
             set(frame);
             QVERIFY2(frame.needsDisplay() == redraws, name);
         }
-    }
-
-    void frameArrowHighlightAndStroke() {
         // Inside each arrow next to its tip: right, down, left, up.
         const QPoint tips[] = {{297, 100}, {150, 2}, {2, 100}, {150, 197}};
         for (quint64 direction : {0, 1, 2, 3, 7}) {
@@ -320,7 +317,7 @@ private slots:
         }
     }
 
-    void delegateOrderPerCycle() {
+    void delegateHearsEachCycleOnceInOrder() {
         // Still (-1), then each animation type: all but the fade out open slowly, all but the
         // fade in close slowly.
         for (qint64 type = -1; type <= 3; ++type) {
@@ -343,9 +340,7 @@ private slots:
             QTest::qWait(40);
             QCOMPARE(recorder_.calls, kOneCycle + kOneCycle);
         }
-    }
-
-    void exactlyOneCloseEvenWhenInterrupted() {
+        // A close during the opening: exactly one close, even when interrupted.
         for (qint64 type : {INPopoverAnimationTypePop, INPopoverAnimationTypeFadeInOut}) {
             open(type, true, {300, 200}, false);
             // Long enough that the opening is surely still running when the close comes.
