@@ -32,16 +32,6 @@ struct FakePieSource : CPTPlotDataSource {
     }
 };
 
-// A chart that builds one graph.
-struct RecordingItem : PlotItem {
-    void generateData() override {}
-    void renderInLayer(CPTGraphHostingView* view, std::shared_ptr<CPTTheme> theme, bool) override {
-        auto graph = std::make_shared<CPTXYGraph>(view ? QRectF(view->rect()) : QRectF());
-        addGraph(graph, view);
-        applyTheme(theme, *graph, CPTTheme::themeNamed(kCPTPlainWhiteTheme));
-    }
-};
-
 struct CountingDelegate : PlotViewDelegate {
     explicit CountingDelegate(bool answers) : responds(answers) {}
     bool responds;
@@ -147,18 +137,18 @@ private slots:
 
     void renderingTwiceLeavesOneHostingViewUntilKillGraph() {
         PlotView host(QRectF(0, 0, 300, 200), nullptr);
-        RecordingItem item;
-        item.renderInView(&host, nullptr, true);
-        item.renderInView(&host, nullptr, true);
+        SimplePieChart chart;
+        chart.renderInView(&host, nullptr, true);
+        chart.renderInView(&host, nullptr, true);
         QCOMPARE(host.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 1);
-        QCOMPARE(item.graphs().size(), std::size_t{1});
-        QCOMPARE(item.defaultLayerHostingView()->geometry(), host.rect());
+        QCOMPARE(chart.graphs().size(), std::size_t{1});
+        QCOMPARE(chart.defaultLayerHostingView()->geometry(), host.rect());
         // The hosting view and its graph follow the host's size, hidden or shown.
         host.resize(260, 180);
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         host.resize(320, 240);
-        const auto graph = item.graphs().front();
+        const auto graph = chart.graphs().front();
         QCOMPARE(graph->frame(), QRectF(0, 0, 320, 240));
         // Killing the graph takes everything down and stops the chart's animations.
         QVariantAnimation running;
@@ -167,17 +157,18 @@ private slots:
         running.setDuration(60'000);
         running.start();
         CPTAnimation::sharedInstance().addAnimationOperation(&running);
-        item.killGraph();
+        chart.killGraph();
         QCOMPARE(host.findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 0);
-        QVERIFY(!item.defaultLayerHostingView() && item.graphs().empty() && !graph->hostingView());
+        QVERIFY(!chart.defaultLayerHostingView() && chart.graphs().empty() &&
+                !graph->hostingView());
         QCOMPARE(running.state(), QAbstractAnimation::Stopped);
         // A host destroyed first takes the hosting view with it.
         {
             PlotView gone(QRectF(0, 0, 100, 100), nullptr);
-            item.renderInView(&gone, nullptr, false);
+            chart.renderInView(&gone, nullptr, false);
         }
-        QVERIFY(!item.defaultLayerHostingView());
-        item.killGraph();
+        QVERIFY(!chart.defaultLayerHostingView());
+        chart.killGraph();
     }
 
     void titleAndPaddingDefaults() {

@@ -193,7 +193,6 @@ private slots:
         {
             INPopoverWindow window(INRect(0, 0, 224, 174));
             QPointer<QWidget> placeholder = window.popoverContentView();
-            QCOMPARE(placeholder->geometry(), QRect(12, 12, 200, 150));
             window.setPopoverContentView(first.get());
             QCOMPARE(first->parentWidget(), window.frameView());
             QCOMPARE(first->geometry(), QRect(12, 12, 200, 150));
@@ -376,7 +375,6 @@ private slots:
         QCOMPARE(window().frame(), INRect(803, 644, 324, 224));
         controller_->setContentSize({200, 100});
         QCOMPARE(window().frame(), INRect(853, 744, 224, 124));
-        QCOMPARE(controller_->contentView()->geometry(), QRect(12, 12, 200, 100));
         // Touching the parent's edge is still inside; a destroyed anchor closes.
         anchor_->setGeometry(270, 178, 30, 22);
         QVERIFY(controller_->popoverIsVisible());
