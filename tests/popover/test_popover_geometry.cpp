@@ -21,39 +21,35 @@ bool containsRun(const std::vector<INPoint>& hay, const std::vector<INPoint>& ne
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
 
-TEST(Outline, ArrowIsCentredOnItsEdgeAndTouchesTheBounds) {
-    // Without an arrow the body runs counter-clockwise from the bottom-left corner.
-    const std::vector<INPoint> body{{12, 16},   {16, 12},   {284, 12}, {288, 16},
-                                    {288, 184}, {284, 188}, {16, 188}, {12, 184}};
-    // Direction, arrow offset, then the arrow's base, tip and base in drawing order.
-    const std::tuple<INPopoverArrowDirection, double, std::vector<INPoint>> cases[] = {
-        {INPopoverArrowDirectionUp, 0, {{161, 188}, {150, 200}, {138, 188}}},
-        {INPopoverArrowDirectionDown, 0, {{138, 12}, {150, 0}, {161, 12}}},
-        {INPopoverArrowDirectionRight, 0, {{288, 88}, {300, 100}, {288, 111}}},
-        {INPopoverArrowDirectionLeft, 0, {{12, 111}, {0, 100}, {12, 88}}},
-        // A moved arrow is drawn where the placement put it.
-        {INPopoverArrowDirectionUp, 40, {{201, 188}, {190, 200}, {178, 188}}},
-        {4, 0, body}};
-    for (const auto& [direction, offset, run] : cases) {
-        const std::vector<INPoint> v =
-            INPopoverOutlinePath(kBounds, kRadius, kArrow, direction, offset).vertices();
-        EXPECT_TRUE(containsRun(v, run)) << direction;
-        EXPECT_EQ(v.size(), direction < 4 ? 11u : 8u) << direction; // four corners, the arrow
-    }
-}
-
-TEST(Outline, OddTruncatedBorderWidthsMoveTheOutlineHalfAPointIn) {
+TEST(Outline, ArrowIsCentredOnItsEdgeAndOddBordersMoveItHalfAPointIn) {
+    // Odd truncated border widths draw on the half-point rectangle.
     const INRect half(0.5, 0.5, 299, 199);
     const std::pair<double, bool> cases[] = {{0.0, false}, {1.0, true},   {1.9, true}, {2.0, false},
                                              {3.0, true},  {-3.0, false}, {NAN, false}};
     for (const auto& [width, inset] : cases) {
         EXPECT_EQ(INPopoverOutlineRect(kBounds, width), inset ? half : kBounds) << width;
     }
-    // On the half-point rectangle only the coordinate along the arrow's edge is rounded down.
-    EXPECT_TRUE(containsRun(INPopoverOutlinePath(half, kRadius, kArrow, 3).vertices(),
-                            {{161, 187.5}, {150, 199.5}, {138, 187.5}}));
-    EXPECT_TRUE(containsRun(INPopoverOutlinePath(half, kRadius, kArrow, 0).vertices(),
-                            {{287.5, 88}, {299.5, 100}, {287.5, 111}}));
+    // Without an arrow the body runs counter-clockwise from the bottom-left corner.
+    const std::vector<INPoint> body{{12, 16},   {16, 12},   {284, 12}, {288, 16},
+                                    {288, 184}, {284, 188}, {16, 188}, {12, 184}};
+    // Bounds, direction, arrow offset, then the arrow's base, tip and base in drawing order.
+    const std::tuple<INRect, INPopoverArrowDirection, double, std::vector<INPoint>> paths[] = {
+        {kBounds, INPopoverArrowDirectionUp, 0, {{161, 188}, {150, 200}, {138, 188}}},
+        {kBounds, INPopoverArrowDirectionDown, 0, {{138, 12}, {150, 0}, {161, 12}}},
+        {kBounds, INPopoverArrowDirectionRight, 0, {{288, 88}, {300, 100}, {288, 111}}},
+        {kBounds, INPopoverArrowDirectionLeft, 0, {{12, 111}, {0, 100}, {12, 88}}},
+        // A moved arrow is drawn where the placement put it.
+        {kBounds, INPopoverArrowDirectionUp, 40, {{201, 188}, {190, 200}, {178, 188}}},
+        {kBounds, 4, 0, body},
+        // On the half-point rectangle only the coordinate along the arrow's edge is rounded down.
+        {half, INPopoverArrowDirectionUp, 0, {{161, 187.5}, {150, 199.5}, {138, 187.5}}},
+        {half, INPopoverArrowDirectionRight, 0, {{287.5, 88}, {299.5, 100}, {287.5, 111}}}};
+    for (const auto& [bounds, direction, offset, run] : paths) {
+        const std::vector<INPoint> v =
+            INPopoverOutlinePath(bounds, kRadius, kArrow, direction, offset).vertices();
+        EXPECT_TRUE(containsRun(v, run)) << bounds << " direction " << direction;
+        EXPECT_EQ(v.size(), direction < 4 ? 11u : 8u) << direction; // four corners, the arrow
+    }
 }
 
 TEST(TopHighlight, LeavesAGapForAnArrowOnTheTopEdgeOnly) {
