@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -83,68 +82,55 @@ TEST(Placement, FrameMeetsTheAnchorOnTheFacingEdge) {
     }
 }
 
-// The first candidate direction that fits wins; where nothing fits, the preferred one stays.
-TEST(DirectionChoice, PicksTheFirstCandidateThatFits) {
-    const INRect screen(0, 0, 1440, 900);
-    const INRect statusItem(1000, 878, 30, 22);
-    // Name, screen, anchor, content size, preferred and chosen direction.
-    const std::tuple<const char*, INRect, INRect, INSize, unsigned, unsigned> cases[] = {
-        {"preferred fits", screen, statusItem, {300, 200}, 3, 3},
-        {"touching the screen's edge fits", screen, {1000, 224, 30, 22}, {300, 200}, 3, 3},
-        {"too tall either way keeps down", screen, statusItem, {300, 900}, 1, 1},
-        {"left edge flips right to left", screen, {10, 400, 30, 22}, {300, 200}, 0, 2},
-        {"more room below goes below", screen, {700, 800, 30, 22}, {800, 200}, 0, 3},
-        {"a tie goes above", screen, {700, 439, 30, 22}, {800, 200}, 0, 1},
-        {"nothing fits keeps preferred", screen, {700, 439, 30, 22}, {1500, 200}, 2, 2},
-        {"no screen keeps preferred", {}, statusItem, {300, 200}, 1, 1},
-        {"no such direction", screen, statusItem, {300, 200}, 9, 9},
+// The first candidate direction whose frame, as finally placed, fits wins; where none fits,
+// the preferred one stays. A placed frame is on the screen, its arrow tip on the middle of the
+// anchor's facing edge. Screen model, y up.
+TEST(DirectionChoice, PicksTheFirstThatFitsWhenPlaced) {
+    const INRect wide(0, 0, 1440, 900);
+    const INRect item(1000, 878, 30, 22);
+    const INRect laptop(0, 0, 1280, 800);
+    const INSize panel{300, 340}; // the panel's 324 x 364 popover
+    // Name, screen, anchor, content size, preferred and chosen direction, and whether it fits.
+    const std::tuple<const char*, INRect, INRect, INSize, unsigned, unsigned, bool> cases[] = {
+        {"preferred fits", wide, item, {300, 200}, 3, 3, true},
+        {"touching the screen's edge", wide, {1000, 224, 30, 22}, {300, 200}, 3, 3, true},
+        {"too tall either way keeps down", wide, item, {300, 900}, 1, 1, false},
+        {"left edge flips right to left", wide, {10, 400, 30, 22}, {300, 200}, 0, 2, true},
+        {"more room below goes below", wide, {700, 800, 30, 22}, {800, 200}, 0, 3, true},
+        {"a tie goes above", wide, {700, 439, 30, 22}, {800, 200}, 0, 1, true},
+        {"nothing fits keeps preferred", wide, {700, 439, 30, 22}, {1500, 200}, 2, 2, false},
+        {"no screen keeps preferred", {}, item, {300, 200}, 1, 1, false},
+        {"no such direction", wide, item, {300, 200}, 9, 9, false},
         // A screen above the primary one: the room is measured from that screen's edges.
-        {"screen above the primary", {0, 900, 1440, 900}, {700, 1000, 30, 22}, {800, 200}, 0, 1},
-    };
-    for (const auto& [name, s, anchor, content, preferred, chosen] : cases) {
-        EXPECT_EQ(
-            INPopoverChooseArrowDirectionToPlace(preferred, s, anchor, content, kRadius, kArrow),
-            chosen)
-            << name;
-    }
-}
-
-// Tray icons on panels along every edge of a 1280 x 800 screen (screen model, y up), with the
-// panel's 324 x 364 popover: where the plain choice finds a direction that fits it stands; where
-// it would not, the frame as finally placed decides, and the result is always on the screen.
-TEST(DirectionChoice, EveryPanelEdgeAndCornerGetsAPopoverOnTheScreen) {
-    const INRect screen(0, 0, 1280, 800);
-    const INSize content{300, 340};
-    // Name, anchor, preferred and chosen direction.
-    const std::tuple<const char*, INRect, unsigned, unsigned> cases[] = {
-        {"top middle", {625, 772, 28, 28}, 3, 3},
-        {"top right corner", {1252, 772, 28, 28}, 3, 3},
+        {"screen above", {0, 900, 1440, 900}, {700, 1000, 30, 22}, {800, 200}, 0, 1, true},
+        // Tray icons on panels along every edge and in the corners.
+        {"top middle", laptop, {625, 772, 28, 28}, panel, 3, 3, true},
+        {"top right corner", laptop, {1252, 772, 28, 28}, panel, 3, 3, true},
         // The faults: centred on the icon, "above" crosses the side edge and "below" was kept.
-        {"bottom right corner", {1252, 0, 28, 28}, 3, 1},
-        {"bottom left corner", {0, 0, 28, 28}, 3, 1},
+        {"bottom right corner", laptop, {1252, 0, 28, 28}, panel, 3, 1, true},
+        {"bottom left corner", laptop, {0, 0, 28, 28}, panel, 3, 1, true},
         // Side panels: the choice reaches across, to the side with room.
-        {"left middle, preferring up", {0, 386, 28, 28}, 3, 2},
-        {"right middle, preferring up", {1252, 386, 28, 28}, 3, 0},
-        {"left middle", {0, 386, 28, 28}, 2, 2},
-        {"left top corner", {0, 772, 28, 28}, 2, 2},
-        {"right top corner", {1252, 772, 28, 28}, 0, 0},
+        {"left middle, preferring up", laptop, {0, 386, 28, 28}, panel, 3, 2, true},
+        {"right middle, preferring up", laptop, {1252, 386, 28, 28}, panel, 3, 0, true},
+        {"left middle", laptop, {0, 386, 28, 28}, panel, 2, 2, true},
+        {"left top corner", laptop, {0, 772, 28, 28}, panel, 2, 2, true},
+        {"right top corner", laptop, {1252, 772, 28, 28}, panel, 0, 0, true},
         // Points at scale 2: a 640 x 400 screen that only just holds the popover.
-        {"scale 2 top right", {612, 372, 28, 28}, 3, 3},
+        {"scale 2 top right", {0, 0, 640, 400}, {612, 372, 28, 28}, panel, 3, 3, true},
     };
-    for (const auto& [name, anchor, preferred, chosen] : cases) {
-        const INRect s =
-            std::string_view(name).starts_with("scale 2") ? INRect(0, 0, 640, 400) : screen;
+    for (const auto& [name, s, anchor, content, preferred, chosen, fits] : cases) {
         const INPopoverArrowDirection d =
             INPopoverChooseArrowDirectionToPlace(preferred, s, anchor, content, kRadius, kArrow);
         EXPECT_EQ(d, chosen) << name;
-        EXPECT_TRUE(INPopoverFitsWhenPlaced(d, s, anchor, content, kRadius, kArrow)) << name;
-        // The placed frame's arrow tip still lands on the middle of the anchor's facing edge.
-        const INPopoverPlacement placed = INPopoverKeepOnScreen(
-            INPopoverFrameForContentSize(content, d, anchor, 12), d, s, kRadius, kArrow);
-        const bool vertical = d == 1 || d == 3;
-        const double tip =
-            (vertical ? placed.frame.midX() : placed.frame.midY()) + placed.arrowOffset;
-        EXPECT_NEAR(tip, vertical ? anchor.midX() : anchor.midY(), 0.5) << name;
+        EXPECT_EQ(INPopoverFitsWhenPlaced(d, s, anchor, content, kRadius, kArrow), fits) << name;
+        if (fits) {
+            const INPopoverPlacement placed = INPopoverKeepOnScreen(
+                INPopoverFrameForContentSize(content, d, anchor, 12), d, s, kRadius, kArrow);
+            const bool vertical = d == 1 || d == 3;
+            const double tip =
+                (vertical ? placed.frame.midX() : placed.frame.midY()) + placed.arrowOffset;
+            EXPECT_NEAR(tip, vertical ? anchor.midX() : anchor.midY(), 0.5) << name;
+        }
     }
 }
 
