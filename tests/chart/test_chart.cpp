@@ -22,16 +22,6 @@
 
 namespace {
 
-// A pie data source with fixed widths.
-struct FakePieSource : CPTPlotDataSource {
-    std::vector<double> widths;
-
-    unsigned long numberOfRecordsForPlot(CPTPlot*) override { return widths.size(); }
-    std::optional<double> numberForPlot(CPTPlot*, unsigned long, unsigned long i) override {
-        return widths.at(i);
-    }
-};
-
 struct CountingDelegate : PlotViewDelegate {
     explicit CountingDelegate(bool answers) : responds(answers) {}
     bool responds;
@@ -87,15 +77,15 @@ private slots:
     void frameworkSliceArcs() {
         using Arcs = std::vector<std::pair<double, double>>;
         // Widths, direction (0 clockwise), then the start and sweep of each arc in degrees.
-        // Negative and NaN widths count as nothing; all zero gives no arcs and no division.
-        const std::tuple<std::vector<double>, int, Arcs> cases[] = {
+        // Negative widths count as nothing; all zero gives no arcs and no division.
+        const std::tuple<std::vector<int64_t>, int, Arcs> cases[] = {
             {{1, 1, 2}, 1, {{90, 90}, {180, 90}, {270, 180}}},
-            {{-5, NAN, 5}, 0, {{90, 0}, {90, 0}, {90, -360}}},
+            {{-5, 0, 5}, 0, {{90, 0}, {90, 0}, {90, -360}}},
             {{0, 0, 0, 0}, 0, {}},
         };
         for (const auto& [widths, direction, arcs] : cases) {
-            FakePieSource source;
-            source.widths = widths;
+            SimplePieChart source; // the memory pie answers as the data source
+            source.setPlotData(widths);
             CPTPieChart pie;
             pie.setDataSource(&source);
             pie.setSliceDirection(static_cast<CPTPieDirection>(direction));
@@ -208,11 +198,9 @@ private slots:
 
         // Width, title displacement, title font size (0: no title style), side and top padding.
         const std::tuple<double, double, double, double, double> cases[] = {
-            {400, 0, 15, 20, 20},
             {400, 22.5, 15, 20, 30}, // a title displaced up makes room for itself
-            {400, -5, 15, 20, 20},
-            {410, 0, 15, 21, 21}, // halves round away from zero
-            {400, 3, 0, 20, 24},  // without a title style, the theme's text style counts
+            {410, 0, 15, 21, 21},    // not displaced up: no room; halves round away from zero
+            {400, 3, 0, 20, 24},     // without a title style, the theme's text style counts
         };
         for (const auto& [width, displacement, fontSize, side, top] : cases) {
             PlotItem item;
