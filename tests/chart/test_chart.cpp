@@ -188,7 +188,6 @@ private slots:
                     }
                 }
             }
-            QVERIFY2(!ink.isEmpty(), "no title drawn");
             QCOMPARE_LT(ink.bottom(), graph.plotAreaRect().top()); // not into the plot area
             QCOMPARE_LE(std::abs(ink.center().x() + 0.5 - bounds.width() / 2), 2);
             inkHeights.push_back(ink.height());
@@ -301,7 +300,6 @@ private slots:
         QCOMPARE(grab(view).pixelColor(middles[0]), kSliceColours[2]);
         chart.setPlotData({5, 1, 1, 1});
         QCOMPARE(grab(view).pixelColor(middles[0]), kSliceColours[2]);
-        QCOMPARE(chart.graphs().front()->legendLayout().entries.size(), std::size_t{3});
         // The reload asks again for the count, the widths, the fills and the titles.
         chart.reloadData();
         const QImage image = grab(view);
