@@ -1,6 +1,5 @@
-// The tray icon as the tray host receives it: drawn at whatever size the host asks for, filling
-// its slot, dark ink on light panels and light ink on dark ones, and the open (highlighted)
-// state clearly apart from both.
+// The tray icon as the tray host receives it: filling its slot at any size, dark ink on light
+// panels and light ink on dark ones, the open (highlighted) state clearly apart from both.
 #include "AXStatusItemPopup/AXStatusItemPopup.h"
 #include "platform/ui/Appearance.h"
 

@@ -370,11 +370,8 @@ private slots:
             PlotView view(QRectF(0, 0, 300, 260), nullptr);
             chart.renderInView(&view, CPTTheme::themeNamed(kCPTPlainWhiteTheme), true);
             const QImage image = grab(view);
-            const QPointF c = centreFor(kPanel);
-            const double r = radiusFor(kPanel) / 2;
-            for (const QPointF& p :
-                 {c - QPointF(0, r), c + QPointF(r, 0), c + QPointF(0, r), c - QPointF(r, 0)}) {
-                QCOMPARE(image.pixelColor(p.toPoint()), colour.value_or(QColor(0, 0, 0, 0)));
+            for (const QPoint& p : sliceMiddles({0, 1, 1, 1, 1}, kPanel)) { // twelve o'clock first
+                QCOMPARE(image.pixelColor(p), colour.value_or(QColor(0, 0, 0, 0)));
             }
             QCOMPARE(chart.graphs().front()->legendLayout().entries.size(), entries);
         }
