@@ -1,6 +1,5 @@
-// The tray icon as the tray host receives it: drawn at whatever size the host asks for, filling
-// its slot, dark ink on light panels and light ink on dark ones, and the open (highlighted)
-// state clearly apart from both.
+// The tray icon as the tray host receives it: filling its slot at any size, dark ink on light
+// panels and light ink on dark ones, the open (highlighted) state clearly apart from both.
 #include "AXStatusItemPopup/AXStatusItemPopup.h"
 #include "platform/ui/Appearance.h"
 
@@ -110,7 +109,6 @@ private slots:
             QCOMPARE_LE(std::abs(filled - fraction * groove), 1.0);
             // It fills from the left end of the groove, under the chip and clear of its body.
             QVERIFY(firstFilled >= 0 && firstFilled <= pixels * 0.2);
-            QCOMPARE_LE(inkBox(bar, panel).bottom(), pixels - 1);
         }
     }
 
@@ -118,9 +116,7 @@ private slots:
         QTest::addColumn<QColor>("panel");
         QTest::addColumn<bool>("light");
         QTest::newRow("dark grey") << QColor(0x25, 0x28, 0x2d) << false;
-        QTest::newRow("black") << QColor(Qt::black) << false;
         QTest::newRow("xfce light") << QColor(0xee, 0xef, 0xf1) << true;
-        QTest::newRow("breeze") << QColor(0xef, 0xf0, 0xf1) << true;
         QTest::newRow("white") << QColor(Qt::white) << true;
         QTest::newRow("mid blue") << QColor(0x3d, 0x6f, 0xb6) << false;
         QTest::newRow("amber") << QColor(0xf0, 0xb4, 0x29) << true;
@@ -140,60 +136,44 @@ private slots:
         QCOMPARE_GT(chosen, other);
     }
 
-    void openStateDiffersFromClosed() {
+    void openStateAndPressureTintsStandOut() {
         const QColor highlight = QPalette().color(QPalette::Active, QPalette::Highlight);
+        using T = StatusItemLevel::Tint;
         for (const QColor panel : {QColor(0x25, 0x28, 0x2d), QColor(0xee, 0xef, 0xf1)}) {
             popup_->setPanelBackground(panel);
-            popup_->setActive(false);
-            const QImage closed = onPanel(*popup_, 22, panel);
+            // Open, the highlight fills the slot: its corner shows the selection colour.
             popup_->setActive(true);
             const QImage open = onPanel(*popup_, 22, panel);
-            // The highlight fills the slot: its corner shows the selection colour, not the panel.
             QCOMPARE(open.pixelColor(0, 0), highlight);
-            QCOMPARE(closed.pixelColor(0, 0), panel);
             QCOMPARE_GE(inkContrast(open, highlight), 3.0);
+            popup_->setActive(false);
+            QCOMPARE(onPanel(*popup_, 22, panel).pixelColor(0, 0), panel);
+            // A full bar in amber and in red.
+            for (const T tint : {T::Warning, T::Critical}) {
+                popup_->setLevel(StatusItemLevel{1.0, tint});
+                const QImage slot = onPanel(*popup_, 44, panel);
+                const QColor bar = slot.pixelColor(22, 38);
+                const QString what = bar.name() + QStringLiteral(" on ") + panel.name();
+                QVERIFY2(tint == T::Warning
+                             ? bar.red() > bar.blue() + 100 && bar.green() > bar.blue() + 40
+                             : bar.red() > bar.green() + 80 && bar.red() > bar.blue() + 60,
+                         qPrintable(what));
+                QVERIFY2(Appearance::contrastRatio(bar, panel) >= 3.0, qPrintable(what));
+                // The chip above keeps the panel's own ink.
+                QVERIFY2(inkContrast(slot.copy(0, 0, 44, 30), panel) >= 3.0, qPrintable(what));
+            }
         }
-    }
-
-    void pressureTintsTheLevel_data() {
-        QTest::addColumn<int>("tint");
-        QTest::addColumn<QColor>("panel");
-        for (const auto& [name, tint] : {std::pair("amber", StatusItemLevel::Tint::Warning),
-                                         std::pair("red", StatusItemLevel::Tint::Critical)}) {
-            QTest::addRow("%s on dark", name) << int(tint) << QColor(0x25, 0x28, 0x2d);
-            QTest::addRow("%s on light", name) << int(tint) << QColor(0xee, 0xef, 0xf1);
-        }
-    }
-    void pressureTintsTheLevel() {
-        QFETCH(int, tint);
-        QFETCH(QColor, panel);
-        popup_->setPanelBackground(panel);
-        popup_->setLevel(StatusItemLevel{1.0, StatusItemLevel::Tint(tint)});
-        const QImage slot = onPanel(*popup_, 44, panel);
-        const QColor bar = slot.pixelColor(22, 38);
-        if (StatusItemLevel::Tint(tint) == StatusItemLevel::Tint::Warning) {
-            QVERIFY2(bar.red() > bar.blue() + 100 && bar.green() > bar.blue() + 40,
-                     qPrintable(bar.name()));
-        } else {
-            QVERIFY2(bar.red() > bar.green() + 80 && bar.red() > bar.blue() + 60,
-                     qPrintable(bar.name()));
-        }
-        QCOMPARE_GE(Appearance::contrastRatio(bar, panel), 3.0);
-        // The chip above keeps the panel's own ink.
-        QCOMPARE_GE(inkContrast(slot.copy(0, 0, 44, 30), panel), 3.0);
     }
 
     void iconIsRedrawnOnlyWhenTheBarMovesAPixel() {
         // The tray is given a new icon (a new cache key) only for a visible change: at the
         // usual 22 pixels the bar is 16 long, one pixel per 6.25 %.
-        StatusItem* item = popup_->statusItem();
-        auto key = [item] { return item->icon().cacheKey(); };
+        auto key = [this] { return popup_->statusItem()->icon().cacheKey(); };
         using T = StatusItemLevel::Tint;
-        QVERIFY(popup_->setLevel(StatusItemLevel{0.50, T::Normal}));
         qint64 shown = key();
         // The level (none: the plain icon), and whether the tray gets a new icon.
         const std::pair<std::optional<StatusItemLevel>, bool> steps[] = {
-            {StatusItemLevel{0.51, T::Normal}, false},
+            {StatusItemLevel{0.50, T::Normal}, true},
             {StatusItemLevel{0.53, T::Normal}, false},
             {StatusItemLevel{0.54, T::Normal}, true},
             {StatusItemLevel{0.54, T::Warning}, true},
