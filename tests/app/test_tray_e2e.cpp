@@ -263,13 +263,8 @@ private slots:
             QSignalSpy done(panel(), &MCContentViewController::cleanFinished);
             done.wait(5000);
         }
-        other_.kill();
-        other_.waitForFinished(5000);
-        app_.reset();
-        translations_.reset();
-        QApplication::setPalette(QPalette());
-        compositor_.kill();
-        compositor_.waitForFinished(5000);
+        // The rest goes with this object: the processes are killed, the application before
+        // the translators.
     }
 
     // Where the popover opens is the desktop matrix's part.
