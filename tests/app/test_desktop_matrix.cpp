@@ -258,11 +258,8 @@ private slots:
         const int slotSide = std::min(inside.width(), inside.height()) * kScale;
         QVERIFY2(ink.count >= 20 * kScale * kScale && ink.box.height() >= slotSide / 2 &&
                      ink.box.width() >= slotSide / 3,
-                 qPrintable(QStringLiteral("%1 icon pixels differ from the panel, drawn %2 in a "
-                                           "%3-pixel slot")
-                                .arg(ink.count)
-                                .arg(text(ink.box))
-                                .arg(slotSide)));
+                 qPrintable(QString::number(ink.count) + " icon pixels in " + text(ink.box) +
+                            ", slot side " + QString::number(slotSide)));
 
         QVERIFY2(clickToggles(slot, true), qPrintable("no opening after a click on " + text(slot)));
         checkPlaced([slot] { return slot; }, panelEdge, away);
