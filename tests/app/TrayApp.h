@@ -30,17 +30,16 @@ inline QByteArray dunstctl(const QStringList& args) {
 }
 
 inline bool notificationsShown(int count) {
-    return dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}).trimmed() ==
-           QByteArray::number(count);
+    return dunstctl({"count", "displayed"}).trimmed() == QByteArray::number(count);
 }
 
 // Closes what the daemon shows and returns the newest notification of its history as summary,
 // body and application name; waits up to five seconds for one.
 inline QStringList lastNotification() {
-    dunstctl({QStringLiteral("close-all")});
+    dunstctl({"close-all"});
     QJsonValue entry;
     const auto newest = [&entry] {
-        entry = QJsonDocument::fromJson(dunstctl({QStringLiteral("history")}))["data"][0][0];
+        entry = QJsonDocument::fromJson(dunstctl({"history"}))["data"][0][0];
         return entry.isObject();
     };
     if (!QTest::qWaitFor(newest, 5000)) {

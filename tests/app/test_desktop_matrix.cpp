@@ -1,27 +1,21 @@
-// The tray application on real panels: inside scripts/with-desktop.sh --host trayer|xfce4-panel,
-// the panel is moved to every edge and position of the cell list and the application is
-// launched afresh in each cell. Each cell checks what a user sees: the popover wholly on the
-// screen with its arrow on the icon (or at the panel's tray end at launch where the host does
-// not tell where the icon is), a click on the icon toggles, a click elsewhere and Escape close,
-// and the closed icon stands out from the panel. A screenshot per cell goes to
-// build/screenshots/matrix/<host>-<edge>-<position>-<scale>[-light|-dark].png (at launch) and
-// ...-closed.png (the closed icon on its panel).
-//
-// MATRIX_CELLS lists the cells as edge-position pairs ("top-start bottom-end ..."); the desktop
-// comes from with-desktop.sh (BRIMWELL_DESKTOP_PANEL moves its panel); MATRIX_PALETTE=light or
-// dark gives the application a Fusion palette of that kind and a panel to match.
+// The tray application on real panels (scripts/with-desktop.sh --host trayer|xfce4-panel),
+// launched afresh in each cell of MATRIX_CELLS ("top-start bottom-end ..."), the panel moved
+// there first. Each cell: the popover wholly on the screen with its arrow on the icon (or at the
+// panel's tray end at launch where the host does not tell where the icon is), a click on the
+// icon toggles, a click elsewhere and Escape close, the closed icon stands out from the panel,
+// and a right click brings the menu. MATRIX_PALETTE=light|dark: a Fusion palette and a panel to
+// match. Pictures:
+// build/screenshots/matrix/<host>-<edge>-<position>-<scale>[-<palette>][-closed].png
 
 #include "app/TrayApp.h"
 #include "popover/INPopoverWindowFrame.h"
 
 #include <QApplication>
-#include <QImage>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTemporaryDir>
 
-#include <cmath>
 #include <functional>
 #include <map>
 
@@ -29,25 +23,19 @@ namespace {
 
 const int kTolerance = 2; // pixels, device-independent
 
-QString env(const char* name, const char* fallback = "") {
-    return qEnvironmentVariable(name, QString::fromLatin1(fallback));
-}
-QString host() {
-    return env("BRIMWELL_TRAY_HOST", "trayer");
-}
-int scale() {
-    return env("QT_SCALE_FACTOR", "1").toInt();
-}
+const QString kHost = qEnvironmentVariable("BRIMWELL_TRAY_HOST", QStringLiteral("trayer"));
+const QString kPalette = qEnvironmentVariable("MATRIX_PALETTE");
+const int kScale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toInt();
 
 // xdotool speaks device pixels.
 bool clickAtLogical(QPoint logical, int button = 1) {
-    return clickAt(logical * scale(), button);
+    return clickAt(logical * kScale, button);
 }
 QRect toDevice(const QRect& r) {
-    return {r.topLeft() * scale(), r.size() * scale()};
+    return {r.topLeft() * kScale, r.size() * kScale};
 }
 QRect toLogical(const QRect& r) {
-    const int s = scale();
+    const int s = kScale;
     return {r.x() / s, r.y() / s, (r.width() + s - 1) / s, (r.height() + s - 1) / s};
 }
 QString text(const QRect& r) {
@@ -56,7 +44,7 @@ QString text(const QRect& r) {
 
 // The panel's window as the X server has it, in device-independent pixels.
 QRect panelWindow() {
-    for (const QRect& g : visibleWindows({QStringLiteral("--class"), host()})) {
+    for (const QRect& g : visibleWindows({QStringLiteral("--class"), kHost})) {
         if (g.width() > 10 && g.height() > 10) {
             return toLogical(g);
         }
@@ -64,30 +52,26 @@ QRect panelWindow() {
     return {};
 }
 
-QImage grabScreen() {
-    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+// Pixels on the screen inside `area` that differ clearly from the commonest colour inside
+// `panel` (the panel's own), and the box around them (device pixels). Both areas are logical.
+struct Ink {
+    int count = 0;
+    QRect box;
+};
+Ink inkIn(const QRect& logicalArea, const QRect& panel) {
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
         QImage::Format_RGB32);
-}
-
-// The commonest colour inside `area` (device pixels): the panel's own.
-QRgb commonestColour(const QImage& image, const QRect& area) {
     std::map<QRgb, int> counts;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
+    const QRect around = toDevice(panel).intersected(image.rect());
+    for (int y = around.top(); y <= around.bottom(); ++y) {
+        for (int x = around.left(); x <= around.right(); ++x) {
             ++counts[image.pixel(x, y)];
         }
     }
-    const auto best = std::max_element(counts.begin(), counts.end(),
-                                       [](auto& a, auto& b) { return a.second < b.second; });
-    return best == counts.end() ? 0 : best->first;
-}
-
-// Pixels in `area` that differ clearly from `background`, and the box around them.
-struct Ink {
-    int count = 0;
-    QRect box; // device pixels
-};
-Ink inkIn(const QImage& image, const QRect& area, QRgb background) {
+    const QRgb background = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                                return a.second < b.second;
+                            })->first;
+    const QRect area = toDevice(logicalArea).intersected(image.rect());
     Ink ink;
     for (int y = area.top(); y <= area.bottom(); ++y) {
         for (int x = area.left(); x <= area.right(); ++x) {
@@ -119,43 +103,37 @@ bool vertical(Qt::Edge edge) {
 class DesktopMatrix : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> config_;
+    QTemporaryDir config_;
     std::unique_ptr<TrayApp> app_;
 
     // Where the arrow's tip is, in Qt's global coordinates.
     QPointF arrowTip() const {
-        const QRect g = app_->window()->geometry();
+        const QRectF g = app_->window()->geometry();
         const double offset = app_->window()->frameView()->arrowOffset();
         switch (app_->popover()->arrowDirection()) {
         case INPopoverArrowDirectionUp:
-            return {g.x() + g.width() / 2.0 + offset, double(g.y())};
+            return {g.center().x() + offset, g.top()};
         case INPopoverArrowDirectionDown:
-            return {g.x() + g.width() / 2.0 + offset, double(g.y() + g.height())};
+            return {g.center().x() + offset, g.bottom()};
         case INPopoverArrowDirectionLeft:
-            return {double(g.x()), g.y() + g.height() / 2.0 - offset};
+            return {g.left(), g.center().y() - offset};
         default:
-            return {double(g.x() + g.width()), g.y() + g.height() / 2.0 - offset};
+            return {g.right(), g.center().y() - offset};
         }
     }
 
-    // The popover's body (without the see-through band around it) and its arrow tip lie on the
-    // screen, and the arrow points away from the panel.
-    void checkOnScreen(INPopoverArrowDirection away) {
+    // The popover's body (without the see-through band around it) lies on the screen, the arrow
+    // points away from the panel, and its tip ends on the slot's facing edge, in the middle of
+    // the slot along it; a tray host may still be settling the icon's place, which the popover
+    // then follows.
+    void checkPlaced(const std::function<QRect()>& slot, Qt::Edge edge,
+                     INPopoverArrowDirection away) {
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const int band = static_cast<int>(app_->popover()->arrowSize().height);
         const QRect body =
             app_->window()->geometry().marginsRemoved(QMargins(band, band, band, band));
-        QVERIFY2(screen.contains(body),
-                 qPrintable(QStringLiteral("body %1 off the screen").arg(text(body))));
-        const QPointF tip = arrowTip();
-        QVERIFY(tip.x() >= screen.left() && tip.x() <= screen.right() + 1);
-        QVERIFY(tip.y() >= screen.top() && tip.y() <= screen.bottom() + 1);
+        QVERIFY2(screen.contains(body), qPrintable("body off the screen: " + text(body)));
         QCOMPARE(app_->popover()->arrowDirection(), away);
-    }
-
-    // The tip ends on the slot's facing edge, in the middle of the slot along it; a tray host
-    // may still be settling the icon's place, which the popover then follows.
-    void checkTipOn(const std::function<QRect()>& slot, Qt::Edge edge) {
         QString why;
         auto tipOnSlot = [&] {
             const QRect s = slot();
@@ -180,9 +158,7 @@ class DesktopMatrix : public QObject {
         if (!reported.isEmpty()) {
             return reported;
         }
-        const QImage image = grabScreen();
-        const QRect area = toDevice(panel).intersected(image.rect());
-        const Ink ink = inkIn(image, area, commonestColour(image, area));
+        const Ink ink = inkIn(panel, panel);
         if (ink.count == 0) {
             return {};
         }
@@ -192,7 +168,7 @@ class DesktopMatrix : public QObject {
     }
 
     void screenshot(const QString& name) {
-        QVERIFY(saveScreen(screenshotPath(QStringLiteral("matrix/") + name + ".png")));
+        QVERIFY(saveScreen(screenshotPath("matrix/" + name + ".png")));
     }
 
     bool clickToggles(const QRect& slot, bool expectOpen) {
@@ -201,18 +177,16 @@ class DesktopMatrix : public QObject {
                QTest::qWaitFor([&] { return expectOpen ? app_->settled() : !app_->open(); }, 15000);
     }
 
-    bool pressEscape() { return xdotool({QStringLiteral("key"), QStringLiteral("Escape")}); }
+    bool pressEscape() { return xdotool({"key", "Escape"}); }
 
 private slots:
     void initTestCase() {
-        config_ = std::make_unique<QTemporaryDir>();
-        ::setenv("XDG_CONFIG_HOME", config_->path().toLocal8Bit().constData(), 1);
+        ::setenv("XDG_CONFIG_HOME", config_.path().toLocal8Bit().constData(), 1);
         ::unsetenv("BRIMWELL_ANALYTICS_HOST");
         QApplication::setQuitOnLastWindowClosed(false);
-        const QString palette = env("MATRIX_PALETTE");
-        if (!palette.isEmpty()) {
+        if (!kPalette.isEmpty()) {
             QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-            QApplication::setPalette(palette == QStringLiteral("dark")
+            QApplication::setPalette(kPalette == QStringLiteral("dark")
                                          ? darkPalette()
                                          : QApplication::style()->standardPalette());
         }
@@ -221,7 +195,8 @@ private slots:
     void cell_data() {
         QTest::addColumn<QString>("edge");
         QTest::addColumn<QString>("position");
-        for (const QString& cell : env("MATRIX_CELLS", "top-end").split(' ', Qt::SkipEmptyParts)) {
+        for (const QString& cell : qEnvironmentVariable("MATRIX_CELLS", QStringLiteral("top-end"))
+                                       .split(' ', Qt::SkipEmptyParts)) {
             QTest::newRow(qPrintable(cell)) << cell.section('-', 0, 0) << cell.section('-', 1);
         }
     }
@@ -230,18 +205,15 @@ private slots:
         QFETCH(QString, edge);
         QFETCH(QString, position);
         const auto [panelEdge, away] = kEdges.at(edge);
-        const QString palette = env("MATRIX_PALETTE");
-        const QString name =
-            QStringLiteral("%1-%2-%3-%4").arg(host(), edge, position).arg(scale()) +
-            (palette.isEmpty() ? QString() : "-" + palette);
+        const QString name = QStringLiteral("%1-%2-%3-%4").arg(kHost, edge, position).arg(kScale) +
+                             (kPalette.isEmpty() ? QString() : "-" + kPalette);
 
         // The panel moves before the application starts, as after a log-in. It matches the
         // application's palette where one is given; dark otherwise.
-        QVERIFY(runTool(env("BRIMWELL_DESKTOP_PANEL"),
-                        {QStringLiteral("--host"), host(), QStringLiteral("--edge"), edge,
-                         QStringLiteral("--position"), position, QStringLiteral("--scale"),
-                         QString::number(scale()), QStringLiteral("--panel"),
-                         palette == QStringLiteral("light") ? palette : QStringLiteral("dark")},
+        QVERIFY(runTool(qEnvironmentVariable("BRIMWELL_DESKTOP_PANEL"),
+                        {"--host", kHost, "--edge", edge, "--position", position, "--scale",
+                         QString::number(kScale), "--panel",
+                         kPalette == QStringLiteral("light") ? kPalette : QStringLiteral("dark")},
                         nullptr, 30000));
         const QRect panel = panelWindow();
         QVERIFY(!panel.isEmpty());
@@ -255,20 +227,17 @@ private slots:
         });
         QVERIFY(app_->popup() != nullptr);
 
-        // Launch: the popover opens by itself.
+        // Launch: the popover opens by itself, at the icon, or at the panel's tray end where
+        // the host does not tell where the icon is.
         QTRY_VERIFY_WITH_TIMEOUT(app_->settled(), 20000);
         QVERIFY(QTest::qWaitForWindowExposed(app_->window()));
         QTest::qWait(50);
-        checkOnScreen(away);
-        if (!app_->popup()->statusItem()->geometry().isEmpty()) {
-            checkTipOn([this] { return app_->popup()->statusItem()->geometry(); }, panelEdge);
-        } else {
-            // No word from the host: the tray end of the panel.
-            const int t = vertical(panelEdge) ? panel.width() : panel.height();
-            const QRect end = vertical(panelEdge) ? QRect(panel.x(), panel.bottom() + 1 - t, t, t)
-                                                  : QRect(panel.right() + 1 - t, panel.y(), t, t);
-            checkTipOn([end] { return end; }, panelEdge);
-        }
+        const int t = vertical(panelEdge) ? panel.width() : panel.height();
+        const QRect end = vertical(panelEdge) ? QRect(panel.x(), panel.bottom() + 1 - t, t, t)
+                                              : QRect(panel.right() + 1 - t, panel.y(), t, t);
+        const bool told = !app_->popup()->statusItem()->geometry().isEmpty();
+        checkPlaced([&] { return told ? app_->popup()->statusItem()->geometry() : end; }, panelEdge,
+                    away);
         screenshot(name);
         if (QTest::currentTestFailed()) {
             return;
@@ -284,22 +253,16 @@ private slots:
         // small in a corner.
         QTest::qWait(100);
         screenshot(name + "-closed");
-        const QImage image = grabScreen();
-        const QRect area = toDevice(slot).intersected(image.rect());
-        const Ink ink =
-            inkIn(image, area, commonestColour(image, toDevice(panel).intersected(image.rect())));
-        const int slotSide = std::min(area.width(), area.height());
-        QVERIFY2(ink.count >= 20 * scale() * scale() && ink.box.height() >= slotSide / 2 &&
+        const Ink ink = inkIn(slot, panel);
+        const QRect inside = slot.intersected(QGuiApplication::primaryScreen()->geometry());
+        const int slotSide = std::min(inside.width(), inside.height()) * kScale;
+        QVERIFY2(ink.count >= 20 * kScale * kScale && ink.box.height() >= slotSide / 2 &&
                      ink.box.width() >= slotSide / 3,
-                 qPrintable(QStringLiteral("%1 icon pixels differ from the panel, drawn %2 in a "
-                                           "%3-pixel slot")
-                                .arg(ink.count)
-                                .arg(text(ink.box))
-                                .arg(slotSide)));
+                 qPrintable(QString::number(ink.count) + " icon pixels in " + text(ink.box) +
+                            ", slot side " + QString::number(slotSide)));
 
         QVERIFY2(clickToggles(slot, true), qPrintable("no opening after a click on " + text(slot)));
-        checkOnScreen(away);
-        checkTipOn([slot] { return slot; }, panelEdge);
+        checkPlaced([slot] { return slot; }, panelEdge, away);
 
         // A click elsewhere closes.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
