@@ -390,8 +390,8 @@ TEST(CommandLineBinary, SampleJsonAgreesWithTheKernel) {
         mem[name.substr(0, name.size() - 1)] = kb * 1024;
     }
     long long free = 0, available = 0, swapTotal = 0, wired = 0;
-    std::istringstream(jq(run.out, ".free, .available, .swapTotal, .wired").value_or("")) >> free >>
-        available >> swapTotal >> wired;
+    std::istringstream fields(jq(run.out, ".free, .available, .swapTotal, .wired").value_or(""));
+    ASSERT_TRUE(fields >> free >> available >> swapTotal >> wired) << run.out;
     // The machine keeps living between the two reads: allow some drift.
     constexpr long long kDrift = 256LL << 20;
     EXPECT_NEAR(free, mem.at("MemFree"), kDrift);
