@@ -1,8 +1,6 @@
 // The command line: options as parsed, exact output from fixture files, and the real program on
-// this machine, on a terminal, interrupted while watching, writing into a full disk and started
-// without a desktop; JSON is read back by jq. Numbers at each edge: the memory layer's C form
-// whatever the process's locale, the C library locales the command line reads, and the GUI's
-// QLocale form in C, en_US and de_DE.
+// this machine (a terminal, signals, a full disk, no desktop). Numbers at each edge: memory
+// layer, C library locales, and the GUI's QLocale in C, en_US and de_DE.
 #include "app/MCCleanReport.h"
 #include "app/MCCommandLine.h"
 #include "app/MCLocalizedText.h"
@@ -210,18 +208,13 @@ struct Machine {
                          "some avg10=12.50 avg60=3.10 avg300=0.80 total=123456\n"
                          "full avg10=0.75 avg60=0.20 avg300=0.05 total=4567\n");
         }
-        const struct {
-            int pid;
-            long long pages;
-            const char* comm;
-        } processes[] = {{101, 2560, "firefox\n"},
-                         {202, 512, "say \"hi\" \\ there\n"},
-                         {303, 1024, "tab\there\n"},
-                         {404, 0, "kworker/0:1\n"}};
-        for (const auto& p : processes) {
-            const std::string folder = "/proc/" + std::to_string(p.pid);
-            system.write(folder + "/statm", "9999 " + std::to_string(p.pages) + " 1 1 0 1 0\n");
-            system.write(folder + "/comm", p.comm);
+        // Pid, resident pages, name.
+        for (const auto& [pid, pages, comm] :
+             {std::tuple{101, 2560, "firefox\n"}, std::tuple{202, 512, "say \"hi\" \\ there\n"},
+              std::tuple{303, 1024, "tab\there\n"}, std::tuple{404, 0, "kworker/0:1\n"}}) {
+            const std::string folder = "/proc/" + std::to_string(pid);
+            system.write(folder + "/statm", "9999 " + std::to_string(pages) + " 1 1 0 1 0\n");
+            system.write(folder + "/comm", comm);
         }
         return system.host();
     }
@@ -347,27 +340,24 @@ TEST(CommandLineClean, UnreadableCountersExitWithStatusOne) {
     const std::string fifo = (dir.path() / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const MCMemory some = freeAndInactive(1 << 20, 0);
-    for (const bool json : {false, true}) {
-        std::unique_ptr<MCMemoryController> controllers[] = {
-            // A reader that waited on the fifo would hang the command.
-            std::make_unique<MCMemoryController>(make_host_port(fifo, {}, 4096),
-                                                 std::make_shared<MappedBlockAllocator>(), 4096),
-            // Readable before the clean, gone after it (four samples: before, three passes).
-            std::make_unique<ScriptedController>(
-                make_host_port((dir.path() / "absent").string()),
-                std::make_shared<MappedBlockAllocator>(), 4096,
-                std::deque<std::optional<MCMemory>>{some, some, some, some})};
-        for (const auto& memory : controllers) {
-            MCCommandLine command;
-            command.mode = MCCommandLine::Mode::Clean;
-            command.json = json;
-            std::ostringstream out;
-            std::ostringstream err;
-            EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1) << json;
-            EXPECT_EQ(out.str(), "") << json;
-            EXPECT_NE(err.str().find("cannot read the kernel's memory counters"), std::string::npos)
-                << json << ": " << err.str();
-        }
+    std::unique_ptr<MCMemoryController> controllers[] = {
+        // A reader that waited on the fifo would hang the command.
+        std::make_unique<MCMemoryController>(make_host_port(fifo, {}, 4096),
+                                             std::make_shared<MappedBlockAllocator>(), 4096),
+        // Readable before the clean, gone after it (four samples: before, three passes).
+        std::make_unique<ScriptedController>(
+            make_host_port((dir.path() / "absent").string()),
+            std::make_shared<MappedBlockAllocator>(), 4096,
+            std::deque<std::optional<MCMemory>>{some, some, some, some})};
+    for (const auto& memory : controllers) {
+        MCCommandLine command;
+        command.mode = MCCommandLine::Mode::Clean;
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1);
+        EXPECT_EQ(out.str(), "");
+        EXPECT_NE(err.str().find("cannot read the kernel's memory counters"), std::string::npos)
+            << err.str();
     }
 }
 
@@ -573,14 +563,12 @@ TEST(CommandLineConventions, DesktopFoundOrNotAndQtOptionsReachQt) {
         std::filesystem::remove(picture);
         const ShellRun run = brimwell(c.args, env + " " + c.env, "2>&1 >/dev/null");
         EXPECT_EQ(std::filesystem::exists(picture), c.qtSays != nullptr) << c.name;
+        EXPECT_EQ(run.status, c.qtSays != nullptr ? 0 : 1) << c.name << "\n" << run.out;
         if (c.qtSays == nullptr) {
-            EXPECT_EQ(run.status, 1) << c.name;
             EXPECT_EQ(run.out, "brimwell: no desktop found; try --sample or --clean\n") << c.name;
-            continue;
+        } else {
+            EXPECT_NE(run.out.find(c.qtSays), std::string::npos) << c.name << "\n" << run.out;
         }
-        EXPECT_EQ(run.status, 0) << c.name << "\n" << run.out;
-        EXPECT_EQ(run.out.find("no desktop found"), std::string::npos) << c.name;
-        EXPECT_NE(run.out.find(c.qtSays), std::string::npos) << c.name << "\n" << run.out;
     }
 }
 
@@ -643,15 +631,10 @@ TEST(NumberFormat, FixedRoundsAsPrintfInC) {
         const char* point;
         const char* text;
     } cases[] = {
-        {12.5, 2, ".", "12.50"},
         {0.125, 2, ".", "0.12"}, // a tie in binary: to even
         {0.375, 2, ",", "0,38"},
-        {-3.456, 1, ",", "-3,5"},
-        {7.0, 0, ",", "7"},
-        {1.005, 2, ".", "1.00"}, // just below the tie in binary
-        {1e6, 2, "\xd9\xab",
-         "1000000\xd9\xab"
-         "00"}, // a two-byte decimal point
+        {1.005, 2, ".", "1.00"},               // just below the tie in binary
+        {1e6, 2, "\u066b", "1000000\u066b00"}, // a two-byte decimal point
     };
     for (const auto& c : cases) {
         EXPECT_EQ(MCUtil::fixed(c.value, c.decimals, MCNumberFormat{c.point}), c.text) << c.value;
@@ -679,8 +662,7 @@ TEST(NumberFormat, CLibraryLocaleFromTheEnvironment) {
     for (const auto& c : cases) {
         const ScopedEnv env({{"LC_ALL", c.lcAll}, {"LC_NUMERIC", c.lcNumeric}, {"LANG", c.lang}});
         EXPECT_EQ(platform::environmentNumberSymbols().decimalPoint, c.point)
-            << (c.lcAll ? c.lcAll : "-") << " " << (c.lcNumeric ? c.lcNumeric : "-") << " "
-            << c.lang;
+            << "row " << &c - cases;
     }
 }
 
