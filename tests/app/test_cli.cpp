@@ -49,19 +49,16 @@ ShellRun brimwell(const std::string& args, const std::string& env = "",
                     " '" + BRIMWELL_BINARY + "' " + args + " " + redirect);
 }
 
-// Starts the real program with its standard output and standard error on the given files.
-pid_t spawn(const std::vector<std::string>& args, int out, int err) {
+// Starts the real program with its standard output and standard error on the given files; the
+// shell execs it, so the pid is the program's.
+pid_t spawn(const std::string& args, int out, int err) {
+    const std::string command = std::string("exec env ") + kCleanCap + "=${" + kCleanCap +
+                                ":-16M} '" + BRIMWELL_BINARY + "' " + args;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::setenv(kCleanCap, "16M", 0);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(BRIMWELL_BINARY)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(BRIMWELL_BINARY, argv.data());
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
         ::_exit(127);
     }
     return pid;
@@ -435,7 +432,7 @@ TEST(CommandLineBinary, CleanShowsProgressOnATerminalOnly) {
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const pid_t child = spawn({"--clean", "--json"}, out, slave);
+    const pid_t child = spawn("--clean --json", out, slave);
     ::close(out);
     ::close(slave);
     // The terminal reports EIO once its last writer is gone.
@@ -500,7 +497,7 @@ TEST(CommandLineBinary, WatchEndsWithStatusZeroOnInterruption) {
     for (const int signal : {SIGINT, SIGTERM}) {
         int out[2];
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        const pid_t child = spawn({"--sample", "--json", "--watch", "0.2"}, out[1], STDERR_FILENO);
+        const pid_t child = spawn("--sample --json --watch 0.2", out[1], STDERR_FILENO);
         ::close(out[1]);
         // Two whole lines, the signal, then whatever came before it, to the end.
         std::string text;
