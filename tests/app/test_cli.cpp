@@ -1,8 +1,6 @@
 // The command line: options as parsed, exact output from fixture files, and the real program on
-// this machine, on a terminal, interrupted while watching, writing into a full disk and started
-// without a desktop; JSON is read back by jq. Numbers at each edge: the memory layer's C form
-// whatever the process's locale, the C library locales the command line reads, and the GUI's
-// QLocale form in C, en_US and de_DE.
+// this machine (a terminal, signals, a full disk, no desktop). Numbers at each edge: memory
+// layer, C library locales, and the GUI's QLocale in C, en_US and de_DE.
 #include "app/MCCleanReport.h"
 #include "app/MCCommandLine.h"
 #include "app/MCLocalizedText.h"
@@ -22,7 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <clocale>
 #include <csignal>
 #include <fcntl.h>
@@ -52,19 +49,16 @@ ShellRun brimwell(const std::string& args, const std::string& env = "",
                     " '" + BRIMWELL_BINARY + "' " + args + " " + redirect);
 }
 
-// Starts the real program with its standard output and standard error on the given files.
-pid_t spawn(const std::vector<std::string>& args, int out, int err) {
+// Starts the real program with its standard output and standard error on the given files; the
+// shell execs it, so the pid is the program's.
+pid_t spawn(const std::string& args, int out, int err) {
+    const std::string command = std::string("exec env ") + kCleanCap + "=${" + kCleanCap +
+                                ":-16M} '" + BRIMWELL_BINARY + "' " + args;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::setenv(kCleanCap, "16M", 0);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(BRIMWELL_BINARY)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(BRIMWELL_BINARY, argv.data());
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
         ::_exit(127);
     }
     return pid;
@@ -88,23 +82,20 @@ std::string described(const std::variant<MCCommandLine, MCCommandLine::Error>& p
     }
     const auto& c = std::get<MCCommandLine>(parsed);
     const char* const modes[] = {"panel", "sample", "clean", "help", "version", "top"};
-    std::string text = modes[static_cast<int>(c.mode)];
+    std::ostringstream text;
+    text << modes[static_cast<int>(c.mode)];
     if (c.topCount != 0) {
-        text += " " + std::to_string(c.topCount);
+        text << " " << c.topCount;
     }
     if (c.watchSeconds) {
-        char shortest[32];
-        *std::to_chars(shortest, shortest + 31, *c.watchSeconds).ptr = '\0';
-        text += std::string(" every ") + shortest;
+        text << " every " << *c.watchSeconds;
     }
-    text += std::string(c.json ? " json" : "") + (c.verbose ? " verbose" : "");
-    if (!c.screenshotPath.empty()) {
-        text += " to " + c.screenshotPath;
-    }
+    text << (c.json ? " json" : "") << (c.verbose ? " verbose" : "")
+         << (c.screenshotPath.empty() ? "" : " to " + c.screenshotPath);
     for (const auto& arg : c.qtArguments) {
-        text += " qt:" + arg;
+        text << " qt:" << arg;
     }
-    return text;
+    return text.str();
 }
 
 TEST(CommandLineParse, Table) {
@@ -120,14 +111,11 @@ TEST(CommandLineParse, Table) {
         {"-h", "help"},
         {"-V", "version"},
         {"-v", "panel verbose"},
-        {"--clean --verbose", "clean verbose"},
-        {"--screenshot p.png", "panel to p.png"},
         {"--screenshot=out/p.png", "panel to out/p.png"},
         {"--verbose --screenshot p.png", "panel verbose to p.png"},
         {"--top 5", "top 5"},
         {"--top=12 --json", "top 12 json"},
         {"--top 100000", "top 100000"},
-        {"--sample --watch 2", "sample every 2"},
         {"--watch=0.5 --sample --json", "sample every 0.5 json"},
         {"--sample --watch 0.1", "sample every 0.1"},
         // Qt's options go to Qt in panel mode, never the value of an option of our own.
@@ -151,51 +139,26 @@ TEST(CommandLineParse, Table) {
     for (const auto& c : cases) {
         EXPECT_EQ(described(MCCommandLine::parse(words(c.args))), c.parsed) << c.args;
     }
-    // Refused, each with a message for the user.
-    for (const char* args : {"--bogus",
-                             "-x",
-                             "--screenshot",
-                             "--screenshot=",
-                             "--sample --screenshot a.png",
-                             "--clean --sample",
-                             "--help --version",
-                             "--json",
-                             "sample",
-                             "--top 0",
-                             "--top -1",
-                             "--top 5x",
-                             "--top 100001",
-                             "--top 99999999999999999999999",
-                             "--top",
-                             "--top=",
-                             "--top 3 --sample",
-                             "--sample --watch -1",
-                             "--sample --watch 0",
-                             "--sample --watch 0.05",
-                             "--sample --watch nan",
-                             "--sample --watch 1e3",
-                             "--sample --watch 86401",
-                             "--sample --watch",
-                             "--watch 1",
-                             "--clean --watch 1",
-                             "--top 3 --watch 1",
-                             "--verbose -platform",
-                             "-style",
-                             "-platform=xcb",
-                             "-styles x",
-                             "---style x",
-                             "--sample -style fusion",
-                             "-reverse --top 3",
-                             "--version --widgetcount"}) {
-        EXPECT_EQ(described(MCCommandLine::parse(words(args))), "error") << args;
+    // Refused, each with a message for the user: unknown options, values missing, counts and
+    // seconds out of range, options that do not go together.
+    const std::vector<const char*> refused[] = {
+        {"--bogus", "-styles x", "---style x", "-platform=xcb"},
+        {"--screenshot", "--screenshot=", "--verbose -platform", "--top",
+         "--top=", "--sample --watch"},
+        {"--top 0", "--top 5x", "--top 100001", "--top 99999999999999999999999"},
+        {"--sample --watch 0.05", "--sample --watch nan", "--sample --watch 1e3",
+         "--sample --watch 86401"},
+        {"--clean --sample", "--json", "--watch 1", "--sample --screenshot a.png",
+         "--sample -style fusion"},
+    };
+    for (const auto& group : refused) {
+        for (const char* args : group) {
+            EXPECT_EQ(described(MCCommandLine::parse(words(args))), "error") << args;
+        }
     }
-}
-
-TEST(CommandLineParse, QtOptionValues) {
-    const auto parsed = MCCommandLine::parse(
-        {"-style", "-platform", "--platform", "wayland", "-reverse", "--display", ":7"});
-    ASSERT_TRUE(std::holds_alternative<MCCommandLine>(parsed));
-    const auto& command = std::get<MCCommandLine>(parsed);
+    // The values of Qt's options, as the desktop check reads them.
+    const auto command = std::get<MCCommandLine>(MCCommandLine::parse(
+        {"-style", "-platform", "--platform", "wayland", "-reverse", "--display", ":7"}));
     EXPECT_EQ(command.qtOptionValue("style"), "-platform");
     EXPECT_EQ(command.qtOptionValue("platform"), "wayland");
     EXPECT_EQ(command.qtOptionValue("display"), ":7");
@@ -223,10 +186,11 @@ struct Machine {
     MCMemoryDetailsReader details;
     MCProcessReader processes;
 
-    explicit Machine(bool psi, const std::string& meminfo = kMeminfo)
+    explicit Machine(bool psi, const std::string& meminfo = kMeminfo,
+                     const std::string& proc = "/proc")
         : memory(prepare(system, psi, meminfo), std::make_shared<MappedBlockAllocator>(),
                  std::nullopt),
-          details(system.host()), processes(system.root() + "/proc", 4096) {}
+          details(system.host()), processes(system.root() + proc, 4096) {}
 
     static host_t prepare(const FakeSystem& system, bool psi, const std::string& meminfo) {
         system.write("/proc/meminfo", meminfo);
@@ -235,18 +199,13 @@ struct Machine {
                          "some avg10=12.50 avg60=3.10 avg300=0.80 total=123456\n"
                          "full avg10=0.75 avg60=0.20 avg300=0.05 total=4567\n");
         }
-        const struct {
-            int pid;
-            long long pages;
-            const char* comm;
-        } processes[] = {{101, 2560, "firefox\n"},
-                         {202, 512, "say \"hi\" \\ there\n"},
-                         {303, 1024, "tab\there\n"},
-                         {404, 0, "kworker/0:1\n"}};
-        for (const auto& p : processes) {
-            const std::string folder = "/proc/" + std::to_string(p.pid);
-            system.write(folder + "/statm", "9999 " + std::to_string(p.pages) + " 1 1 0 1 0\n");
-            system.write(folder + "/comm", p.comm);
+        // Pid, resident pages, name.
+        for (const auto& [pid, pages, comm] :
+             {std::tuple{101, 2560, "firefox\n"}, std::tuple{202, 512, "say \"hi\" \\ there\n"},
+              std::tuple{303, 1024, "tab\there\n"}, std::tuple{404, 0, "kworker/0:1\n"}}) {
+            const std::string folder = "/proc/" + std::to_string(pid);
+            system.write(folder + "/statm", "9999 " + std::to_string(pages) + " 1 1 0 1 0\n");
+            system.write(folder + "/comm", comm);
         }
         return system.host();
     }
@@ -282,7 +241,6 @@ TEST(CommandLineDetails, ExactOutputFromFixtures) {
     const std::string textSwap = "available:  12288000000 bytes\n"
                                  "swap total: 2147483648 bytes\n"
                                  "swap free:  1073741824 bytes\n";
-    const std::string firefox = "{\"pid\":101,\"name\":\"firefox\",\"bytes\":10485760}";
     // Before Linux 3.14 (no MemAvailable) the old figures stay and the new ones are unknown. The
     // kernel thread holds no memory; names are escaped or made valid UTF-8.
     const struct {
@@ -305,10 +263,9 @@ TEST(CommandLineDetails, ExactOutputFromFixtures) {
          textHead + "available:  unknown\nswap total: unknown\nswap free:  unknown\n"
                     "pressure:   unknown\n"},
         {"top JSON", true, false, "--top 5 --json",
-         "[" + firefox +
-             ",{\"pid\":303,\"name\":\"tab\xef\xbf\xbdhere\",\"bytes\":4194304},"
-             "{\"pid\":202,\"name\":\"say \\\"hi\\\" \\\\ there\",\"bytes\":2097152}]\n"},
-        {"top one", true, false, "--top=1 --json", "[" + firefox + "]\n"},
+         "[{\"pid\":101,\"name\":\"firefox\",\"bytes\":10485760},{\"pid\":303,\"name\":"
+         "\"tab\xef\xbf\xbdhere\",\"bytes\":4194304},"
+         "{\"pid\":202,\"name\":\"say \\\"hi\\\" \\\\ there\",\"bytes\":2097152}]\n"},
         {"top text", true, false, "--top 2",
          "    PID           BYTES  SIZE        NAME\n"
          "    101        10485760  10.00 MB    firefox\n"
@@ -336,17 +293,11 @@ TEST(CommandLineDetails, ExactOutputFromFixtures) {
 }
 
 TEST(CommandLineDetails, TopWithoutAProcListFails) {
-    FakeSystem empty;
-    MCMemoryController memory(empty.host(), std::make_shared<MappedBlockAllocator>(), std::nullopt);
-    MCMemoryDetailsReader details(empty.host());
-    MCProcessReader none(empty.root() + "/missing");
-    std::ostringstream out, err;
-    MCCommandLine top;
-    top.mode = MCCommandLine::Mode::Top;
-    top.topCount = 3;
-    EXPECT_EQ(runCommandLine(top, MCCommandLineSources{memory, details, none, {}}, out, err), 1);
-    EXPECT_EQ(out.str(), "");
-    EXPECT_NE(err.str().find("cannot read the list of processes"), std::string::npos);
+    Machine machine(true, kMeminfo, "/missing");
+    const auto run = machine.run({"--top", "3"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("cannot read the list of processes"), std::string::npos);
 }
 
 // Samples come every interval counted from the first, one JSON object per line, until the wait
@@ -380,27 +331,24 @@ TEST(CommandLineClean, UnreadableCountersExitWithStatusOne) {
     const std::string fifo = (dir.path() / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const MCMemory some = freeAndInactive(1 << 20, 0);
-    for (const bool json : {false, true}) {
-        std::unique_ptr<MCMemoryController> controllers[] = {
-            // A reader that waited on the fifo would hang the command.
-            std::make_unique<MCMemoryController>(make_host_port(fifo, {}, 4096),
-                                                 std::make_shared<MappedBlockAllocator>(), 4096),
-            // Readable before the clean, gone after it (four samples: before, three passes).
-            std::make_unique<ScriptedController>(
-                make_host_port((dir.path() / "absent").string()),
-                std::make_shared<MappedBlockAllocator>(), 4096,
-                std::deque<std::optional<MCMemory>>{some, some, some, some})};
-        for (const auto& memory : controllers) {
-            MCCommandLine command;
-            command.mode = MCCommandLine::Mode::Clean;
-            command.json = json;
-            std::ostringstream out;
-            std::ostringstream err;
-            EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1) << json;
-            EXPECT_EQ(out.str(), "") << json;
-            EXPECT_NE(err.str().find("cannot read the kernel's memory counters"), std::string::npos)
-                << json << ": " << err.str();
-        }
+    std::unique_ptr<MCMemoryController> controllers[] = {
+        // A reader that waited on the fifo would hang the command.
+        std::make_unique<MCMemoryController>(make_host_port(fifo, {}, 4096),
+                                             std::make_shared<MappedBlockAllocator>(), 4096),
+        // Readable before the clean, gone after it (four samples: before, three passes).
+        std::make_unique<ScriptedController>(
+            make_host_port((dir.path() / "absent").string()),
+            std::make_shared<MappedBlockAllocator>(), 4096,
+            std::deque<std::optional<MCMemory>>{some, some, some, some})};
+    for (const auto& memory : controllers) {
+        MCCommandLine command;
+        command.mode = MCCommandLine::Mode::Clean;
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(runCommandLine(command, *memory, out, err, true), 1);
+        EXPECT_EQ(out.str(), "");
+        EXPECT_NE(err.str().find("cannot read the kernel's memory counters"), std::string::npos)
+            << err.str();
     }
 }
 
@@ -418,38 +366,31 @@ TEST(CommandLineBinary, SampleJsonAgreesWithTheKernel) {
     ASSERT_EQ(run.status, 0) << run.out;
     std::map<std::string, long long> mem; // bytes by meminfo's name
     std::ifstream in("/proc/meminfo");
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string name;
-        long long kb = 0;
-        if (fields >> name >> kb) {
-            mem[name.substr(0, name.size() - 1)] = kb * 1024;
-        }
+    std::string name;
+    for (long long kb = 0; in >> name >> kb; in.ignore(256, '\n')) {
+        mem[name.substr(0, name.size() - 1)] = kb * 1024;
     }
-    std::map<std::string, long long> json;
-    const std::regex field("\"(\\w+)\":(-?\\d+)");
-    for (std::sregex_iterator it(run.out.begin(), run.out.end(), field), end; it != end; ++it) {
-        json[(*it)[1]] = std::stoll((*it)[2]);
-    }
+    long long free = 0, available = 0, swapTotal = 0, wired = 0;
+    std::istringstream fields(jq(run.out, ".free, .available, .swapTotal, .wired").value_or(""));
+    ASSERT_TRUE(fields >> free >> available >> swapTotal >> wired) << run.out;
     // The machine keeps living between the two reads: allow some drift.
     constexpr long long kDrift = 256LL << 20;
-    EXPECT_NEAR(json.at("free"), mem.at("MemFree"), kDrift);
-    EXPECT_NEAR(json.at("available"), mem.at("MemAvailable"), kDrift);
-    EXPECT_EQ(json.at("swapTotal"), mem.at("SwapTotal"));
-    EXPECT_NEAR(json.at("wired"),
+    EXPECT_NEAR(free, mem.at("MemFree"), kDrift);
+    EXPECT_NEAR(available, mem.at("MemAvailable"), kDrift);
+    EXPECT_EQ(swapTotal, mem.at("SwapTotal"));
+    EXPECT_NEAR(wired,
                 mem.at("Unevictable") + mem.at("SUnreclaim") + mem.at("KernelStack") +
                     mem.at("PageTables"),
                 kDrift);
 }
 
-// A failed write to standard output fails every mode, the watch included, with status 1 and one
-// line whose reason is in the user's language; the modes that the fixtures do not reach print
-// on this machine what they should (the command line's errors with the usage, with status 2).
+// A failed write to standard output fails the modes that do work first (reading /proc, cleaning)
+// and the watch, with status 1 and one line with the reason; what the fixtures do not reach
+// prints what it should.
 TEST(CommandLineBinary, OutputsAndFailedWrites) {
     const TempDir dir;
     const std::string env = bareEnvironment(dir);
-    for (const char* args : {"--sample", "--sample --json", "--clean", "--version", "--help",
-                             "--top 3", "--sample --watch 0.1 --json"}) {
+    for (const char* args : {"--sample", "--clean", "--top 3", "--sample --watch 0.1 --json"}) {
         const ShellRun full = brimwell(args, env, "2>&1 >/dev/full");
         EXPECT_EQ(full.status, 1) << args;
         EXPECT_EQ(full.out.rfind("brimwell: cannot write to standard output: ", 0), 0U) << args;
@@ -461,62 +402,62 @@ TEST(CommandLineBinary, OutputsAndFailedWrites) {
     EXPECT_NE(closed.out.find("brimwell: cannot write to standard output"), std::string::npos)
         << closed.out;
 
-    EXPECT_EQ(brimwell("--version", env, "2>&1").out, "brimwell " BRIMWELL_VERSION "\n");
-    const ShellRun help = brimwell("--help", env, "2>&1");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(std::regex_match(help.out, std::regex("Usage: brimwell [^]*--sample[^]*")));
-    // This test, its shell and brimwell at least; the biggest first.
-    const ShellRun top = brimwell("--top 3 --json", env, "2>&1");
-    EXPECT_EQ(top.status, 0);
-    EXPECT_EQ(jq(top.out, "length==3 and all(.[]; .pid > 0 and (.name|type==\"string\")) and "
-                          "([.[].bytes]==([.[].bytes]|sort|reverse))"),
-              "true\n")
-        << top.out;
-    for (const char* args : {"--bogus", "--top 2 --watch 1"}) {
-        const ShellRun run = brimwell(args, env, "2>&1");
-        EXPECT_EQ(run.status, 2) << args;
-        EXPECT_NE(run.out.find("Usage: brimwell"), std::string::npos) << args << ": " << run.out;
+    const struct {
+        const char* args;
+        int status;
+        const char* output;
+    } runs[] = {
+        {"--version", 0, "brimwell " BRIMWELL_VERSION "\n"},
+        {"--help", 0, "Usage: brimwell [^]*--sample[^]*"},
+        // Without the panel Qt never starts: its options are a usage error there.
+        {"--sample -style fusion", 2,
+         "brimwell: Qt's option -style goes with the panel only\n\nUsage: brimwell [^]*"},
+    };
+    for (const auto& r : runs) {
+        // What the user asked for on standard output, errors on standard error.
+        const ShellRun run =
+            brimwell(r.args, env, r.status == 0 ? "2>/dev/null" : "2>&1 >/dev/null");
+        EXPECT_EQ(run.status, r.status) << r.args;
+        EXPECT_TRUE(std::regex_match(run.out, std::regex(r.output))) << r.args << ": " << run.out;
     }
 }
 
 // On a terminal the clean shows "Cleaning...", then its share done, and wipes the line at the
-// end; the result, plain or JSON, goes to standard output alone. Piped, no progress at all.
+// end; the result goes to standard output alone. Piped, no progress at all.
 TEST(CommandLineBinary, CleanShowsProgressOnATerminalOnly) {
-    for (const char* json : {"", "--json"}) {
-        const TempDir dir;
-        const std::string outPath = (dir.path() / "out").string();
-        int master = -1;
-        int slave = -1;
-        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-        const pid_t child = spawn(words(std::string("--clean ") + json), out, slave);
-        ::close(out);
-        ::close(slave);
-        // The terminal reports EIO once its last writer is gone.
-        std::string terminal;
-        char buf[4096];
-        for (ssize_t n = 0; (n = ::read(master, buf, sizeof buf)) > 0;) {
-            terminal.append(buf, static_cast<std::size_t>(n));
-        }
-        ::close(master);
-        EXPECT_EQ(exitStatus(child), 0) << terminal;
-        EXPECT_TRUE(terminal.starts_with("Cleaning...")) << terminal;
-        EXPECT_NE(terminal.find("\rCleaning... 100 %"), std::string::npos) << terminal;
-        EXPECT_TRUE(terminal.ends_with("\r")) << terminal;
-        const std::string pattern =
-            *json != '\0' ? "\\{\"freed\":-?[0-9]+,\"text\":\"[^\"]+\"\\}\n"
-                          : "([0-9.]+ (GB|MB|KB|B) memory is cleaned!|Enjoy your life!)\n";
-        EXPECT_TRUE(std::regex_match(readFile(outPath), std::regex(pattern))) << readFile(outPath);
+    const TempDir dir;
+    const std::string outPath = (dir.path() / "out").string();
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const pid_t child = spawn("--clean --json", out, slave);
+    ::close(out);
+    ::close(slave);
+    // The terminal reports EIO once its last writer is gone.
+    std::string terminal;
+    char buf[4096];
+    for (ssize_t n = 0; (n = ::read(master, buf, sizeof buf)) > 0;) {
+        terminal.append(buf, static_cast<std::size_t>(n));
     }
-    const ShellRun piped = brimwell("--clean --json", "", "2>&1");
+    ::close(master);
+    EXPECT_EQ(exitStatus(child), 0) << terminal;
+    EXPECT_TRUE(terminal.starts_with("Cleaning...")) << terminal;
+    EXPECT_NE(terminal.find("\rCleaning... 100 %"), std::string::npos) << terminal;
+    EXPECT_TRUE(terminal.ends_with("\r")) << terminal;
+    EXPECT_TRUE(std::regex_match(readFile(outPath),
+                                 std::regex("\\{\"freed\":-?[0-9]+,\"text\":\"[^\"]+\"\\}\n")))
+        << readFile(outPath);
+    const ShellRun piped = brimwell("--clean", "", "2>&1");
     EXPECT_EQ(piped.status, 0);
-    EXPECT_EQ(piped.out.find("Cleaning"), std::string::npos) << piped.out;
+    EXPECT_TRUE(std::regex_match(
+        piped.out, std::regex("([0-9.]+ (GB|MB|KB|B) memory is cleaned!|Enjoy your life!)\n")))
+        << piped.out;
 }
 
-// Under a German locale the plain text writes decimal commas and keeps its English words; JSON
-// stays in the C form whatever LC_ALL says, so any reader can parse it. (The fixtures show where
-// the comma goes; here the program takes it from the environment.)
+// Under a German locale the plain text writes decimal commas, taken from the environment; JSON
+// stays in the C form whatever LC_ALL says, so any reader can parse it.
 TEST(CommandLineBinary, GermanLocaleInTextNotInJson) {
     if (!platform::numberSymbols("de_DE.UTF-8")) {
         GTEST_SKIP() << "de_DE.UTF-8 is not installed (scripts/install-deps.sh makes it as root)";
@@ -556,7 +497,7 @@ TEST(CommandLineBinary, WatchEndsWithStatusZeroOnInterruption) {
     for (const int signal : {SIGINT, SIGTERM}) {
         int out[2];
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        const pid_t child = spawn({"--sample", "--json", "--watch", "0.2"}, out[1], STDERR_FILENO);
+        const pid_t child = spawn("--sample --json --watch 0.2", out[1], STDERR_FILENO);
         ::close(out[1]);
         // Two whole lines, the signal, then whatever came before it, to the end.
         std::string text;
@@ -597,13 +538,9 @@ TEST(CommandLineConventions, DesktopFoundOrNotAndQtOptionsReachQt) {
     } cases[] = {
         {"nothing set", "", "", nullptr},
         {"a screenshot needs a desktop too", "", shot, nullptr},
-        {"no X server on the display", "DISPLAY=:97", "", nullptr},
         {"X server that never answers", "DISPLAY=" + silent.display(), "", nullptr},
         {"-display names a missing server", "", "-display :97", nullptr},
-        {"-platform xcb without a display", "", "-platform xcb", nullptr},
         {"no compositor on the socket", "WAYLAND_DISPLAY=wayland-97", "", nullptr},
-        {"offscreen from the environment", "QT_QPA_PLATFORM=offscreen", shot, ""},
-        {"offscreen from the command line", "", "-platform offscreen" + shot, ""},
         {"a style Qt does not know", "", "--platform offscreen -style nosuchstyle" + shot,
          "nosuchstyle"},
         {"the widget count", "QT_QPA_PLATFORM=minimal", "--widgetcount -reverse" + shot,
@@ -613,37 +550,27 @@ TEST(CommandLineConventions, DesktopFoundOrNotAndQtOptionsReachQt) {
         std::filesystem::remove(picture);
         const ShellRun run = brimwell(c.args, env + " " + c.env, "2>&1 >/dev/null");
         EXPECT_EQ(std::filesystem::exists(picture), c.qtSays != nullptr) << c.name;
+        EXPECT_EQ(run.status, c.qtSays != nullptr ? 0 : 1) << c.name << "\n" << run.out;
         if (c.qtSays == nullptr) {
-            EXPECT_EQ(run.status, 1) << c.name;
             EXPECT_EQ(run.out, "brimwell: no desktop found; try --sample or --clean\n") << c.name;
-            continue;
+        } else {
+            EXPECT_NE(run.out.find(c.qtSays), std::string::npos) << c.name << "\n" << run.out;
         }
-        EXPECT_EQ(run.status, 0) << c.name << "\n" << run.out;
-        EXPECT_EQ(run.out.find("no desktop found"), std::string::npos) << c.name;
-        EXPECT_NE(run.out.find(c.qtSays), std::string::npos) << c.name << "\n" << run.out;
     }
-    // Without the panel Qt never starts: its options are a usage error there.
-    const ShellRun sample = brimwell("--sample -style fusion", env, "2>&1 >/dev/null");
-    EXPECT_EQ(sample.status, 2);
-    EXPECT_EQ(sample.out.rfind("brimwell: Qt's option -style goes with the panel only\n", 0), 0U)
-        << sample.out;
 }
 
 constexpr const char* kGerman = "de_DE.UTF-8";
 
-// Sizes on both sides of each unit's threshold, negative ones and the extremes.
+// A size in each unit, four digits before the point where grouping would show.
 const struct Case {
     std::int64_t bytes;
     std::string c;      // the C form, also under en_US
     std::string german; // de_DE
 } kCases[] = {
     {0, "0 B", "0 B"},
-    {-1, "-1 B", "-1 B"},
     {1024, "1024 B", "1024 B"},
-    {1536, "1.50 KB", "1,50 KB"},
     {1048575, "1024.00 KB", "1024,00 KB"},
     {10485760, "10.00 MB", "10,00 MB"},
-    {123456789012, "114.98 GB", "114,98 GB"},
     {2199023255552, "2048.00 GB", "2048,00 GB"},
 };
 
@@ -652,10 +579,9 @@ std::string result(const Case& c, const std::string& size) {
     return c.bytes > 0 ? size + " memory is cleaned!" : "Enjoy your life!";
 }
 
-// The same figures from the memory layer (C, or a decimal comma given to it) and from the GUI
-// (QLocale; en_US groups thousands by default, and "1,024.00 KB" would be wrong). No translator
-// is loaded here: the words stay English. The memory layer's C form holds under a German process
-// locale too: the GUI's setlocale must not turn JSON and logs German.
+// The same figures from the memory layer (C, or a decimal comma given to it) and from the GUI's
+// QLocale ("1,024.00 KB" under en_US would be wrong). The memory layer's C form holds under a
+// German process locale too: the GUI's setlocale must not turn JSON and logs German.
 TEST(NumberFormat, SizesAndCleanResultsAtEveryEdge) {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     const bool germanProcess = std::setlocale(LC_NUMERIC, kGerman) != nullptr;
@@ -678,44 +604,33 @@ TEST(NumberFormat, SizesAndCleanResultsAtEveryEdge) {
     }
     EXPECT_EQ(MCLocalizedText::percent(25, english).toStdString(), "25%");
     EXPECT_EQ(MCLocalizedText::percent(1000, german).toStdString(), "1000%");
-    EXPECT_EQ(MCUtil::fixed(12.5, 2), "12.50");
+    // Figures with two decimals, rounded as printf does in C.
+    const struct {
+        double value;
+        const char* point;
+        const char* text;
+    } cases[] = {
+        {0.125, ".", "0.12"}, // a tie in binary: to even
+        {0.375, ",", "0,38"},
+        {1.005, ".", "1.00"},               // just below the tie in binary
+        {1e6, "\u066b", "1000000\u066b00"}, // a two-byte decimal point
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MCUtil::fixed(c.value, 2, MCNumberFormat{c.point}), c.text) << c.value;
+    }
     std::setlocale(LC_NUMERIC, saved.c_str());
     if (!germanProcess) {
         GTEST_SKIP() << kGerman << " is not installed (scripts/install-deps.sh makes it as root)";
     }
 }
 
-TEST(NumberFormat, FixedRoundsAsPrintfInC) {
-    const struct {
-        double value;
-        int decimals;
-        const char* point;
-        const char* text;
-    } cases[] = {
-        {12.5, 2, ".", "12.50"},
-        {0.125, 2, ".", "0.12"}, // a tie in binary: to even
-        {0.375, 2, ",", "0,38"},
-        {-3.456, 1, ",", "-3,5"},
-        {7.0, 0, ",", "7"},
-        {1.005, 2, ".", "1.00"}, // just below the tie in binary
-        {1e6, 2, "\xd9\xab",
-         "1000000\xd9\xab"
-         "00"}, // a two-byte decimal point
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(MCUtil::fixed(c.value, c.decimals, MCNumberFormat{c.point}), c.text) << c.value;
-    }
-}
-
 // The C library's locales, chosen by the environment as the command line chooses them.
 TEST(NumberFormat, CLibraryLocaleFromTheEnvironment) {
     EXPECT_EQ(platform::numberSymbols("C")->decimalPoint, ".");
-    EXPECT_EQ(platform::numberSymbols("POSIX")->decimalPoint, ".");
     EXPECT_FALSE(platform::numberSymbols("xx_NOWHERE.UTF-8").has_value());
     if (!platform::numberSymbols(kGerman)) {
         GTEST_SKIP() << kGerman << " is not installed (scripts/install-deps.sh makes it as root)";
     }
-    EXPECT_EQ(platform::numberSymbols(kGerman)->decimalPoint, ",");
     const struct {
         const char* lcAll;
         const char* lcNumeric;
@@ -723,16 +638,14 @@ TEST(NumberFormat, CLibraryLocaleFromTheEnvironment) {
         const char* point;
     } cases[] = {
         {nullptr, nullptr, kGerman, ","},
-        {nullptr, "C", kGerman, "."}, // LC_NUMERIC before LANG
-        {"C", kGerman, kGerman, "."}, // LC_ALL before both
-        {kGerman, nullptr, "C", ","},
+        {nullptr, "C", kGerman, "."},          // LC_NUMERIC before LANG
+        {"C", kGerman, kGerman, "."},          // LC_ALL before both
         {nullptr, nullptr, "xx_NOWHERE", "."}, // not installed: the C form
     };
     for (const auto& c : cases) {
         const ScopedEnv env({{"LC_ALL", c.lcAll}, {"LC_NUMERIC", c.lcNumeric}, {"LANG", c.lang}});
         EXPECT_EQ(platform::environmentNumberSymbols().decimalPoint, c.point)
-            << (c.lcAll ? c.lcAll : "-") << " " << (c.lcNumeric ? c.lcNumeric : "-") << " "
-            << c.lang;
+            << "row " << &c - cases;
     }
 }
 

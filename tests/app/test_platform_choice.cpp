@@ -71,7 +71,6 @@ TEST(PlatformChoice, DesktopFound) {
         std::string asked;
     } rows[] = {
         {"nothing set", "", "", "", "", false, ""},
-        {"X answers", "", "", "DISPLAY=:0", ":0", true, ":0"},
         {"X silent", "", "", "DISPLAY=:0", "", false, ":0"},
         {"-display wins over DISPLAY", "", ":5", "DISPLAY=:0", ":5", true, ":5"},
         {"Qt's default is X only", "", "", run + "WAYLAND_DISPLAY=wayland-1",
@@ -89,7 +88,6 @@ TEST(PlatformChoice, DesktopFound) {
         {"XWayland answers first", "xcb;wayland", "", run + "DISPLAY=:1 WAYLAND_DISPLAY=wayland-0",
          ":1 /run/user/7/wayland-0", true, ":1"},
         {"platform arguments", "xcb:nograb", "", "DISPLAY=:2", ":2", true, ":2"},
-        {"offscreen stands", "offscreen", "", "", "", true, ""},
         {"minimal after a silent X", "xcb;minimal", "", "DISPLAY=:2", "", true, ":2"},
         {"empty entries skipped", ";;xcb;", "", "DISPLAY=:2", "", false, ":2"},
     };
