@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <mutex>
 #include <pthread.h>
 #include <semaphore>
 #include <sys/syscall.h>
@@ -255,25 +254,8 @@ TEST(DDLogExitDeathTest, NormalProcessExitFlushesWhatIsStillQueued) {
         ::testing::ExitedWithCode(0), "queued 198\nqueued 199\n$");
 }
 
-TEST(DDLogMessage, ThreadIDInHexAndBaseFileName) {
-    DDLogOrigin origin;
-    origin.machThreadID = 0xABC;
-    EXPECT_EQ(DDLogMessage(nullptr, 0, 0, 0, nullptr, nullptr, 0, {}, 0, origin).threadID(),
-              "abc"); // lower case, no leading zeros
-    const std::pair<const char*, const char*> cases[] = {
-        {"/a/b/file.ext", "file"}, {"/dir.old/report", "report"}, {"x.y.z", "x.y"}, {".h", ""}};
-    for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(DDBaseFileName(path, false)->view(), expected) << path;
-        EXPECT_EQ(DDBaseFileName(path, true)->str(), expected) << path;
-    }
-    EXPECT_EQ(DDBaseFileName(nullptr, false), std::nullopt);
-}
-
-namespace {
-std::int32_t levelA = 1, levelC = 2, levelB = 3;
-} // namespace
-
 TEST(DDLogClassLevels, OnlyClassesWithBothOperationsTakePart) {
+    static std::int32_t levelA = 1, levelC = 2, levelB = 3;
     EXPECT_TRUE(DDLog::registeredClassNames().empty()); // the program's own classes register none
 
     const DDLogClass a{"A", [] { return levelA; }, [](std::int32_t l) { levelA = l; }};
@@ -318,7 +300,7 @@ struct Point {
 };
 } // namespace
 
-TEST(DDFormat, ConversionsTextObjectsPrintfAndBrokenFormats) {
+TEST(DDFormat, ConversionsTextObjectsPrintfAndBrokenFormatsThreadIDAndBaseFileName) {
     const std::pair<std::string, std::string> cases[] = {
         // %@ takes anything with a text form.
         {DDFormat("%@|%@|%@", std::string("str"), "literal", static_cast<const char*>(nullptr)),
@@ -341,4 +323,15 @@ TEST(DDFormat, ConversionsTextObjectsPrintfAndBrokenFormats) {
     for (const auto& [got, expected] : cases) {
         EXPECT_EQ(got, expected);
     }
+    DDLogOrigin origin;
+    origin.machThreadID = 0xABC;
+    EXPECT_EQ(DDLogMessage(nullptr, 0, 0, 0, nullptr, nullptr, 0, {}, 0, origin).threadID(),
+              "abc"); // lower case, no leading zeros
+    const std::pair<const char*, const char*> baseNames[] = {
+        {"/a/b/file.ext", "file"}, {"/dir.old/report", "report"}, {"x.y.z", "x.y"}, {".h", ""}};
+    for (const auto& [path, expected] : baseNames) {
+        EXPECT_EQ(DDBaseFileName(path, false)->view(), expected) << path;
+        EXPECT_EQ(DDBaseFileName(path, true)->str(), expected) << path;
+    }
+    EXPECT_EQ(DDBaseFileName(nullptr, false), std::nullopt);
 }

@@ -40,34 +40,24 @@ std::string label(DispatchQueueLogFormatter& formatter, const char* queueLabel,
 }
 
 // Writes what its formatter makes of each message and which queue checks hold there.
-class LineLogger : public DDAbstractLogger {
-public:
+struct LineLogger : DDAbstractLogger {
     void logMessage(const DDLogMessagePtr& message) override {
         const DDText line = formatter ? formatter->formatLogMessage(*message) : message->logMsg();
-        std::lock_guard guard(mutex_);
-        lines_.push_back(line ? *line + where() : "(dropped)");
+        std::lock_guard guard(mutex);
+        lines.push_back(*line + where());
     }
     std::string where() const {
         return std::string(isOnInternalLoggerQueue() ? "@own" : "") +
                (isOnGlobalLoggingQueue() ? "@global" : "");
     }
-    std::vector<std::string> lines() {
-        std::lock_guard guard(mutex_);
-        return lines_;
-    }
     // A subclass setting under the base's rule: called on the own queue it must run at once.
     bool changeSettingOnOwnQueueRunsAtOnce() {
-        bool changed = false, atOnce = false;
-        dispatch::sync(loggerQueue(), [&] {
-            changeSetting([&] { changed = isOnInternalLoggerQueue(); });
-            atOnce = changed;
-        });
-        return atOnce;
+        bool changed = false;
+        dispatch::sync(loggerQueue(), [&] { changeSetting([&] { changed = true; }); });
+        return changed;
     }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
+    std::mutex mutex;
+    Texts lines; // read once the logger is done
 };
 
 using Contexts = std::vector<std::int32_t>;
@@ -297,7 +287,7 @@ TEST(MCLogFormatter, DateTagAndTextWithPaddedTruncatedMillisecondsOnA24HourClock
     EXPECT_EQ(shifted, "2014/03/05 19:37:09:000, [ERRO], m");
 }
 
-TEST(AbstractLogger, RunsOnItsOwnQueueAndANewFormatterAppliesToTheNextMessage) {
+TEST(AbstractLogger, RunsOnItsOwnQueueFormattersApplyToTheNextMessageAndHearOfTheirChange) {
     auto probe = std::make_shared<LineLogger>();
     DDLog::addLogger(probe);
     for (const char* text : {"plain", "a", "b"}) {
@@ -311,11 +301,8 @@ TEST(AbstractLogger, RunsOnItsOwnQueueAndANewFormatterAppliesToTheNextMessage) {
     dispatch::sync(std::make_shared<LineLogger>()->loggerQueue(),
                    [&] { onOther = probe->where(); });
     EXPECT_EQ(onGlobal + "|" + onOther + "|" + probe->where(), "@global||");
-    EXPECT_EQ(probe->lines(), (Texts{"plain@own", "1:a@own", "b@own"}));
-}
-
-TEST(AbstractLogger, FormattersHearOfAddAndRemoveOnlyWhenTheyImplementItAndSettingsRunAtOnce) {
-    auto probe = std::make_shared<LineLogger>();
+    EXPECT_EQ(probe->lines, (Texts{"plain@own", "1:a@own", "b@own"}));
+    // Formatters hear of being added and removed only when they implement it.
     auto announcing = std::make_shared<PrefixFormatter>("A", true);
     auto silent = std::make_shared<PrefixFormatter>("S");
     for (const auto& f : {announcing, announcing, silent, announcing}) { // the same again: no calls
