@@ -121,7 +121,6 @@ public:
 class AppDelegateDouble : public MCAppServices {
 public:
     AppDelegateDouble() {
-        fetcher = std::make_shared<FakeFetcher>();
         fetcher->push(FakeFetcher::body("GIF89a"));
         auto transport = std::make_shared<TrackingTransport>();
         transport->fetcher = fetcher;
@@ -143,21 +142,18 @@ public:
     }
     AnalyticsHelper* analyticsHelper() const override { return analytics_.get(); }
 
-    // The event names of the hits sent so far, in order.
+    // The event names of the hits sent so far, in order: the action between the first two
+    // stars of each hit's event.
     std::vector<std::string> events() const {
         std::vector<std::string> names;
         for (const std::string& url : fetcher->urls()) {
-            for (const char* name :
-                 {"PopoverShown", "CleanButtonClicked", "QuitButtonClicked", "AboutShown"}) {
-                if (url.find(name) != std::string::npos) {
-                    names.emplace_back(name);
-                }
-            }
+            const std::size_t start = url.find('*', url.find("utme=")) + 1;
+            names.push_back(url.substr(start, url.find('*', start) - start));
         }
         return names;
     }
 
-    std::shared_ptr<FakeFetcher> fetcher;
+    std::shared_ptr<FakeFetcher> fetcher = std::make_shared<FakeFetcher>();
     std::vector<std::string> calls;
     std::function<void()> onShowAbout; // run after the call is logged
 
