@@ -54,8 +54,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(controller_->window()));
     }
 
-    void cleanup() { controller_.reset(); }
-
     // One control after another, each used as a user uses it, from the defaults the window
     // opens with; statistics off writes the opt-out the analytics client reads.
     void everyControlSavesAndAppliesAtOnce() {
