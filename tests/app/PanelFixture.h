@@ -2,7 +2,6 @@
 // Shared pieces for the panel tests: kernel counters in a file, a clean that waits for the test,
 // and doubles for the collaborators that own or serve the panel.
 
-#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
 #include "app/MCAppServices.h"
 #include "app/MCContentViewController.h"
 #include "platform/ui/UserNotificationCenter.h"

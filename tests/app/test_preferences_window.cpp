@@ -3,7 +3,6 @@
 // removes the autostart entry; statistics off writes the opt-out the analytics client reads.
 
 #include "app/MCPreferencesWindowController.h"
-#include "platform/core/analytics_opt_out.h"
 #include "platform/core/preferences.h"
 
 #include "support/TempDir.h"
