@@ -73,7 +73,7 @@ public:
     mutable std::atomic<int> reads{0};
 };
 
-// Holds every clean pass until the test opens the gate; runs a hook once per pass first.
+// Holds every clean pass until the test opens the gate, counting the passes.
 class GatedAllocator : public BlockAllocator {
 public:
     void* allocate(std::size_t size) override {

@@ -290,9 +290,8 @@ private slots:
         QCOMPARE(panel_->timer()->isActive(), popoverOpen);
         QCOMPARE(notifications_.delivered.size(), std::size_t{1});
         const UserNotification& n = notifications_.delivered.front();
-        QCOMPARE(n.title, QStringLiteral("Memory Clean Done"));
-        QCOMPARE(n.informativeText, text);
-        QCOMPARE(n.soundName, QStringLiteral("message-new-instant"));
+        QCOMPARE((QStringList{n.title, n.informativeText, n.soundName}),
+                 (QStringList{"Memory Clean Done", text, "message-new-instant"}));
         QCOMPARE(plotData().back(), freeKbAfter * 1024); // one refresh after the clean
         QTRY_COMPARE(
             delegate_->events(),
