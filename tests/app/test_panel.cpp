@@ -355,9 +355,9 @@ private slots:
         QCOMPARE(snapshot(), light);
     }
 
-    // The version, the copyright line as configured (its "©" read as UTF-8), the contact button
-    // handing the mail link to the mail program; it and the panel's own window follow the palette,
-    // and back.
+    // One window, brought to the front again: the version, the copyright line as configured
+    // (its "©" read as UTF-8), the contact button handing the mail link to the mail program; it
+    // and the panel's own window follow the palette, and back.
     void aboutWindowAndPanelWindow() {
         MCAboutWindowController about;
         about.showWindow();
@@ -367,6 +367,8 @@ private slots:
             platform::objectForInfoDictionaryKey(platform::kNSHumanReadableCopyright);
         QVERIFY(copyright && !copyright->empty());
         QCOMPARE(about.copyrightTextField()->text(), QString::fromUtf8(*copyright));
+        about.showWindow();
+        QCOMPARE(about.window(), window);
 
         QDesktopServices::setUrlHandler(QStringLiteral("mailto"), this, "openMail");
         QTest::mouseClick(window->findChild<QWidget*>(QStringLiteral("contactUsButton")),
