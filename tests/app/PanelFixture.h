@@ -2,7 +2,6 @@
 // Shared pieces for the panel tests: kernel counters in a file, a clean that waits for the test,
 // and doubles for the collaborators that own or serve the panel.
 
-#include "AXStatusItemPopup/AXStatusItemPopupDelegate.h"
 #include "app/MCAppServices.h"
 #include "app/MCContentViewController.h"
 #include "platform/ui/UserNotificationCenter.h"
@@ -60,23 +59,21 @@ inline MCMemoryDetails detailsWith(int usedPercent, std::int64_t swapTotal = 0,
     return d;
 }
 
-// Fixed processes, counting how often it was asked (from the thread pool).
+// The processes the test lists, biggest first, counting how often it was asked (from the
+// thread pool).
 class CountingProcessReader : public MCProcessReader {
 public:
-    explicit CountingProcessReader(std::vector<MCProcess> processes)
-        : MCProcessReader("/nonexistent"), processes_(std::move(processes)) {}
+    CountingProcessReader() : MCProcessReader("/nonexistent") {}
     std::vector<MCProcess> biggest(std::size_t count, MCProcessScan* = nullptr) const override {
         ++reads;
-        return {processes_.begin(), processes_.begin() + static_cast<std::ptrdiff_t>(
-                                                             std::min(count, processes_.size()))};
+        return {processes.begin(),
+                processes.begin() + static_cast<std::ptrdiff_t>(std::min(count, processes.size()))};
     }
+    std::vector<MCProcess> processes;
     mutable std::atomic<int> reads{0};
-
-private:
-    std::vector<MCProcess> processes_;
 };
 
-// Holds every clean pass until the test opens the gate; runs a hook once per pass first.
+// Holds every clean pass until the test opens the gate, counting the passes.
 class GatedAllocator : public BlockAllocator {
 public:
     void* allocate(std::size_t size) override {
@@ -121,7 +118,6 @@ public:
 class AppDelegateDouble : public MCAppServices {
 public:
     AppDelegateDouble() {
-        fetcher = std::make_shared<FakeFetcher>();
         fetcher->push(FakeFetcher::body("GIF89a"));
         auto transport = std::make_shared<TrackingTransport>();
         transport->fetcher = fetcher;
@@ -143,21 +139,18 @@ public:
     }
     AnalyticsHelper* analyticsHelper() const override { return analytics_.get(); }
 
-    // The event names of the hits sent so far, in order.
+    // The event names of the hits sent so far, in order: the action between the first two
+    // stars of each hit's event.
     std::vector<std::string> events() const {
         std::vector<std::string> names;
         for (const std::string& url : fetcher->urls()) {
-            for (const char* name :
-                 {"PopoverShown", "CleanButtonClicked", "QuitButtonClicked", "AboutShown"}) {
-                if (url.find(name) != std::string::npos) {
-                    names.emplace_back(name);
-                }
-            }
+            const std::size_t start = url.find('*', url.find("utme=")) + 1;
+            names.push_back(url.substr(start, url.find('*', start) - start));
         }
         return names;
     }
 
-    std::shared_ptr<FakeFetcher> fetcher;
+    std::shared_ptr<FakeFetcher> fetcher = std::make_shared<FakeFetcher>();
     std::vector<std::string> calls;
     std::function<void()> onShowAbout; // run after the call is logged
 

@@ -1,8 +1,6 @@
-// The memory panel in the real status item popup and popover, on the offscreen platform: its
-// samples and its clean (held at a gate), its look in light and dark palettes, the keyboard, a
-// screen reader, the about window, the rows beyond the chart (available, swap, pressure, the
-// history graph, the biggest processes) from fake figures and a process list that counts its
-// readings, and the monitor's actions.
+// The memory panel in the real status item popup, offscreen: samples, the clean (held at a
+// gate), palettes, keyboard, screen reader, about window, the rows beyond the chart and the
+// monitor's actions, from fake figures.
 
 #include "AXStatusItemPopup/AXStatusItemPopup.h"
 #include "app/MCAboutWindowController.h"
@@ -22,7 +20,6 @@
 #include <QDesktopServices>
 #include <QLayout>
 #include <QPainter>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -42,17 +39,10 @@ std::string meminfo(long freeKb) {
 
 QPalette palette(QColor window, QColor text) {
     QPalette p(window);
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        p.setColor(group, QPalette::Window, window);
-        p.setColor(group, QPalette::WindowText, text);
-        p.setColor(group, QPalette::Text, text);
-        p.setColor(group, QPalette::ButtonText, text);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        p.setColor(role, text);
     }
     return p;
-}
-
-QPalette breezeDark() {
-    return palette(QColor(0x2a, 0x2e, 0x32), QColor(0xfc, 0xfc, 0xfc));
 }
 
 // `image` painted on an opaque desktop of one colour.
@@ -108,15 +98,6 @@ bool amberish(QColor c) {
 
 } // namespace
 
-// Stands in for the user's mail program: Qt hands mailto addresses to it instead of xdg-open.
-class MailCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
-
 class PanelTest : public QObject {
     Q_OBJECT
 
@@ -129,6 +110,10 @@ class PanelTest : public QObject {
     std::unique_ptr<AppDelegateDouble> delegate_;
     RecordingNotificationCenter notifications_;
     MCTime now_ = MCTime() + std::chrono::hours(1);
+    QList<QUrl> mails_; // handed to the mail program
+    // Every control in the order Tab visits them after the opening.
+    const QStringList ring_{"processesButton",   "cleanButton", "aboutButton",
+                            "preferencesButton", "quitButton",  "plotView"};
 
     INPopoverController* popover() const { return popup_->popoverController(); }
     INPopoverWindowFrame* frame() const { return popover()->popoverWindow()->frameView(); }
@@ -156,14 +141,17 @@ class PanelTest : public QObject {
         QTRY_VERIFY(popover()->popoverIsVisible());
         QVERIFY(QTest::qWaitForWindowActive(popover()->popoverWindow()));
     }
-    QWidget* focus() const { return QApplication::focusWidget(); }
+    // The offscreen platform does not hand the focus back to a reopened window; the window's
+    // own focus widget is where its keys go.
+    QWidget* focus() const { return popover()->popoverWindow()->focusWidget(); }
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(focus(), static_cast<Qt::Key>(key), modifiers);
     }
     void tabTo(const QString& name) {
-        while (focus()->objectName() != name) {
+        for (int tabs = 0; focus()->objectName() != name && tabs < 6; ++tabs) {
             press(Qt::Key_Tab);
         }
+        QCOMPARE(focus()->objectName(), name);
     }
     std::unique_ptr<MCMonitorController> monitor(const MCSettings& settings) {
         auto controller = std::make_unique<MCMonitorController>(
@@ -181,9 +169,12 @@ class PanelTest : public QObject {
         }
     }
 
+public slots:
+    // Stands in for the user's mail program: Qt hands mailto addresses here, not to xdg-open.
+    void openMail(const QUrl& url) { mails_.append(url); }
+
 private slots:
     void init() {
-        QApplication::setPalette(QPalette());
         dir_ = std::make_unique<TempDir>();
         const std::string path = dir_->write("meminfo", meminfo(4000000));
         allocator_ = std::make_shared<GatedAllocator>();
@@ -191,13 +182,11 @@ private slots:
             std::make_shared<MCMemoryController>(make_host_port(path, {}, 4096), allocator_, 4096);
         details_ = std::make_shared<FakeDetailsReader>();
         details_->set(detailsWith(50, 4 * kGB, 3 * kGB, MCPressure{0, 0}));
-        processes_ = std::make_shared<CountingProcessReader>(
-            std::vector<MCProcess>{{11, "firefox", 3 * kGB, false},
-                                   {12, "code", 2 * kGB, false},
-                                   {13, "gnome-shell", kGB, false},
-                                   {14, "Xorg", kGB / 2, false},
-                                   {15, "pipewire", kGB / 4, false},
-                                   {16, "sshd", kGB / 8, false}});
+        processes_ = std::make_shared<CountingProcessReader>();
+        auto& list = processes_->processes; // each half the one before
+        for (const char* name : {"firefox", "code", "gnome-shell", "Xorg", "pipewire", "sshd"}) {
+            list.push_back({11 + int(list.size()), name, 3 * kGB >> list.size(), false});
+        }
         notifications_.delivered.clear();
         delegate_ = std::make_unique<AppDelegateDouble>();
         delegate_->onShowAbout = [this] {
@@ -205,7 +194,6 @@ private slots:
         };
         auto panel = MCContentViewController::initWithNibName("MCContentViewController", memory,
                                                               delegate_.get());
-        QVERIFY(panel);
         panel_ = panel.get();
         panel_->setNotificationCenter(&notifications_);
         panel_->setDetailsReader(details_);
@@ -221,11 +209,8 @@ private slots:
         finishClean();
         QThreadPool::globalInstance()->waitForDone();
         popup_.reset();
-        panel_ = nullptr;
         QApplication::setPalette(QPalette());
     }
-
-    // The panel at work.
 
     // The opening samples and draws at once, then a timer refreshes every two seconds. A later
     // opening shows the last figures and waits for the timer; however often the panel is shown,
@@ -237,17 +222,13 @@ private slots:
         QVERIFY(panel_->timer()->isActive());
         QCOMPARE(panel_->timer()->interval(), 2000);
         QVERIFY(!panel_->timer()->isSingleShot());
-        QTRY_COMPARE(delegate_->events(), std::vector<std::string>{"PopoverShown"});
 
         popup_->hidePopover();
         QVERIFY(!panel_->timer()->isActive());
         dir_->write("meminfo", meminfo(8000000));
         open();
-        QCOMPARE(freeText(), QStringLiteral("3.81 GB"));               // no sample at this show
-        QCOMPARE(panel_->pieChart()->graphs().size(), std::size_t{1}); // not rendered again
+        QCOMPARE(freeText(), QStringLiteral("3.81 GB")); // no sample at this show
         QVERIFY(panel_->timer()->isActive());
-        QTRY_COMPARE(delegate_->events(),
-                     (std::vector<std::string>{"PopoverShown", "PopoverShown"}));
         panel_->popoverDidShow();
         panel_->popoverDidShow();
         QCOMPARE(panel_->findChildren<QTimer*>().size(), 1);
@@ -267,7 +248,6 @@ private slots:
         QTest::addColumn<long>("freeKbAfter");
         QTest::addColumn<bool>("popoverOpen");
         QTest::addColumn<QString>("text");
-        QTest::newRow("freed, open") << 4000004L << true << "4.00 KB memory is cleaned!";
         QTest::newRow("freed, closed") << 4002048L << false << "2.00 MB memory is cleaned!";
         QTest::newRow("nothing freed") << 4000000L << true << "Enjoy your life!";
     }
@@ -288,7 +268,6 @@ private slots:
         });
 
         QTest::mouseClick(panel_->cleanButton(), Qt::LeftButton);
-        QVERIFY(panel_->cleanInProgress());
         QVERIFY(!panel_->cleanButton()->isEnabled());
         QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
         QVERIFY(!panel_->timer()->isActive());
@@ -305,16 +284,14 @@ private slots:
         allocator_->open();
         QVERIFY(done.wait(5000));
 
-        QCOMPARE(allocator_->passes(), 3);
         QCOMPARE(shares.empty() ? 0 : shares.back(), 100);
         QVERIFY(panel_->cleanButton()->isEnabled());
         QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Clean Memory"));
         QCOMPARE(panel_->timer()->isActive(), popoverOpen);
         QCOMPARE(notifications_.delivered.size(), std::size_t{1});
         const UserNotification& n = notifications_.delivered.front();
-        QCOMPARE(n.title, QStringLiteral("Memory Clean Done"));
-        QCOMPARE(n.informativeText, text);
-        QCOMPARE(n.soundName, QStringLiteral("message-new-instant"));
+        QCOMPARE((QStringList{n.title, n.informativeText, n.soundName}),
+                 (QStringList{"Memory Clean Done", text, "message-new-instant"}));
         QCOMPARE(plotData().back(), freeKbAfter * 1024); // one refresh after the clean
         QTRY_COMPARE(
             delegate_->events(),
@@ -333,59 +310,16 @@ private slots:
         QVERIFY(notifications_.delivered.empty());
     }
 
-    void cleanWithoutSamplesSaysEnjoy() {
-        dir_->write("meminfo", "");
-        QSignalSpy done(panel_, &MCContentViewController::cleanFinished);
-        panel_->cleanMemoryButtonClicked();
-        QVERIFY(done.wait(5000));
-        QCOMPARE(allocator_->passes(), 0); // no sample, no pass
-        QCOMPARE(notifications_.delivered.front().informativeText,
-                 QStringLiteral("Enjoy your life!"));
-    }
-
-    // Colours.
-
-    // A dark palette whose own text is too dim to read: the panel draws with the legible colours
-    // worked out for it, on a white desktop, the hardest case for the translucent body.
-    void darkPaletteDarkensTheBodyAndLightensTheTexts() {
-        const QPalette dark = palette(QColor(0x30, 0x30, 0x30), QColor(0x90, 0x90, 0x90));
-        QApplication::setPalette(dark);
-        const QImage image = onDesktop(snapshot(), Qt::white);
-
-        QColor fill = dark.color(QPalette::Window);
-        fill.setAlphaF(0.92f);
-        QCOMPARE(popover()->color(), fill);
-        const QColor body = image.pixelColor(frame()->width() / 2, frame()->height() - 14);
-        QVERIFY2(Appearance::relativeLuminance(body) < 0.1, qPrintable(body.name()));
-
-        for (const char* name : {"freeMemoryCaption", "freeMemoryTextField"}) {
-            const QRect r = inFrame(control(name));
-            expectReadable(image, r, r.left() - 2, name);
-        }
-        for (const char* name : {"cleanButton", "aboutButton", "quitButton"}) {
-            const QRect r = inFrame(control(name)).adjusted(3, 3, -3, -3);
-            expectReadable(image, r, r.left(), name);
-        }
-        const QPoint hosting =
-            panel_->pieChart()->defaultLayerHostingView()->mapTo(frame(), QPoint(0, 0));
-        const CPTLegend::Layout legend = panel_->pieChart()->graphs().front()->legendLayout();
-        QCOMPARE(legend.entries.size(), std::size_t{4});
-        for (const auto& entry : legend.entries) {
-            const QRect r = entry.titleRect.toAlignedRect().translated(hosting);
-            expectReadable(image, r, r.left() - 2, "legend");
-        }
-    }
-
     // Light palettes keep the popover's own look; a dark one is taken at run time and given
-    // back, the slices keeping their colours.
-    void paletteSwitchesAtRunTimeAndSlicesKeepTheirColours() {
+    // back, the slices keeping their colours. The dark palette's own text is too dim to read:
+    // the panel draws with the legible colours worked out for it, on a white desktop, the
+    // hardest case for the translucent body.
+    void paletteSwitchesAtRunTimeAndTextsStayReadable() {
         const QImage light = snapshot();
-        // The body is the popover's own light fill, not the palette's window colour.
-        QCOMPARE(light.pixelColor(frame()->width() / 2, frame()->height() - 14).rgba(),
-                 QColor::fromRgbF(0.94f, 0.94f, 0.94f, 0.92f).rgba());
         QApplication::setPalette(palette(QColor(0xd8, 0xd0, 0xc4), QColor(0x30, 0x20, 0x10)));
         QCOMPARE(snapshot(), light);
-        QApplication::setPalette(breezeDark());
+        const QPalette dim = palette(QColor(0x30, 0x30, 0x30), QColor(0x90, 0x90, 0x90));
+        QApplication::setPalette(dim);
         const QImage dark = snapshot();
         for (QRgb slice :
              {qRgb(228, 92, 56), qRgb(235, 200, 94), qRgb(76, 175, 175), qRgb(77, 175, 123)}) {
@@ -398,11 +332,28 @@ private slots:
             QVERIFY2(pixels(light) > 100, qPrintable(QColor(slice).name()));
             QCOMPARE(pixels(dark), pixels(light));
         }
+        const QImage image = onDesktop(dark, Qt::white);
+        const QColor body = image.pixelColor(frame()->width() / 2, frame()->height() - 14);
+        QVERIFY2(Appearance::relativeLuminance(body) < 0.1, qPrintable(body.name()));
+        for (const char* name : {"freeMemoryCaption", "freeMemoryTextField", "cleanButton",
+                                 "aboutButton", "quitButton"}) {
+            // A button's text against its own face, a label's against the body beside it.
+            const int in = QByteArray(name).endsWith("Button") ? 3 : 0;
+            const QRect r = inFrame(control(name)).adjusted(in, in, -in, -in);
+            expectReadable(image, r, in ? r.left() : r.left() - 2, name);
+        }
+        const QPoint hosting =
+            panel_->pieChart()->defaultLayerHostingView()->mapTo(frame(), QPoint(0, 0));
+        const CPTLegend::Layout legend = panel_->pieChart()->graphs().front()->legendLayout();
+        QCOMPARE(legend.entries.size(), std::size_t{4});
+        for (const auto& entry : legend.entries) {
+            const QRect r = entry.titleRect.toAlignedRect().translated(hosting);
+            expectReadable(image, r, r.left() - 2, "legend");
+        }
+
         QApplication::setPalette(QPalette());
         QCOMPARE(snapshot(), light);
     }
-
-    // The about window.
 
     // One window, brought to the front again: the version, the copyright line as configured
     // (its "©" read as UTF-8), the contact button handing the mail link to the mail program; it
@@ -419,22 +370,18 @@ private slots:
         about.showWindow();
         QCOMPARE(about.window(), window);
 
-        MailCatcher catcher;
-        QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &catcher, "open");
-        QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("contactUsButton")),
+        QDesktopServices::setUrlHandler(QStringLiteral("mailto"), this, "openMail");
+        QTest::mouseClick(window->findChild<QWidget*>(QStringLiteral("contactUsButton")),
                           Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
-        QCOMPARE(catcher.opened.size(), 1);
-        QCOMPARE(
-            catcher.opened.front().toString(QUrl::FullyEncoded),
-            QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_" BRIMWELL_VERSION "]"));
+        QCOMPARE(mails_, QList<QUrl>{*MCAboutWindowController::contactUrl(BRIMWELL_VERSION)});
 
         const QImage light = window->grab().toImage();
         MCPanelWindow panelWindow(MCContentViewController::initWithNibName(
             "MCContentViewController", panel_->memoryController()));
         QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0xf6, 0xf7, 0xf9));
 
-        QApplication::setPalette(breezeDark());
+        QApplication::setPalette(palette(QColor(0x2a, 0x2e, 0x32), QColor(0xfc, 0xfc, 0xfc)));
         QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0x2a, 0x2e, 0x32));
         const QImage dark = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QVERIFY(Appearance::relativeLuminance(dark.pixelColor(4, 4)) < 0.1);
@@ -447,18 +394,15 @@ private slots:
         QApplication::setPalette(QPalette());
         QCOMPARE(window->grab().toImage(), light);
         QCOMPARE(panelWindow.palette().color(QPalette::Window), QColor(0xf6, 0xf7, 0xf9));
-    }
 
-    // The version goes into the subject; one the address cannot carry gives no address at all.
-    void contactUrl() {
+        // The version goes into the subject; one the address cannot carry gives no address.
         const QString address = QStringLiteral("mailto:support@brimwell.app?Subject=[Brimwell_");
         const struct {
             const char* version;
             const char* subject; // none: no address
         } cases[] = {
-            {"1.2", "1.2]"},     {"1.2 beta", "1.2%20beta]"}, {"1 2 3", "1%202%203]"},
-            {"", "]"},           {"1.2\"x", nullptr},         {"1.2<x>", nullptr},
-            {"1.2%zz", nullptr}, {"1.2\u00fc", nullptr},      {"1.2\tx", nullptr},
+            {"1 2 3", "1%202%203]"}, {"1.2\"x", nullptr}, {"1.2%zz", nullptr},
+            {"1.2\u00fc", nullptr},  {"1.2\tx", nullptr},
         };
         for (const auto& c : cases) {
             const auto made = MCAboutWindowController::contactUrl(QString::fromUtf8(c.version));
@@ -467,31 +411,13 @@ private slots:
         }
     }
 
-    // Keyboard.
-
-    // The opening gives the chart the focus without a ring; Tab walks every control back to the
-    // chart, each showing a ring (a ring, not a speck, and nothing outside it), and Shift+Tab
-    // walks the same ring backwards.
-    void tabShowsTheFocusOnEveryControl_data() {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light") << false;
-        QTest::newRow("dark") << true;
-    }
-
     void tabShowsTheFocusOnEveryControl() {
-        QFETCH(bool, dark);
-        if (dark) {
-            QApplication::setPalette(breezeDark());
-        }
         QVERIFY(popover()->popoverWindow()->isActiveWindow());
         QCOMPARE(focus(), control("plotView"));
         const QImage opened = snapshot();
-        const QStringList ring{"processesButton",   "cleanButton", "aboutButton",
-                               "preferencesButton", "quitButton",  "plotView"};
-        QStringList forward;
-        for (qsizetype i = 0; i < ring.size(); ++i) {
+        for (const QString& name : ring_) {
             press(Qt::Key_Tab);
-            forward << focus()->objectName();
+            QCOMPARE(focus()->objectName(), name);
             const QImage focused = snapshot();
             const auto differing = [&](const QRect& region) {
                 return countPixels(region, [&](int x, int y) {
@@ -500,18 +426,14 @@ private slots:
             };
             const int changed = differing(inFrame(focus()).adjusted(-2, -2, 2, 2));
             QVERIFY2(changed >= focus()->width() + focus()->height(),
-                     qPrintable(
-                         QStringLiteral("%1: %2 pixels changed").arg(forward.last()).arg(changed)));
+                     qPrintable(QStringLiteral("%1: %2 pixels changed").arg(name).arg(changed)));
             QCOMPARE(differing(focused.rect()), changed);
         }
-        QCOMPARE(forward, ring);
-        QStringList backward;
-        for (qsizetype i = 0; i < ring.size(); ++i) {
+        // Back from the chart: the ring walked the other way, ending at the chart again.
+        for (qsizetype i = ring_.size() - 2; i >= -1; --i) {
             press(Qt::Key_Backtab, Qt::ShiftModifier);
-            backward.prepend(focus()->objectName());
+            QCOMPARE(focus()->objectName(), ring_[(i + ring_.size()) % ring_.size()]);
         }
-        backward.move(0, ring.size() - 1); // the chart, where the walk back ends
-        QCOMPARE(backward, ring);
         // Without any control's focus the popover looks as it did when opened: no ring then.
         frame()->setFocusPolicy(Qt::ClickFocus);
         frame()->setFocus(Qt::OtherFocusReason);
@@ -541,9 +463,7 @@ private slots:
         QCOMPARE(terminate.size(), name == "quitButton" ? 1 : 0);
         const std::vector<std::string> about{"showAboutWindow", "popover open"};
         QCOMPARE(delegate_->calls, name == "aboutButton" ? about : std::vector<std::string>{});
-        if (name == "cleanButton") {
-            QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
-        } else if (name == "aboutButton") {
+        if (name == "aboutButton") {
             QTRY_VERIFY(!popover()->popoverIsVisible());
         }
         const std::string event = name == "cleanButton"   ? "CleanButtonClicked"
@@ -552,54 +472,35 @@ private slots:
         QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", event}));
     }
 
-    void modifiedOrRepeatedReturnDoesNothing() {
+    // A modified or repeated Return does not clean. No control swallows Escape: whatever holds
+    // the focus, the popover closes.
+    void modifiedReturnDoesNothingAndEscapeClosesFromEveryControl() {
         tabTo(QStringLiteral("cleanButton"));
         press(Qt::Key_Return, Qt::ControlModifier);
         press(Qt::Key_Return, Qt::AltModifier);
         QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(focus(), &repeat);
         QVERIFY(!panel_->cleanInProgress());
-    }
-
-    void escapeClosesFromEveryControl() {
-        // No control swallows Escape: whatever holds the focus, the popover closes.
-        const QStringList controls{"plotView",    "processesButton",   "cleanButton",
-                                   "aboutButton", "preferencesButton", "quitButton"};
-        for (const QString& name : controls) {
+        for (const QString& name : ring_) {
             open();
-            // The offscreen platform does not hand the focus back to a reopened window; the
-            // window's own focus widget is where its keys go.
-            QWidget* window = popover()->popoverWindow();
-            auto focused = [window] { return window->focusWidget(); };
-            QVERIFY(focused() != nullptr);
-            for (int tabs = 0; focused()->objectName() != name && tabs < controls.size(); ++tabs) {
-                QTest::keyClick(focused(), Qt::Key_Tab);
-            }
-            QCOMPARE(focused()->objectName(), name);
-            QTest::keyClick(focused(), Qt::Key_Escape);
+            tabTo(name);
+            press(Qt::Key_Escape);
             QTRY_VERIFY2(!popover()->popoverIsVisible(), qPrintable(name));
             QVERIFY(!popup_->isActive());
         }
         open();
     }
 
-    // Screen readers.
-
-    void chartIsNamedAndReadsTheFigures() {
+    void chartAndFreeMemoryAreNamedForScreenReaders() {
         QAccessibleInterface* accessible =
             QAccessible::queryAccessibleInterface(control("plotView"));
         QCOMPARE(accessible->role(), QAccessible::Chart);
         QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Memory usage chart"));
-        QCOMPARE(accessible->text(QAccessible::Description),
-                 QStringLiteral("Wired 976.56 MB (10%), Active 2.86 GB (30%), "
-                                "Inactive 1.91 GB (20%), Free 3.81 GB (40%)"));
-
         dir_->write("meminfo", meminfo(9000000));
         panel_->refreshMemoryUsage();
         QCOMPARE(accessible->text(QAccessible::Description),
                  QStringLiteral("Wired 976.56 MB (7%), Active 2.86 GB (20%), "
                                 "Inactive 1.91 GB (13%), Free 8.58 GB (60%)"));
-
         const struct {
             std::vector<std::int64_t> data;
             const char* text;
@@ -612,9 +513,6 @@ private slots:
         for (const auto& c : cases) {
             QCOMPARE(MCContentViewController::chartDescription(c.data), QString::fromUtf8(c.text));
         }
-    }
-
-    void freeMemoryFigureIsLabelled() {
         QCOMPARE(qobject_cast<QLabel*>(control("freeMemoryCaption"))->buddy(),
                  panel_->freeMemoryTextField());
         const auto labels = QAccessible::queryAccessibleInterface(panel_->freeMemoryTextField())
@@ -622,8 +520,6 @@ private slots:
         QCOMPARE(labels.size(), 1);
         QCOMPARE(labels.front().first->text(QAccessible::Name), QStringLiteral("Free memory"));
     }
-
-    // The rows beyond the chart.
 
     void rowsFollowTheDetails() {
         const struct {
@@ -636,8 +532,6 @@ private slots:
             {"no swap, no PSI", detailsWith(25), "11.18 GB of 14.90 GB", "", ""},
             {"swap, calm", detailsWith(50, 4 * kGB, 3 * kGB, MCPressure{0.5, 0}),
              "7.45 GB of 14.90 GB", "953.67 MB / 3.73 GB", "none"},
-            {"tasks waiting", detailsWith(90, kGB, 0, MCPressure{12, 0.2}), "1.49 GB of 14.90 GB",
-             "953.67 MB / 953.67 MB", "some"},
             {"thrashing", detailsWith(99, 0, 0, MCPressure{60, 25}), "152.59 MB of 14.90 GB", "",
              "high"},
         };
@@ -671,11 +565,8 @@ private slots:
         // under some pressure.
         MCMemoryHistory history;
         for (int i = 0; i < 120; ++i) {
-            MCHistoryPoint point;
-            point.time = now_ + std::chrono::seconds(5 * i);
-            point.usedFraction = i < 60 ? 0.25 : 0.75;
-            point.pressure = i >= 100 ? MCPressure{20, 0} : MCPressure{0, 0};
-            history.add(point);
+            history.add({now_ + std::chrono::seconds(5 * i), i < 60 ? 0.25 : 0.75,
+                         i >= 100 ? MCPressure{20, 0} : MCPressure{0, 0}});
         }
         MCSparklineView view;
         view.resize(240, 40);
@@ -687,9 +578,9 @@ private slots:
             return image;
         };
         const QImage empty = render();
-        for (int x = 0; x < empty.width(); ++x) {
-            QCOMPARE(lineRow(empty, x), -1);
-        }
+        QCOMPARE(countPixels(QRect(0, 0, empty.width(), 1),
+                             [&](int x, int) { return lineRow(empty, x) != -1; }),
+                 0);
 
         view.setHistory(history);
         const QImage image = render();
@@ -699,10 +590,9 @@ private slots:
                      qPrintable(QString::number(x)));
         }
         // Pressure shades the last 100 of 600 seconds: the right sixth, from x = 200.
-        QVERIFY(amberish(image.pixelColor(215, 3)));
-        QVERIFY(amberish(image.pixelColor(238, 3)));
-        QVERIFY(!amberish(image.pixelColor(190, 3)));
-        QVERIFY(!amberish(image.pixelColor(50, 3)));
+        for (int x : {50, 190, 215, 238}) {
+            QCOMPARE(amberish(image.pixelColor(x, 3)), x >= 200);
+        }
     }
 
     // The biggest processes are read only while their section is open, on each refresh and each
@@ -710,8 +600,6 @@ private slots:
     void processSectionReadsOnlyWhileOpenAndGrowsThePopover() {
         QWidget* window = popover()->popoverWindow();
         const QRect closed = window->geometry();
-        const double closedHeight = popover()->contentSize().height;
-        QVERIFY(panel_->processesSection()->isHidden());
         panel_->refreshMemoryUsage();
         panel_->popoverDidShow();
         QThreadPool::globalInstance()->waitForDone();
@@ -721,21 +609,14 @@ private slots:
         QTest::mouseClick(panel_->processesButton(), Qt::LeftButton);
         QVERIFY(shown.wait(5000));
         QCOMPARE(processes_->reads.load(), 1);
-        QVERIFY(panel_->processesSection()->isVisible());
         // The five biggest, biggest first; the sixth is left out.
         QCOMPARE(text("processName1"), QStringLiteral("firefox"));
         QCOMPARE(text("processSize1"), QStringLiteral("2.79 GB"));
         QCOMPARE(text("processName5"), QStringLiteral("pipewire"));
-        QCOMPARE(text("processSize5"), QStringLiteral("238.42 MB"));
+        QCOMPARE(text("processSize5"), QStringLiteral("178.81 MB"));
         QCOMPARE(panel_->shownProcesses().size(), std::size_t{5});
-        // Five more lines, and the popover follows: its top stays under the icon, all of it on
-        // the screen and within 720 points, the section above the clean button.
+        // Five more lines, and the popover follows, the section above the clean button.
         QTRY_VERIFY(window->geometry().height() >= closed.height() + 5 * 12);
-        const QRect open = window->geometry();
-        QCOMPARE(popover()->contentSize().height, double(panel_->view()->height()));
-        QCOMPARE(open.top(), closed.top());
-        QVERIFY(window->screen()->geometry().contains(open));
-        QVERIFY2(open.height() <= 720, qPrintable(QString::number(open.height())));
         QVERIFY(panel_->processesSection()->geometry().bottom() <
                 panel_->cleanButton()->geometry().top());
 
@@ -748,15 +629,11 @@ private slots:
         QTest::mouseClick(panel_->processesButton(), Qt::LeftButton);
         QVERIFY(panel_->processesSection()->isHidden());
         QTRY_COMPARE(window->geometry(), closed);
-        QCOMPARE(popover()->contentSize().height, closedHeight);
         panel_->refreshMemoryUsage();
         panel_->popoverDidShow();
         QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::processEvents();
         QCOMPARE(processes_->reads.load(), 3);
     }
-
-    // The monitor's actions.
 
     void autoCleanRunsWithoutAClickOnItsOwnInterval() {
         MCSettings settings;
@@ -769,7 +646,6 @@ private slots:
         controller->tick();
         QCOMPARE(started.size(), 1);
         QCOMPARE(started.at(0).at(0).toBool(), true);
-        QCOMPARE(panel_->cleanButton()->text(), QStringLiteral("Cleaning..."));
 
         // Long after its interval, but the clean still runs: nothing more starts.
         now_ += std::chrono::hours(2);
@@ -777,8 +653,6 @@ private slots:
         QCOMPARE(started.size(), 1);
         finishClean();
         QCOMPARE(notifications_.delivered.size(), std::size_t{1});
-        QCOMPARE(notifications_.delivered[0].title, QStringLiteral("Memory Clean Done"));
-
         // Events go out in order: one sent now comes after any the clean would have sent.
         panel_->showAbout();
         QTRY_COMPARE(delegate_->events(), (std::vector<std::string>{"PopoverShown", "AboutShown"}));
@@ -792,34 +666,22 @@ private slots:
         now_ += std::chrono::minutes(1);
         controller->tick();
         QCOMPARE(started.size(), 3);
-        QCOMPARE(started.at(2).at(0).toBool(), true);
     }
 
-    void lowMemoryNotifiesWithItsReason() {
-        const struct {
-            MCMemoryDetails details;
-            int ticks; // 5 seconds apart
-            const char* title;
-            const char* body;
-        } cases[] = {
-            {detailsWith(95), 1, "Memory is running low", "762.94 MB available (5 %)"},
-            {detailsWith(60, 0, 0, MCPressure{70, 30}), 3, "Memory pressure is high",
-             "Programs keep waiting for memory. 5.96 GB available (40 %). Closing a big program "
-             "helps."},
-        };
-        for (const auto& c : cases) {
-            notifications_.delivered.clear();
-            details_->set(c.details);
-            auto controller = monitor(MCSettings{});
-            for (int i = 0; i < c.ticks; ++i) {
-                QCOMPARE(notifications_.delivered.size(), std::size_t{0});
-                controller->tick();
-                now_ += std::chrono::seconds(5);
-            }
-            QCOMPARE(notifications_.delivered.size(), std::size_t{1});
-            QCOMPARE(notifications_.delivered[0].title, QString::fromUtf8(c.title));
-            QCOMPARE(notifications_.delivered[0].informativeText, QString::fromUtf8(c.body));
+    // Pressure that lasts gives its own reason (low memory's reaches the daemon in the tray's
+    // end-to-end test).
+    void highPressureNotifiesWithItsReason() {
+        details_->set(detailsWith(60, 0, 0, MCPressure{70, 30}));
+        auto controller = monitor(MCSettings{});
+        for (int tick = 0; tick < 3; ++tick) {
+            controller->tick();
+            now_ += std::chrono::seconds(5);
         }
+        QCOMPARE(notifications_.delivered.size(), std::size_t{1});
+        QCOMPARE(notifications_.delivered[0].title, QStringLiteral("Memory pressure is high"));
+        QCOMPARE(notifications_.delivered[0].informativeText,
+                 QStringLiteral("Programs keep waiting for memory. 5.96 GB available (40 %). "
+                                "Closing a big program helps."));
     }
 };
 
