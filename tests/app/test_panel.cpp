@@ -411,7 +411,17 @@ private slots:
         }
     }
 
+    void tabShowsTheFocusOnEveryControl_data() {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light") << false;
+        QTest::newRow("dark") << true;
+    }
+
     void tabShowsTheFocusOnEveryControl() {
+        QFETCH(bool, dark);
+        if (dark) {
+            QApplication::setPalette(palette(QColor(0x2a, 0x2e, 0x32), QColor(0xfc, 0xfc, 0xfc)));
+        }
         QVERIFY(popover()->popoverWindow()->isActiveWindow());
         QCOMPARE(focus(), control("plotView"));
         const QImage opened = snapshot();
