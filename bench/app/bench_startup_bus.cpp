@@ -4,8 +4,9 @@
 // stopped copy waits before it gives up. Runs itself on a private desktop with a tray.
 //   bench_startup_bus [path/to/brimwell]   (default: the brimwell built beside it)
 
+#include "support/SilentBus.h"
+
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,11 +16,8 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,45 +119,6 @@ void report(const char* label, std::vector<double> ms, const char* target) {
                 target);
 }
 
-// Accepts every connection and never answers.
-class SilentBus {
-public:
-    explicit SilentBus(const std::string& path) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        ::unlink(path.c_str());
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd_, 64) != 0) {
-            std::perror("silent bus");
-            std::exit(1);
-        }
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{fd_, POLLIN, 0};
-                if (::poll(&p, 1, 20) > 0) {
-                    held_.push_back(::accept(fd_, nullptr, nullptr));
-                }
-            }
-        });
-    }
-    ~SilentBus() {
-        stop_ = true;
-        thread_.join();
-        for (int fd : held_) {
-            ::close(fd);
-        }
-        ::close(fd_);
-    }
-
-private:
-    int fd_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::vector<int> held_;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -178,8 +137,8 @@ int main(int argc, char** argv) {
     }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::string live = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    SilentBus silent(std::string(runtime) + "/silent-bus");
-    const std::string silentAddress = std::string("unix:path=") + runtime + "/silent-bus";
+    const SilentBus silent(std::string(runtime) + "/silent-bus");
+    const std::string& silentAddress = silent.address();
 
     struct Case {
         const char* label;

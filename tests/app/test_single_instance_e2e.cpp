@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -108,7 +109,7 @@ class SingleInstanceEndToEnd : public QObject {
             env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         } else if (bus != Bus::Live) {
             env.insert("DBUS_SESSION_BUS_ADDRESS", bus == Bus::Silent
-                                                       ? silent_->address()
+                                                       ? QString::fromStdString(silent_->address())
                                                        : "unix:path=/nonexistent/brimwell-bus");
         }
         return env;
@@ -133,7 +134,8 @@ class SingleInstanceEndToEnd : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(scratch_.isValid());
-        silent_ = std::make_unique<SilentBus>(scratch_.filePath(QStringLiteral("silent-bus")));
+        silent_ = std::make_unique<SilentBus>(
+            QFile::encodeName(scratch_.filePath(QStringLiteral("silent-bus"))).toStdString());
         // The same interface with the same rows (they follow this machine's swap and pressure),
         // laid out here at the size it takes.
         auto panel = MCContentViewController::initWithNibName("MCContentViewController");

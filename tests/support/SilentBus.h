@@ -1,13 +1,11 @@
 #pragma once
 // A session bus that accepts every connection on a Unix socket and never says a word.
 
-#include <QByteArray>
-#include <QFile>
-#include <QString>
-
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,18 +16,18 @@
 
 class SilentBus {
 public:
-    explicit SilentBus(const QString& path) {
+    explicit SilentBus(const std::string& path) {
         fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        const QByteArray native = QFile::encodeName(path);
-        qstrncpy(address.sun_path, native.constData(), sizeof address.sun_path);
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        ::unlink(path.c_str());
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd_, 16) != 0) {
-            std::fprintf(stderr, "the silent bus cannot listen on %s\n", native.constData());
+            ::listen(fd_, 64) != 0) {
+            std::fprintf(stderr, "the silent bus cannot listen on %s\n", path.c_str());
             std::abort();
         }
-        address_ = QStringLiteral("unix:path=") + path;
+        address_ = "unix:path=" + path;
         thread_ = std::thread([this] {
             while (!stop_) {
                 pollfd p{fd_, POLLIN, 0};
@@ -52,12 +50,12 @@ public:
     SilentBus& operator=(const SilentBus&) = delete;
 
     // What DBUS_SESSION_BUS_ADDRESS names it by.
-    QString address() const { return address_; }
+    const std::string& address() const { return address_; }
     int connections() const { return connections_; }
 
 private:
     int fd_ = -1;
-    QString address_;
+    std::string address_;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
     std::thread thread_;

@@ -6,6 +6,7 @@
 #include "platform/ui/UserNotificationCenter.h"
 #include "support/SilentBus.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,8 +18,8 @@ private slots:
     void deliveryReturnsAndReportsTheSilentBus() {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        SilentBus bus(dir.filePath(QStringLiteral("bus")));
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLocal8Bit());
+        SilentBus bus(QFile::encodeName(dir.filePath(QStringLiteral("bus"))).toStdString());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray::fromStdString(bus.address()));
         UserNotificationCenter center(QStringLiteral("Brimwell test"));
         QSignalSpy failed(&center, &UserNotificationCenter::deliveryFailed);
         QSignalSpy delivered(&center, &UserNotificationCenter::delivered);
